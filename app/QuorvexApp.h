@@ -1,0 +1,13 @@
+#pragma once
+
+#include "WinApp.h"
+
+class CQuorvexApp : public CWinApp {
+public:
+    CQuorvexApp();
+    ~CQuorvexApp() override = default;
+
+    BOOL InitInstance() override;
+
+    DECLARE_MESSAGE_MAP()
+};

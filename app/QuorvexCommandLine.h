@@ -1,0 +1,41 @@
+#pragma once
+
+#include "CString.h"
+#include "WinApp.h"
+
+#include <cstdio>
+
+enum CmdLineOptionCode {
+    OPT_NONE = 0,
+    OPT_SAMPLING = 1,
+    OPT_LOG = 2,
+    OPT_APP = 3,
+};
+
+struct CmdLineOption {
+    bool m_bSet = false;
+    CString m_strValue;
+};
+
+class CQuorvexCommandLine : public CCommandLineInfo {
+public:
+    // A command line longer than MAX_CMDLINE characters is refused, not cut:
+    // nothing of it is kept, and ParseOptions says so.
+    static constexpr int MAX_CMDLINE = 1023;
+
+    explicit CQuorvexCommandLine(const char* cmdLine);
+    ~CQuorvexCommandLine() override;
+
+    void OpenConsole();
+    void ParseOptions();
+    void PrintUsage();
+    void RunConsole();
+
+    CString m_strTargetName;
+    CString m_strTargetParams;
+    CString m_strTargetPath;
+    char m_szCmdLine[MAX_CMDLINE + 1];
+    CmdLineOption m_options[4];
+    FILE* m_stream;
+    bool m_bCmdLineTooLong = false;
+};

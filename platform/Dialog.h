@@ -1,0 +1,62 @@
+#pragma once
+// Modal dialogs built from templates. A CDialog is a plain object: it owns a
+// window only between the start and the end of DoModal, so it can serve as an
+// engine without any window toolkit.
+
+#include "Wnd.h"
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class CDialog;
+
+class CDataExchange {
+public:
+    CDataExchange(CDialog* dialog, BOOL saveAndValidate) : m_pDlgWnd(dialog), m_bSaveAndValidate(saveAndValidate) {}
+    CDialog* m_pDlgWnd;
+    BOOL m_bSaveAndValidate;  // TRUE: controls to members; FALSE: members to controls
+};
+
+class CDialog : public CWnd {
+public:
+    explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    ~CDialog() override;
+
+    // Shows the dialog and returns how it ended (IDOK, IDCANCEL, ...), or -1
+    // when no window could be created.
+    virtual INT_PTR DoModal();
+    virtual BOOL OnInitDialog();
+    virtual void DoDataExchange(CDataExchange* pDX);
+    virtual void OnOK();
+    virtual void OnCancel();
+    void OnPaint() {}
+
+    BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+    void EndDialog(int nResult);
+
+    // The control with this id while the window exists, else null.
+    CWnd* GetDlgItem(int nID);
+    // Binds a wrapper to its control until the window closes.
+    BOOL AttachControl(int nID, CWnd& control);
+
+    // Routes a command the way the framework does: the message map first,
+    // then the inherited IDOK, IDCANCEL and help commands.
+    void OnCommand(UINT nID, UINT nCode = BN_CLICKED);
+
+    UINT GetTemplateId() const { return m_nIDTemplate; }
+
+private:
+    void DetachAll();
+
+    UINT m_nIDTemplate;
+    CWnd* m_pParentWnd;
+    int m_nModalResult = -1;
+    std::map<int, std::unique_ptr<CWnd>> m_items;
+    std::vector<CWnd*> m_attached;
+};
+
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& control);
+void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
+void DDX_CBString(CDataExchange* pDX, int nIDC, CString& value);
+void DDX_Check(CDataExchange* pDX, int nIDC, int& value);

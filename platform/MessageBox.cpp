@@ -1,0 +1,61 @@
+#include "MessageBox.h"
+
+#include "GuiSession.h"
+#include "Resources.h"
+#include "WinApp.h"
+#include "Wnd.h"
+
+#include <QMessageBox>
+
+#include <cstdio>
+#include <utility>
+#include <unistd.h>
+
+namespace {
+
+MessageBoxHook& CurrentHook()
+{
+    static MessageBoxHook hook;
+    return hook;
+}
+
+// Console mode has no window to show a box in: the box is written to
+// standard error, and waits for Enter only where someone can press it.
+int ConsoleMessageBox(const char* text, const char* caption)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "[%s] %s\n", caption ? caption : "", text ? text : "");
+    if (isatty(STDIN_FILENO)) {
+        std::fputs("(press Enter) ", stderr);
+        int c;
+        while ((c = std::getchar()) != EOF && c != '\n') {
+        }
+    }
+    return IDOK;
+}
+
+} // namespace
+
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
+{
+    return std::exchange(CurrentHook(), std::move(hook));
+}
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type)
+{
+    if (CurrentHook())
+        return CurrentHook()(owner, text, caption, type);
+    if (!HasGuiSession())
+        return ConsoleMessageBox(text, caption);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLocal8Bit(caption ? caption : ""),
+                    QString::fromLocal8Bit(text ? text : ""), QMessageBox::Ok, owner);
+    box.exec();
+    return IDOK;
+}
+
+int AfxMessageBox(UINT nIDPrompt, UINT type)
+{
+    CWinApp* app = AfxGetApp();
+    return MessageBoxA(app && app->m_pMainWnd ? app->m_pMainWnd->m_hWnd : nullptr, AfxLoadString(nIDPrompt),
+                       app ? app->m_pszAppName.GetString() : "", type);
+}

@@ -1,0 +1,108 @@
+#include "WinApp.h"
+
+#include "CommandLine.h"
+#include "GuiSession.h"
+#include "MessageBox.h"
+#include "Module.h"
+#include "Wnd.h"
+
+#include <QDialog>
+#include <QFile>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+CWinApp*& CurrentApp()
+{
+    static CWinApp* app = nullptr;
+    return app;
+}
+
+CString ProgramPath()
+{
+    char path[4096];
+    return GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path) ? CString(path) : CString();
+}
+
+} // namespace
+
+CWinApp::CWinApp(const char* appName) : m_pszAppName(appName)
+{
+    if (m_pszAppName.IsEmpty()) {
+        const CString path = ProgramPath();
+        m_pszAppName = path.Mid(path.ReverseFind('/') + 1);
+    }
+    CurrentApp() = this;
+}
+
+CWinApp::~CWinApp()
+{
+    if (CurrentApp() == this)
+        CurrentApp() = nullptr;
+}
+
+BOOL CWinApp::InitInstance()
+{
+    return TRUE;
+}
+
+int CWinApp::ExitInstance()
+{
+    EndGuiSession();
+    return m_nExitCode;
+}
+
+void CWinApp::EnableHtmlHelp()
+{
+    m_pszHelpFilePath = ProgramPath() + ".html";
+}
+
+void CWinApp::OnHelp()
+{
+    QFile page(QString::fromLocal8Bit(m_pszHelpFilePath.GetString()));
+    if (!page.open(QIODevice::ReadOnly)) {
+        CString text;
+        text.Format("Cannot open the help page %s.", m_pszHelpFilePath.GetString());
+        MessageBoxA(m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr, text, m_pszAppName, MB_OK);
+        return;
+    }
+    QDialog window(m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr);
+    window.setWindowTitle(QString::fromLocal8Bit(m_pszAppName.GetString()) + " Help");
+    auto* browser = new QTextBrowser(&window);
+    browser->setHtml(QString::fromUtf8(page.readAll()));
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(browser);
+    window.resize(640, 480);
+    window.exec();
+}
+
+void CWinApp::SetRegistryKey(const char*)
+{
+    // Nothing is stored: the program keeps no settings.
+}
+
+CWinApp* AfxGetApp()
+{
+    return CurrentApp();
+}
+
+int AfxWinMain(int argc, char** argv)
+{
+    CWinApp* app = AfxGetApp();
+    if (!app)
+        return 1;
+    app->m_lpCmdLine = JoinCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    app->InitInstance();
+    return app->ExitInstance();
+}
+
+void InitCommonControls() {}
+
+void AfxEnableControlContainer() {}
+
+BOOL AfxSocketInit()
+{
+    return TRUE;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The application framework: one application object per process, whose
+// InitInstance the framework's entry point drives.
+
+#include "CString.h"
+#include "MessageMap.h"
+
+class CWnd;
+
+// The framework's command-line object; the program parses its command line
+// itself, so nothing of it is used but its place as a base class.
+class CCommandLineInfo {
+public:
+    virtual ~CCommandLineInfo() = default;
+};
+
+class CWinApp : public CCmdTarget {
+public:
+    explicit CWinApp(const char* appName = nullptr);
+    ~CWinApp() override;
+
+    virtual BOOL InitInstance();
+    // The process's exit code: 0, unless the framework could not do what the
+    // application asked of it (see SetExitFailure).
+    virtual int ExitInstance();
+
+    // Help is an HTML page named after the program: <program>.html beside it.
+    void EnableHtmlHelp();
+    void OnHelp();
+    void SetRegistryKey(const char* key);
+
+    // Records that the framework failed (no display for a window, ...), so
+    // that the process ends with a non-zero exit code.
+    void SetExitFailure() { m_nExitCode = 1; }
+
+    CString m_pszAppName;
+    CString m_pszHelpFilePath;
+    // The command line without the program's own name.
+    CString m_lpCmdLine;
+    CWnd* m_pMainWnd = nullptr;
+
+private:
+    int m_nExitCode = 0;
+};
+
+CWinApp* AfxGetApp();
+
+// The framework's entry: builds m_lpCmdLine from the arguments, runs
+// InitInstance, then ExitInstance, whose result is the process's exit code.
+int AfxWinMain(int argc, char** argv);
+
+// Services a Windows program calls at start-up; Linux needs none of them.
+void InitCommonControls();
+void AfxEnableControlContainer();
+BOOL AfxSocketInit();

@@ -1,0 +1,59 @@
+#pragma once
+// Window and control wrappers. A wrapper is unattached (m_hWnd null) until the
+// data exchange binds it to a control of a dialog's window; it is detached
+// again when that window closes. Writing to an unattached wrapper does nothing
+// and reading from one yields empty text, no check and no selection.
+
+#include "CString.h"
+#include "MessageMap.h"
+
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOW = 5;
+constexpr int BST_UNCHECKED = 0;
+constexpr int BST_CHECKED = 1;
+constexpr int CB_ERR = -1;
+
+class CWnd : public CCmdTarget {
+public:
+    CWnd() = default;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    void Attach(HWND hWnd) { m_hWnd = hWnd; }
+    void Detach() { m_hWnd = nullptr; }
+
+    void SetWindowText(const char* text);
+    void GetWindowText(CString& text) const;
+    BOOL ShowWindow(int nCmdShow);
+    BOOL IsWindowVisible() const;
+    BOOL IsIconic() const;
+
+    // A message box owned by this window (no owner while unattached).
+    int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
+
+    HWND m_hWnd = nullptr;
+};
+
+class CEdit : public CWnd {};
+
+class CButton : public CWnd {
+public:
+    void SetCheck(int nCheck);
+    int GetCheck() const;
+};
+
+class CComboBox : public CWnd {
+public:
+    // Sorted lists insert in text order, unsorted ones append; returns the
+    // new item's index.
+    int AddString(const char* text);
+    void ResetContent();
+    int SetCurSel(int index);
+    int GetCurSel() const;
+    int GetCount() const;
+    int GetLBText(int index, CString& text) const;
+    int FindStringExact(int startAfter, const char* text) const;
+    // Selects the first item that begins with the text (case-insensitive).
+    int SelectString(int startAfter, const char* text);
+};

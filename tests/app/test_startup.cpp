@@ -1,0 +1,158 @@
+#include "GuiSession.h"
+#include "MessageBox.h"
+#include "QuorvexApp.h"
+#include "QuorvexDlg.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+struct Box {
+    std::string text;
+    std::string caption;
+};
+
+class RecordedBoxes {
+public:
+    RecordedBoxes()
+    {
+        SetMessageBoxHook([this](HWND, const char* text, const char* caption, UINT) {
+            boxes.push_back({text, caption});
+            return IDOK;
+        });
+    }
+    ~RecordedBoxes() { SetMessageBoxHook(nullptr); }
+    std::vector<Box> boxes;
+};
+
+// Acts on the modal dialog as soon as it is up.
+void WhenDialogShows(std::function<void(QWidget*)> act)
+{
+    QTimer::singleShot(10, [act] {
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            act(dialog);
+        else
+            WhenDialogShows(act);
+    });
+}
+
+void PressKey(QWidget* window, int key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(window, &press);
+}
+
+struct DialogEnd {
+    const char* name;
+    std::function<void(QWidget*)> act;
+    const char* text;
+    const char* caption;
+};
+
+void PrintTo(const DialogEnd& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DialogModeTest : public testing::TestWithParam<DialogEnd> {};
+
+TEST_P(DialogModeTest, ReportsHowTheDialogEnded)
+{
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    QApplication qt(argc, argv);
+    RecordedBoxes recorded;
+    CQuorvexApp app;
+    WhenDialogShows(GetParam().act);
+
+    EXPECT_EQ(app.InitInstance(), FALSE);
+
+    ASSERT_EQ(recorded.boxes.size(), 1u);
+    EXPECT_EQ(recorded.boxes[0].text, GetParam().text);
+    EXPECT_EQ(recorded.boxes[0].caption, GetParam().caption);
+    EXPECT_EQ(app.m_pMainWnd, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, DialogModeTest,
+    testing::Values(DialogEnd{"Escape", [](QWidget* w) { PressKey(w, Qt::Key_Escape); }, "User cliks Cancel button",
+                              "Cancel"},
+                    DialogEnd{"Enter", [](QWidget* w) { PressKey(w, Qt::Key_Return); }, "User cliks OK button", "OK"},
+                    DialogEnd{"KeypadEnter", [](QWidget* w) { PressKey(w, Qt::Key_Enter); }, "User cliks OK button",
+                              "OK"},
+                    DialogEnd{"CloseBox", [](QWidget* w) { w->close(); }, "User cliks Cancel button", "Cancel"}),
+    [](const testing::TestParamInfo<DialogEnd>& info) { return info.param.name; });
+
+TEST(DialogObject, ExistsWithoutAWindowOrAToolkit)
+{
+    CQuorvexDlg dlg(nullptr);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+    EXPECT_EQ(dlg.GetSafeHwnd(), nullptr);
+    EXPECT_EQ(dlg.m_bGuiMode, 1);
+    EXPECT_EQ(dlg.m_nCoreMode, 0);
+    EXPECT_EQ(dlg.m_hIcon, static_cast<HICON>(IDR_MAINFRAME));
+    EXPECT_EQ(dlg.GetTemplateId(), 102u);
+    for (const CString* text :
+         {&dlg.m_strSockets, &dlg.m_strCores, &dlg.m_strLogicals, &dlg.m_strMultiProcessor, &dlg.m_strMultiCore,
+          &dlg.m_strSmt, &dlg.m_strAppPath, &dlg.m_strAppParams, &dlg.m_strSamplingRate, &dlg.m_strCpuMin,
+          &dlg.m_strCpuAvg, &dlg.m_strCpuMax, &dlg.m_strThreadsMin, &dlg.m_strThreadsAvg, &dlg.m_strThreadsMax,
+          &dlg.m_strElapsedMs, &dlg.m_strProcessorInfo, &dlg.m_strFrequency, &dlg.m_strL2Cache, &dlg.m_strSamples,
+          &dlg.m_strDuration, &dlg.m_strParallelTime, &dlg.m_strThreadTable, &dlg.m_strConcurrency,
+          &dlg.m_strGenerateLog, &dlg.m_strManualCapture})
+        EXPECT_TRUE(text->IsEmpty());
+
+    // Unattached wrappers take writes without effect and read as empty.
+    dlg.m_editCpuAvg.SetWindowText("12.5");
+    CString text = "unchanged";
+    dlg.m_editCpuAvg.GetWindowText(text);
+    EXPECT_TRUE(text.IsEmpty());
+    EXPECT_EQ(dlg.m_comboDuration.AddString("20"), CB_ERR);
+    EXPECT_EQ(dlg.m_comboDuration.GetCount(), 0);
+    dlg.m_btnStart.SetCheck(BST_CHECKED);
+    EXPECT_EQ(dlg.m_btnStart.GetCheck(), BST_UNCHECKED);
+    EXPECT_EQ(QCoreApplication::instance(), nullptr);
+}
+
+struct DisplayCase {
+    const char* platform;
+    const char* display;
+    const char* wayland;
+    bool usable;
+};
+
+void PrintTo(const DisplayCase& c, std::ostream* os)
+{
+    *os << (c.platform ? c.platform : "-") << ' ' << (c.display ? c.display : "-") << ' ' << (c.wayland ? c.wayland : "-");
+}
+
+class DisplayCheckTest : public testing::TestWithParam<DisplayCase> {};
+
+TEST_P(DisplayCheckTest, TellsWhetherAWindowCanBeShown)
+{
+    const DisplayCase& c = GetParam();
+    auto set = [](const char* name, const char* value) { value ? setenv(name, value, 1) : unsetenv(name); };
+    set("QT_QPA_PLATFORM", c.platform);
+    set("DISPLAY", c.display);
+    set("WAYLAND_DISPLAY", c.wayland);
+    EXPECT_EQ(DisplayProblem().empty(), c.usable) << DisplayProblem();
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, DisplayCheckTest,
+                         testing::Values(DisplayCase{nullptr, nullptr, nullptr, false},
+                                         DisplayCase{"xcb", nullptr, nullptr, false},
+                                         DisplayCase{nullptr, ":97531", nullptr, false},
+                                         DisplayCase{"wayland", nullptr, nullptr, false},
+                                         DisplayCase{"wayland", nullptr, "wayland-0", true},
+                                         DisplayCase{"offscreen", nullptr, nullptr, true},
+                                         DisplayCase{"minimal", nullptr, nullptr, true}));
+
+} // namespace

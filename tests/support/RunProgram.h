@@ -1,0 +1,26 @@
+#pragma once
+// Runs a program as a user would from a shell, and collects what it wrote.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+    std::string out;
+    std::string err;
+    int exitCode = -1;   // -1 when it did not exit normally
+    bool timedOut = false;
+};
+
+struct ProgramOptions {
+    std::string input;                                        // fed to standard input, then closed
+    std::map<std::string, std::optional<std::string>> env;    // nullopt removes a variable
+    std::string workingDirectory;                             // empty: the test's own
+    int timeoutSeconds = 120;
+    bool closeStdout = false;                                 // start with standard output closed
+    bool newSession = false;                                  // no controlling terminal
+};
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const ProgramOptions& options = {});

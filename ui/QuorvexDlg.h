@@ -1,0 +1,91 @@
+#pragma once
+// The main dialog. It is the window of dialog mode and, in both modes, the
+// object that holds every setting, run-control flag and result of a
+// measurement; the engine's operations are its member functions.
+
+#include "Dialog.h"
+#include "Resource.h"
+
+class CQuorvexDlg : public CDialog {
+public:
+    explicit CQuorvexDlg(CWnd* pParent = nullptr);
+    ~CQuorvexDlg() override;
+
+    enum { IDD = IDD_QUORVEX_DIALOG };
+
+    // Run and capture controls.
+    void OnBnClickedCancel();
+    void OnBnClickedExit();
+    void OnBnClickedStartCapture();
+    void OnBnClickedStopCapture();
+    void OnBnClickedCoreMode();
+    void OnCbnSelchangeSamplingRate();
+    void OnCbnSelchangeDuration();
+    void OnCbnSelchangeGenerateLog();
+    void OnCbnSelchangeManualCapture();
+
+    HICON m_hIcon;
+    int m_bGuiMode;
+    CString m_strSockets, m_strCores, m_strLogicals;
+    CEdit m_editSockets, m_editCores, m_editLogicals;
+    CString m_strMultiProcessor;
+    CEdit m_editMultiProcessor;
+    CEdit m_editMultiCore;
+    CString m_strMultiCore;
+    CEdit m_editSmt;
+    CString m_strSmt;
+    CButton m_btnCoreMode;
+    int m_nCoreMode;
+    CEdit m_editAppPath;
+    CString m_strAppPath;
+    char m_szProcessName[1024] = {};
+    char m_szLogFolder[2048] = {};
+    CEdit m_editAppParams;
+    CString m_strAppParams;
+    CComboBox m_comboSamplingRate;
+    CString m_strSamplingRate;
+    CEdit m_editCpuMin;
+    CString m_strCpuMin;
+    CEdit m_editCpuAvg;
+    CString m_strCpuAvg;
+    CEdit m_editCpuMax;
+    CString m_strCpuMax;
+    CEdit m_editThreadsMin;
+    CString m_strThreadsMin;
+    CEdit m_editThreadsAvg;
+    CString m_strThreadsAvg;
+    CEdit m_editThreadsMax;
+    CString m_strThreadsMax;
+    CEdit m_editElapsed;
+    CString m_strElapsedMs;
+    CEdit m_editProcessorInfo;
+    CString m_strProcessorInfo;
+    CEdit m_editFrequency;
+    CString m_strFrequency;
+    CEdit m_editL2Cache;
+    CString m_strL2Cache;
+    // Run-control flags; dialog initialisation and the console run set them
+    // before use (they start cleared all the same).
+    int m_bRunning = 0;
+    int m_bCancel = 0;
+    int m_bManualCapture = 0;
+    int m_bCapturing = 0;
+    int m_bCaptureStopped = 0;
+    CButton m_btnStart, m_btnCancel, m_btnStartCapture, m_btnStopCapture;
+    CEdit m_editSamples;
+    CString m_strSamples;
+    CComboBox m_comboDuration;
+    CString m_strDuration;
+    CEdit m_editParallelTime;
+    CString m_strParallelTime;
+    CComboBox m_comboThreadTable;
+    CString m_strThreadTable;
+    CComboBox m_comboConcurrency;
+    CString m_strConcurrency;
+    CComboBox m_comboGenerateLog;
+    CString m_strGenerateLog;
+    CComboBox m_comboManualCapture;
+    CString m_strManualCapture;
+
+    DECLARE_MESSAGE_MAP()
+};
