@@ -1,0 +1,31 @@
+#pragma once
+// What the counter service needs to know of a target's threads at one
+// instant. Two sources provide it: the kernel's context-switch records
+// (exact) and /proc (an estimate: state R means running or waiting to run).
+
+#include <cstdint>
+#include <vector>
+
+struct ThreadActivity {
+    int tid;
+    bool onProcessor;     // on a processor at the instant
+    std::uint64_t cpuNs;  // processor time used so far
+};
+
+struct ActivitySnapshot {
+    std::uint64_t processCpuNs = 0;        // includes threads that have ended
+    std::vector<ThreadActivity> threads;   // live threads, ascending tid
+};
+
+class ThreadActivitySource {
+public:
+    enum class Status {
+        Ok,
+        Gone,  // the process has exited
+        Lost,  // this source can no longer tell; use another
+    };
+
+    virtual ~ThreadActivitySource() = default;
+    // The process's threads at instantNs (CLOCK_MONOTONIC, not in the future).
+    virtual Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) = 0;
+};
