@@ -1,111 +1,36 @@
 #include "Dialog.h"
 
-#include "DialogUnits.h"
+#include "DialogControls.h"
 #include "GuiSession.h"
 #include "Resources.h"
 #include "WinApp.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDialog>
-#include <QFontMetrics>
-#include <QGroupBox>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 
 namespace {
 
-DialogBaseUnits BaseUnitsOf(const QFont& font)
-{
-    const QFontMetrics metrics(font);
-    return {AverageCharWidth(metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")),
-            metrics.height()};
-}
-
-Qt::Alignment TextAlignment(unsigned styles)
-{
-    Qt::Alignment alignment = (styles & CS_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft;
-    return alignment | ((styles & CS_VCENTER) ? Qt::AlignVCenter : Qt::AlignTop);
-}
-
-QWidget* CreateStatic(const ControlTemplate& control, QWidget* parent)
-{
-    auto* label = new QLabel(QString::fromLocal8Bit(control.text), parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(TextAlignment(control.styles));
-    if (control.styles & CS_RAISED)
-        label->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    if (control.styles & CS_SUNKEN)
-        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    if ((control.styles & CS_RAISED) && (control.styles & CS_SUNKEN))
-        label->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    return label;
-}
-
-QWidget* CreateEdit(const ControlTemplate& control, QWidget* parent)
-{
-    auto* edit = new QLineEdit(parent);
-    edit->setReadOnly(control.styles & CS_READONLY);
-    edit->setAlignment((control.styles & CS_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft);
-    return edit;
-}
-
-QWidget* CreateButton(const ControlTemplate& control, QWidget* parent)
-{
-    auto* button = new QPushButton(QString::fromLocal8Bit(control.text), parent);
-    button->setCheckable(control.kind == ControlKind::PushLikeCheckBox);
-    button->setDefault(control.kind == ControlKind::DefPushButton);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QWidget* CreateDropDownList(const ControlTemplate& control, QWidget* parent)
-{
-    auto* combo = new QComboBox(parent);
-    combo->setEditable(false);
-    combo->setProperty("sorted", (control.styles & CS_SORTED) != 0);
-    return combo;
-}
-
-QWidget* CreateGroupBox(const ControlTemplate& control, QWidget* parent)
-{
-    auto* frame = new QFrame(parent);
-    frame->setFrameStyle(QFrame::Box | ((control.styles & CS_RAISED) ? QFrame::Raised : QFrame::Sunken));
-    return frame;
-}
-
-QWidget* CreateControl(const ControlTemplate& control, QWidget* parent)
-{
-    switch (control.kind) {
-    case ControlKind::Static:
-    case ControlKind::IconStatic:
-        return CreateStatic(control, parent);
-    case ControlKind::Edit:
-        return CreateEdit(control, parent);
-    case ControlKind::PushButton:
-    case ControlKind::DefPushButton:
-    case ControlKind::PushLikeCheckBox:
-        return CreateButton(control, parent);
-    case ControlKind::DropDownList:
-        return CreateDropDownList(control, parent);
-    case ControlKind::GroupBox:
-        return CreateGroupBox(control, parent);
-    }
-    return nullptr;
-}
-
-// The window of a CDialog for the span of DoModal. Keys and the close box
-// become the dialog's commands, as a Windows dialog manager would send them.
+// The window of a CDialog for the span of DoModal. Keys, the close box and
+// the context menu become the dialog's commands and system commands, as a
+// Windows dialog manager would send them; painting goes through its message
+// map.
 class DialogWindow : public QDialog {
 public:
     DialogWindow(CDialog& owner, const DialogTemplate& dialogTemplate, QWidget* parent)
         : QDialog(parent), m_owner(owner)
     {
+        // A caption with a close box; no minimise or maximise box.
+        setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                       Qt::WindowCloseButtonHint);
         setWindowTitle(QString::fromLocal8Bit(dialogTemplate.caption));
-        setFont(QFont(QString::fromLocal8Bit(dialogTemplate.fontFace), dialogTemplate.pointSize));
+        setFont(DialogFont(dialogTemplate.fontFace, dialogTemplate.pointSize));
         const DialogBaseUnits units = BaseUnitsOf(font());
         const PixelRect size = MapDialogRect(0, 0, dialogTemplate.cx, dialogTemplate.cy, units);
         setFixedSize(size.width, size.height);
@@ -145,13 +70,32 @@ protected:
         m_owner.OnCommand(IDCANCEL);
     }
 
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        const CMenu* systemMenu = m_owner.GetSystemMenu(FALSE);
+        if (!systemMenu)
+            return;
+        QMenu menu(this);
+        for (const CMenu::Item& item : systemMenu->Items()) {
+            if (item.flags & MF_SEPARATOR)
+                menu.addSeparator();
+            else
+                menu.addAction(QString::fromLocal8Bit(item.text.GetString()))->setData(QVariant::fromValue(item.id));
+        }
+        if (const QAction* chosen = menu.exec(event->globalPos()))
+            m_owner.OnSysCommandMessage(static_cast<UINT>(chosen->data().value<UINT_PTR>()));
+    }
+
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (!m_owner.OnWndMsg(WM_PAINT, 0, 0))
+            QDialog::paintEvent(event);
+    }
+
 private:
     void AddControl(const ControlTemplate& control, DialogBaseUnits units)
     {
-        QWidget* widget = CreateControl(control, this);
-        const PixelRect rect = MapDialogRect(control.x, control.y, control.cx, control.cy, units);
-        widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
-        widget->setVisible(!(control.styles & CS_HIDDEN));
+        QWidget* widget = CreateControl(control, units, this);
         if (control.id == IDC_STATIC)
             return;
         m_controls.emplace(control.id, widget);
@@ -171,6 +115,14 @@ DialogWindow* WindowOf(const CDialog& dialog)
     return static_cast<DialogWindow*>(dialog.m_hWnd);
 }
 
+// The system menu as the window starts with it.
+std::unique_ptr<CMenu> DefaultSystemMenu()
+{
+    auto menu = std::make_unique<CMenu>();
+    menu->AppendMenu(MF_STRING, SC_CLOSE, "&Close");
+    return menu;
+}
+
 } // namespace
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
@@ -185,17 +137,25 @@ INT_PTR CDialog::DoModal()
             AfxGetApp()->SetExitFailure();
         return -1;
     }
+    // Without a parent the owner is the main window, or else the modal
+    // window that is up.
     QWidget* parent = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
     if (!parent && AfxGetApp() && AfxGetApp()->m_pMainWnd != this && AfxGetApp()->m_pMainWnd)
         parent = AfxGetApp()->m_pMainWnd->m_hWnd;
+    if (!parent)
+        parent = QApplication::activeModalWidget();
 
     DialogWindow window(*this, *dialogTemplate, parent);
     m_hWnd = &window;
     m_nModalResult = -1;
+    m_bEnding = false;
+    m_nDispatchDepth = 0;
+    m_pSystemMenu = DefaultSystemMenu();
     OnInitDialog();
-    if (m_nModalResult == -1)
+    if (!m_bEnding)
         window.exec();
     DetachAll();
+    m_pSystemMenu.reset();
     m_hWnd = nullptr;
     return m_nModalResult;
 }
@@ -233,7 +193,8 @@ void CDialog::OnCancel()
 void CDialog::EndDialog(int nResult)
 {
     m_nModalResult = nResult;
-    if (m_hWnd)
+    m_bEnding = true;
+    if (m_hWnd && m_nDispatchDepth == 0)
         WindowOf(*this)->done(nResult);
 }
 
@@ -268,18 +229,55 @@ void CDialog::DetachAll()
     m_attached.clear();
 }
 
+CMenu* CDialog::GetSystemMenu(BOOL bRevert)
+{
+    if (!m_hWnd)
+        return nullptr;
+    if (bRevert) {
+        m_pSystemMenu = DefaultSystemMenu();
+        return nullptr;
+    }
+    return m_pSystemMenu.get();
+}
+
+template <typename Handler>
+void CDialog::Dispatch(Handler handler)
+{
+    if (m_bEnding)
+        return;
+    ++m_nDispatchDepth;
+    handler();
+    --m_nDispatchDepth;
+    if (!m_bEnding || !m_hWnd)
+        return;
+    // An outer handler is still running (a run dispatching messages): the
+    // window stays, greyed, until it returns.
+    if (m_nDispatchDepth == 0)
+        WindowOf(*this)->done(m_nModalResult);
+    else
+        m_hWnd->setEnabled(false);
+}
+
 void CDialog::OnCommand(UINT nID, UINT nCode)
 {
-    if (OnCmdMsg(nID, nCode))
-        return;
-    if (nCode != BN_CLICKED)
-        return;
-    if (nID == IDOK)
-        OnOK();
-    else if (nID == IDCANCEL)
-        OnCancel();
-    else if (nID == ID_HELP && AfxGetApp())
-        AfxGetApp()->OnCmdMsg(ID_HELP);
+    Dispatch([this, nID, nCode] {
+        if (OnCmdMsg(nID, nCode) || nCode != BN_CLICKED)
+            return;
+        if (nID == IDOK)
+            OnOK();
+        else if (nID == IDCANCEL)
+            OnCancel();
+        else if (nID == ID_HELP && AfxGetApp())
+            AfxGetApp()->OnCmdMsg(ID_HELP);
+    });
+}
+
+void CDialog::OnSysCommandMessage(UINT nID, LPARAM lParam)
+{
+    Dispatch([this, nID, lParam] {
+        if (!OnWndMsg(WM_SYSCOMMAND, 0, nID, lParam))
+            OnSysCommand(nID, lParam);
+    });
 }
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& control)

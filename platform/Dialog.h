@@ -3,6 +3,7 @@
 // window only between the start and the end of DoModal, so it can serve as an
 // engine without any window toolkit.
 
+#include "Menu.h"
 #include "Wnd.h"
 
 #include <map>
@@ -33,25 +34,39 @@ public:
     void OnPaint() {}
 
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+    // Ends the dialog with this result. A handler further up the call stack
+    // (a run that dispatches messages) still uses the window, so the window
+    // closes when the outermost handler has returned; until then it takes no
+    // more commands.
     void EndDialog(int nResult);
 
     // The control with this id while the window exists, else null.
     CWnd* GetDlgItem(int nID);
     // Binds a wrapper to its control until the window closes.
     BOOL AttachControl(int nID, CWnd& control);
+    // The window's system menu (shown as its context menu) while the window
+    // exists, else null. bRevert restores its original items.
+    CMenu* GetSystemMenu(BOOL bRevert);
 
-    // Routes a command the way the framework does: the message map first,
-    // then the inherited IDOK, IDCANCEL and help commands.
+    // Route a command or a system command the way the framework does: the
+    // message map first, then the framework's own handling (IDOK, IDCANCEL
+    // and help commands; the default system commands).
     void OnCommand(UINT nID, UINT nCode = BN_CLICKED);
+    void OnSysCommandMessage(UINT nID, LPARAM lParam = 0);
 
     UINT GetTemplateId() const { return m_nIDTemplate; }
 
 private:
+    template <typename Handler>
+    void Dispatch(Handler handler);
     void DetachAll();
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
     int m_nModalResult = -1;
+    bool m_bEnding = false;
+    int m_nDispatchDepth = 0;
+    std::unique_ptr<CMenu> m_pSystemMenu;
     std::map<int, std::unique_ptr<CWnd>> m_items;
     std::vector<CWnd*> m_attached;
 };

@@ -1,5 +1,7 @@
 #include "DialogUnits.h"
 
+#include <algorithm>
+
 namespace {
 
 // a * b / c rounded to the nearest integer, halves away from zero.
@@ -20,4 +22,11 @@ int AverageCharWidth(int widthOfAlphabet)
 PixelRect MapDialogRect(int x, int y, int cx, int cy, DialogBaseUnits units)
 {
     return {MulDiv(x, units.cx, 4), MulDiv(y, units.cy, 8), MulDiv(cx, units.cx, 4), MulDiv(cy, units.cy, 8)};
+}
+
+int DropDownVisibleItems(int listHeight, int closedHeight, int itemHeight)
+{
+    if (itemHeight <= 0)
+        return 1;
+    return std::max(1, (listHeight - closedHeight) / itemHeight);
 }

@@ -18,3 +18,7 @@ int AverageCharWidth(int widthOfAlphabet);
 
 // Scales by the base units, rounding each coordinate to the nearest pixel.
 PixelRect MapDialogRect(int x, int y, int cx, int cy, DialogBaseUnits units);
+
+// How many items a dropped-down list shows: the list's height in the
+// template less the closed box, in item heights; at least one.
+int DropDownVisibleItems(int listHeight, int closedHeight, int itemHeight);

@@ -4,6 +4,8 @@
 
 #include "DialogTemplate.h"
 
+#include <span>
+
 // Null for an unknown id.
 const DialogTemplate* AfxFindDialogTemplate(UINT id);
 // The text of a string resource; empty for an unknown id.
@@ -15,3 +17,20 @@ inline HICON AfxLoadIcon(UINT nIDResource)
 {
     return nIDResource;
 }
+
+struct IconImage {
+    int size;                 // width and height in pixels
+    const char* const* xpm;   // the image in XPM form
+};
+// The images of an icon, largest first; empty for an unknown icon.
+std::span<const IconImage> AfxFindIconImages(HICON icon);
+
+// The program's version block.
+struct VersionInfo {
+    const char* fileDescription;
+    const char* fileVersion;
+    const char* productVersion;
+    const char* internalName;
+    const char* originalFilename;
+};
+const VersionInfo& AfxGetVersionInfo();

@@ -4,10 +4,12 @@
 #include "GuiSession.h"
 #include "MessageBox.h"
 #include "Module.h"
+#include "Resources.h"
 #include "Wnd.h"
 
 #include <QDialog>
-#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -24,6 +26,14 @@ CString ProgramPath()
 {
     char path[4096];
     return GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path) ? CString(path) : CString();
+}
+
+// What the version block says of the program, under its help.
+QString VersionLine(const VersionInfo& version)
+{
+    return QString::asprintf("%s %s (%s, file version %s, internal name %s)", version.fileDescription,
+                             version.productVersion, version.originalFilename, version.fileVersion,
+                             version.internalName);
 }
 
 } // namespace
@@ -61,19 +71,22 @@ void CWinApp::EnableHtmlHelp()
 
 void CWinApp::OnHelp()
 {
-    QFile page(QString::fromLocal8Bit(m_pszHelpFilePath.GetString()));
-    if (!page.open(QIODevice::ReadOnly)) {
+    QWidget* owner = m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr;
+    const QFileInfo page(QString::fromLocal8Bit(m_pszHelpFilePath.GetString()));
+    if (!page.isFile() || !page.isReadable()) {
         CString text;
         text.Format("Cannot open the help page %s.", m_pszHelpFilePath.GetString());
-        MessageBoxA(m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr, text, m_pszAppName, MB_OK);
+        MessageBoxA(owner, text, m_pszAppName, MB_OK);
         return;
     }
-    QDialog window(m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr);
+    QDialog window(owner);
     window.setWindowTitle(QString::fromLocal8Bit(m_pszAppName.GetString()) + " Help");
     auto* browser = new QTextBrowser(&window);
-    browser->setHtml(QString::fromUtf8(page.readAll()));
+    browser->setSource(QUrl::fromLocalFile(page.absoluteFilePath()));
+    auto* version = new QLabel(VersionLine(AfxGetVersionInfo()), &window);
     auto* layout = new QVBoxLayout(&window);
     layout->addWidget(browser);
+    layout->addWidget(version);
     window.resize(640, 480);
     window.exec();
 }

@@ -26,8 +26,12 @@ using LPSTR = char*;
 // a null handle names nothing.
 using HANDLE = void*;
 
-struct QWidget;
+class QWidget;
 using HWND = QWidget*;
+// A device context is the painter of a window being painted.
+class QPainter;
+using HDC = QPainter*;
+using LRESULT = std::intptr_t;
 
 // Icons are named by their resource id; 0 is "no icon".
 using HICON = UINT;

@@ -1,11 +1,13 @@
 #include "Wnd.h"
 
+#include "IconImages.h"
 #include "MessageBox.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QWidget>
 
 namespace {
@@ -19,6 +21,19 @@ QComboBox* Combo(HWND hWnd)
 bool IsSorted(const QComboBox* combo)
 {
     return combo->property("sorted").toBool();
+}
+
+// A window keeps the icons it was given under these properties.
+constexpr const char* BIG_ICON = "quorvexBigIcon";
+constexpr const char* SMALL_ICON = "quorvexSmallIcon";
+
+HICON ReplaceIcon(QWidget* window, WPARAM which, HICON icon)
+{
+    const char* slot = which == ICON_BIG ? BIG_ICON : SMALL_ICON;
+    const HICON previous = window->property(slot).toUInt();
+    window->setProperty(slot, icon);
+    window->setWindowIcon(WindowIcon(window->property(BIG_ICON).toUInt(), window->property(SMALL_ICON).toUInt()));
+    return previous;
 }
 
 } // namespace
@@ -75,6 +90,40 @@ BOOL CWnd::IsWindowVisible() const
 BOOL CWnd::IsIconic() const
 {
     return m_hWnd && m_hWnd->isMinimized();
+}
+
+void CWnd::GetClientRect(CRect* rect) const
+{
+    *rect = {};
+    if (m_hWnd)
+        *rect = {0, 0, m_hWnd->width(), m_hWnd->height()};
+}
+
+LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!m_hWnd)
+        return 0;
+    switch (message) {
+    case WM_SETICON:
+        return ReplaceIcon(m_hWnd, wParam, static_cast<HICON>(lParam));
+    case WM_ICONERASEBKGND:
+        if (auto* painter = reinterpret_cast<QPainter*>(wParam))
+            painter->fillRect(m_hWnd->rect(), m_hWnd->palette().window());
+        return TRUE;
+    default:
+        return 0;
+    }
+}
+
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon)
+{
+    return static_cast<HICON>(SendMessage(WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, static_cast<LPARAM>(hIcon)));
+}
+
+void CWnd::OnSysCommand(UINT nID, LPARAM)
+{
+    if ((nID & 0xFFF0) == SC_CLOSE && m_hWnd)
+        m_hWnd->close();
 }
 
 int CWnd::MessageBox(const char* text, const char* caption, UINT type)

@@ -13,6 +13,19 @@ constexpr int BST_UNCHECKED = 0;
 constexpr int BST_CHECKED = 1;
 constexpr int CB_ERR = -1;
 
+constexpr UINT WM_SETICON = 0x0080;
+constexpr UINT WM_ICONERASEBKGND = 0x0027;
+constexpr WPARAM ICON_SMALL = 0;
+constexpr WPARAM ICON_BIG = 1;
+
+constexpr UINT SC_CLOSE = 0xF060;
+
+struct CRect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+};
+
 class CWnd : public CCmdTarget {
 public:
     CWnd() = default;
@@ -28,6 +41,18 @@ public:
     BOOL ShowWindow(int nCmdShow);
     BOOL IsWindowVisible() const;
     BOOL IsIconic() const;
+    void GetClientRect(CRect* rect) const;
+
+    // The messages a program sends to its own windows: WM_SETICON
+    // (wParam ICON_BIG or ICON_SMALL, lParam the icon; returns the icon it
+    // replaces) and WM_ICONERASEBKGND (wParam the device context being
+    // painted). Others are not handled and return 0.
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    HICON SetIcon(HICON hIcon, BOOL bBigIcon);
+
+    // The default handling of a system command: SC_CLOSE closes the window
+    // as its close box does; other commands have nothing to do here.
+    void OnSysCommand(UINT nID, LPARAM lParam);
 
     // A message box owned by this window (no owner while unattached).
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
