@@ -13,6 +13,20 @@ public:
 
     enum { IDD = IDD_QUORVEX_DIALOG };
 
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    // Enter, Escape and the close box also stop a run in progress.
+    void OnOK() override;
+    void OnCancel() override;
+
+    // Window chrome and the About box.
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+
+    // The target chooser.
+    void OnBnClickedGetAppName();
+
     // Run and capture controls.
     void OnBnClickedCancel();
     void OnBnClickedExit();
@@ -88,4 +102,7 @@ public:
     CString m_strManualCapture;
 
     DECLARE_MESSAGE_MAP()
+
+private:
+    void StopRunBeforeClosing();
 };
