@@ -1,11 +1,10 @@
+#include "DialogDriver.h"
 #include "GuiSession.h"
 #include "MessageBox.h"
 #include "QuorvexApp.h"
 #include "QuorvexDlg.h"
 
 #include <QApplication>
-#include <QKeyEvent>
-#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -14,41 +13,6 @@
 #include <vector>
 
 namespace {
-
-struct Box {
-    std::string text;
-    std::string caption;
-};
-
-class RecordedBoxes {
-public:
-    RecordedBoxes()
-    {
-        SetMessageBoxHook([this](HWND, const char* text, const char* caption, UINT) {
-            boxes.push_back({text, caption});
-            return IDOK;
-        });
-    }
-    ~RecordedBoxes() { SetMessageBoxHook(nullptr); }
-    std::vector<Box> boxes;
-};
-
-// Acts on the modal dialog as soon as it is up.
-void WhenDialogShows(std::function<void(QWidget*)> act)
-{
-    QTimer::singleShot(10, [act] {
-        if (QWidget* dialog = QApplication::activeModalWidget())
-            act(dialog);
-        else
-            WhenDialogShows(act);
-    });
-}
-
-void PressKey(QWidget* window, int key)
-{
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QApplication::sendEvent(window, &press);
-}
 
 struct DialogEnd {
     const char* name;
@@ -66,13 +30,10 @@ class DialogModeTest : public testing::TestWithParam<DialogEnd> {};
 
 TEST_P(DialogModeTest, ReportsHowTheDialogEnded)
 {
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name, nullptr};
-    QApplication qt(argc, argv);
+    GuiSessionForTest session;
     RecordedBoxes recorded;
     CQuorvexApp app;
-    WhenDialogShows(GetParam().act);
+    WhenModalShows(GetParam().act);
 
     EXPECT_EQ(app.InitInstance(), FALSE);
 

@@ -37,4 +37,12 @@ INSTANTIATE_TEST_SUITE_P(
                     MapCase{1, 1, 1, 1, {6, 13}, {2, 2, 2, 2}},              // 1.5 and 1.625 round up
                     MapCase{15, 17, 76, 14, {7, 16}, {26, 34, 133, 28}}));   // 26.25, 133
 
+TEST(DialogUnits, DroppedDownListShowsWholeItemsBelowTheClosedBox)
+{
+    EXPECT_EQ(DropDownVisibleItems(137, 22, 13), 8);   // the setting lists: 84 units at 13 pixels
+    EXPECT_EQ(DropDownVisibleItems(35, 22, 13), 1);    // exactly one item
+    EXPECT_EQ(DropDownVisibleItems(30, 22, 13), 1);    // never fewer than one
+    EXPECT_EQ(DropDownVisibleItems(137, 22, 0), 1);
+}
+
 } // namespace

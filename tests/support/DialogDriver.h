@@ -1,0 +1,61 @@
+#pragma once
+// Drives real dialogs in window tests: records message boxes, acts on modal
+// windows once they are up, and finds and works the controls of a dialog.
+
+#include "Dialog.h"
+
+#include <QApplication>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAbstractButton;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+
+struct Box {
+    HWND owner;
+    std::string text;
+    std::string caption;
+};
+
+// Records every message box while it lives, instead of showing it.
+class RecordedBoxes {
+public:
+    RecordedBoxes();
+    ~RecordedBoxes();
+    std::vector<Box> boxes;
+};
+
+// The toolkit session of one test, with a watchdog that ends a test whose
+// modal windows are never closed.
+class GuiSessionForTest {
+public:
+    GuiSessionForTest();
+    ~GuiSessionForTest();
+
+private:
+    int m_argc = 1;
+    char m_name[8] = "test";
+    char* m_argv[2] = {m_name, nullptr};
+    std::unique_ptr<QApplication> m_app;
+};
+
+// Calls act with the modal window that is up, other than except, as soon as
+// there is one. A watch still waiting ends with the toolkit session.
+void WhenModalShows(std::function<void(QWidget*)> act, const QWidget* except = nullptr);
+// Calls act with the popup menu that is up, as soon as there is one.
+void WhenMenuShows(std::function<void(QMenu*)> act);
+
+void PressKey(QWidget* target, int key);
+// Chooses the menu's item with this text as a user would (Enter on it).
+bool ChooseMenuItem(QMenu* menu, const QString& text);
+
+QWidget* Control(CDialog& dialog, int id);
+QAbstractButton* Button(CDialog& dialog, int id);
+QComboBox* Combo(CDialog& dialog, int id);
+QLineEdit* Edit(CDialog& dialog, int id);
+std::vector<std::string> Items(const QComboBox* combo);

@@ -1,0 +1,230 @@
+// The target chooser, driven through the real file dialog.
+
+#include "DialogDriver.h"
+#include "FileDialog.h"
+#include "QuorvexDlg.h"
+
+#include <QAbstractButton>
+#include <QAbstractProxyModel>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string OwnTitle()
+{
+    return FileTitleOf(fs::read_symlink("/proc/self/exe").c_str()).str();
+}
+
+bool WaitUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// The names the file dialog lists in its current folder.
+std::set<std::string> Listed(QFileDialog* dialog)
+{
+    auto* files = dialog->findChild<QFileSystemModel*>();
+    QAbstractProxyModel* proxy = dialog->proxyModel();
+    const QModelIndex folder = proxy->mapFromSource(files->index(dialog->directory().absolutePath()));
+    std::set<std::string> names;
+    for (int row = 0; row < proxy->rowCount(folder); ++row)
+        names.insert(proxy->index(row, 0, folder).data().toString().toStdString());
+    return names;
+}
+
+class ChooserTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/quorvex-chooser-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+        for (const std::string& name : {std::string("demo.exe"), std::string("tool"), std::string("a.b.exe"),
+                                        std::string("Quorvex.exe"), std::string("Quorvex"),
+                                        std::string("quorvex.exe"), OwnTitle()})
+            MakeFile(name, fs::perms::owner_all);
+        MakeFile("notes.txt", fs::perms::owner_read | fs::perms::owner_write);
+        MakeFile("readme", fs::perms::owner_read | fs::perms::owner_write);
+        fs::create_directory(folder / "sub");
+        startFolder = fs::current_path();
+        fs::current_path(folder);
+    }
+
+    void TearDown() override
+    {
+        fs::current_path(startFolder);
+        fs::remove_all(folder);
+    }
+
+    void MakeFile(const std::string& name, fs::perms permissions)
+    {
+        std::ofstream(folder / name) << "#!/bin/sh\n";
+        fs::permissions(folder / name, permissions);
+    }
+
+    // Opens the main dialog and uses the chooser once for each step; a step
+    // works the file dialog.
+    void UseChooser(std::vector<std::function<void(QFileDialog*)>> steps)
+    {
+        WhenModalShows([this, steps](QWidget* window) {
+            for (const auto& step : steps) {
+                WhenFileDialogShows(step, window);
+                Button(dlg, IDC_GET_APP_NAME)->click();
+            }
+            shownPath = Edit(dlg, IDC_EDIT_APP_PATH)->text().toStdString();
+            PressKey(window, Qt::Key_Escape);
+        });
+        dlg.DoModal();
+    }
+
+    static void WhenFileDialogShows(std::function<void(QFileDialog*)> act, const QWidget* except = nullptr)
+    {
+        WhenModalShows([act](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            act(dialog);
+            if (dialog->isVisible())
+                dialog->reject();
+        }, except);
+    }
+
+    std::function<void(QFileDialog*)> Pick(const std::string& name)
+    {
+        // The user goes to the folder, waits for the dialog to list it, and
+        // types the name.
+        return [this, name](QFileDialog* dialog) {
+            dialog->setDirectory(QString::fromStdString(folder.string()));
+            EXPECT_TRUE(WaitUntil([&] { return Listed(dialog).contains(name); })) << name;
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(name));
+            dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Open)->click();
+        };
+    }
+
+    GuiSessionForTest session;
+    RecordedBoxes recorded;
+    CQuorvexDlg dlg{nullptr};
+    fs::path folder;
+    fs::path startFolder;
+    std::string shownPath;
+};
+
+TEST_F(ChooserTest, ListsExecutableFilesAndFoldersUnderItsTitle)
+{
+    std::set<std::string> listed;
+    QString title, filter;
+    UseChooser({[&](QFileDialog* dialog) {
+        title = dialog->windowTitle();
+        filter = dialog->findChild<QComboBox*>("fileTypeCombo")->currentText();
+        WaitUntil([&] { return Listed(dialog).size() >= 8; });
+        listed = Listed(dialog);
+    }});
+
+    EXPECT_EQ(title, "Application File Browser");
+    EXPECT_EQ(filter, "Application (*.exe)");
+    EXPECT_EQ(listed, (std::set<std::string>{"Quorvex", "Quorvex.exe", "a.b.exe", "demo.exe", "quorvex.exe", "sub",
+                                             OwnTitle(), "tool"}));
+    EXPECT_EQ(dlg.m_strAppPath, "") << "a cancelled chooser changes nothing";
+}
+
+struct ChoiceCase {
+    const char* name;
+    std::string file;
+    bool accepted;
+    std::string processName;
+};
+
+void PrintTo(const ChoiceCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ChoiceTest : public ChooserTest, public testing::WithParamInterface<ChoiceCase> {};
+
+TEST_P(ChoiceTest, SetsTheTargetOrRefusesThisProgram)
+{
+    const ChoiceCase& c = GetParam();
+    UseChooser({Pick("tool"), Pick(c.file)});
+
+    const std::string chosen = (folder / (c.accepted ? c.file : "tool")).string();
+    EXPECT_EQ(dlg.m_strAppPath, chosen);
+    EXPECT_EQ(shownPath, chosen);
+    EXPECT_STREQ(dlg.m_szProcessName, c.accepted ? c.processName.c_str() : "tool");
+    if (c.accepted) {
+        EXPECT_TRUE(recorded.boxes.empty());
+    } else {
+        ASSERT_EQ(recorded.boxes.size(), 1u);
+        EXPECT_EQ(recorded.boxes[0].text, "Cannot choose itself to run");
+        EXPECT_EQ(recorded.boxes[0].caption, "Error");
+        EXPECT_NE(recorded.boxes[0].owner, nullptr);
+    }
+    // The chosen file's folder becomes the current folder; the log folder
+    // stays where the dialog opened.
+    EXPECT_EQ(fs::current_path(), folder);
+    EXPECT_EQ(fs::path(dlg.m_szLogFolder), folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ChoiceTest,
+    testing::Values(ChoiceCase{"ExeFile", "demo.exe", true, "demo"},
+                    ChoiceCase{"FileWithoutExtension", "tool", true, "tool"},
+                    ChoiceCase{"OnlyTheLastExtensionGoes", "a.b.exe", true, "a.b"},
+                    ChoiceCase{"OtherLetterCase", "quorvex.exe", true, "quorvex"},
+                    ChoiceCase{"WindowsNameOfThisProgram", "Quorvex.exe", false, ""},
+                    ChoiceCase{"WindowsNameWithoutExtension", "Quorvex", false, ""},
+                    ChoiceCase{"FileNameOfThisProgram", OwnTitle(), false, ""}),
+    [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
+
+TEST_F(ChooserTest, CancelKeepsTheEarlierChoice)
+{
+    UseChooser({Pick("demo.exe"), [](QFileDialog* dialog) { dialog->reject(); }});
+
+    EXPECT_EQ(dlg.m_strAppPath, (folder / "demo.exe").string());
+    EXPECT_STREQ(dlg.m_szProcessName, "demo");
+    EXPECT_EQ(shownPath, (folder / "demo.exe").string());
+}
+
+TEST_F(ChooserTest, APathLongerThanTheBufferIsNotTaken)
+{
+    char buffer[8] = "keep";
+    CFileDialog fileDlg(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR, "Application (*.exe)|*.exe||");
+    fileDlg.m_ofn.lpstrFile = buffer;
+    fileDlg.m_ofn.nMaxFile = sizeof buffer;
+    WhenFileDialogShows(Pick("demo.exe"));
+
+    EXPECT_EQ(fileDlg.DoModal(), IDCANCEL);
+    EXPECT_STREQ(buffer, "keep");
+}
+
+TEST_F(ChooserTest, KeepsTheCurrentFolderWhenAskedTo)
+{
+    fs::current_path(startFolder);
+    CFileDialog fileDlg(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR, "Application (*.exe)|*.exe||");
+    WhenFileDialogShows(Pick("a.b.exe"));
+
+    ASSERT_EQ(fileDlg.DoModal(), IDOK);
+    EXPECT_EQ(fileDlg.GetPathName(), (folder / "a.b.exe").string());
+    EXPECT_EQ(fileDlg.GetFileTitle(), "a.b");
+    EXPECT_EQ(fs::current_path(), startFolder);
+}
+
+} // namespace
