@@ -1,12 +1,15 @@
 // The detection on this machine, against an expectation worked out here from
 // each processor's own CPUID answers.
+#include "CaptureOutput.h"
 #include "Cpu.h"
+#include "SystemReport.h"
 #include "Topology.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -144,6 +147,27 @@ TEST(DetectTopologyOnThisMachine, ReturnsTheThreadToTheProcessMask)
     cpu_set_t after;
     pthread_getaffinity_np(pthread_self(), sizeof after, &after);
     EXPECT_TRUE(CPU_EQUAL(&before, &after));
+}
+
+TEST(SystemReportOnThisMachine, ShowsTheDetectedTopology)
+{
+    const Expected e = WorkOutThisMachine();
+    char topology[512];
+    const char* multiCore = TopologyMultiCoreText(e.status);
+    const char* twinlane = TopologyTwinlaneText(e.status);
+    std::snprintf(topology, sizeof topology,
+                  "\n---- System Detection ----\nTotal Sockets: %u\nTotal Cores: %u\nTotal Logicals: %u\n"
+                  "Multi-processor: %s\nMulti-core: %s\nTwinlane: %s",
+                  e.packages, e.cores, e.logicals, e.packages > 1 ? "Yes" : "No", multiCore ? multiCore : "",
+                  twinlane ? twinlane : "");
+    const bool hasMachineId = std::ifstream("/etc/machine-id").good();
+    BOOL complete = FALSE;
+    const std::string out = CaptureStdout([&] { complete = PrintSystemReport(nullptr); });
+    EXPECT_EQ(out.substr(0, std::strlen(topology)), topology);
+    EXPECT_EQ(complete, hasMachineId ? TRUE : FALSE);
+    if (hasMachineId) {
+        EXPECT_NE(out.find("Hardware Profile:\n  DockInfo: 1\n  Profile Guid: {"), std::string::npos) << out;
+    }
 }
 
 struct ListCase {
