@@ -1,4 +1,5 @@
 #include "CString.h"
+#include "Fixtures.h"
 #include "ProcessorInfo.h"
 #include "Registry.h"
 #include "SimulatedCpu.h"
@@ -12,11 +13,6 @@
 #include <sys/utsname.h>
 
 namespace {
-
-std::string Fixture(const char* name)
-{
-    return std::string(QUORVEX_SYSINFO_FIXTURES "/") + name;
-}
 
 std::string Machine()
 {

@@ -1,3 +1,4 @@
+#include "Fixtures.h"
 #include "SystemInfo.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string Fixture(const char* name)
-{
-    return std::string(QUORVEX_SYSINFO_FIXTURES "/") + name;
-}
 
 TEST(GetSystemInfo, DescribesThisProgramsArchitecture)
 {

@@ -1,4 +1,5 @@
 #include "CaptureOutput.h"
+#include "Fixtures.h"
 #include "SimulatedCpu.h"
 #include "SystemReport.h"
 #include "Topology.h"
@@ -14,11 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string Fixture(const char* name)
-{
-    return std::string(QUORVEX_SYSINFO_FIXTURES "/") + name;
-}
 
 // Sets or removes COMPUTERNAME for one test.
 class ComputerName {
@@ -178,15 +174,7 @@ void PrintTo(const FailureCase& c, std::ostream* os)
     *os << c.fixture;
 }
 
-class HwProfileFailureTest : public testing::TestWithParam<FailureCase> {
-protected:
-    void SetUp() override
-    {
-#if !defined(__x86_64__)
-        GTEST_SKIP() << "the expected architecture lines are those of x86-64";
-#endif
-    }
-};
+class HwProfileFailureTest : public SystemReport, public testing::WithParamInterface<FailureCase> {};
 
 TEST_P(HwProfileFailureTest, EndsTheReportAfterTheErrorLine)
 {

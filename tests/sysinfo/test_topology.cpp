@@ -19,6 +19,20 @@ std::vector<BYTE> ApicIds(BYTE count)
     return ids;
 }
 
+struct Detected {
+    BYTE status;
+    DWORD logicals = 0;
+    DWORD cores = 0;
+    DWORD packages = 0;
+};
+
+Detected Detect(CpuPlatform& cpu)
+{
+    Detected d{0};
+    d.status = DetectTopology(cpu, &d.logicals, &d.cores, &d.packages);
+    return d;
+}
+
 struct Machine {
     const char* name;
     std::function<SimulatedCpu()> make;
@@ -106,13 +120,11 @@ class DetectTopologyTest : public testing::TestWithParam<Machine> {};
 TEST_P(DetectTopologyTest, CountsAndClassifies)
 {
     SimulatedCpu cpu = GetParam().make();
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
-    EXPECT_EQ(DetectTopology(cpu, &logicals, &cores, &packages), GetParam().status);
-    EXPECT_EQ(logicals, GetParam().logicals);
-    EXPECT_EQ(cores, GetParam().cores);
-    EXPECT_EQ(packages, GetParam().packages);
+    const Detected d = Detect(cpu);
+    EXPECT_EQ(d.status, GetParam().status);
+    EXPECT_EQ(d.logicals, GetParam().logicals);
+    EXPECT_EQ(d.cores, GetParam().cores);
+    EXPECT_EQ(d.packages, GetParam().packages);
 }
 
 TEST_P(DetectTopologyTest, LeavesTheThreadOnTheProcessMask)
@@ -121,10 +133,7 @@ TEST_P(DetectTopologyTest, LeavesTheThreadOnTheProcessMask)
     DWORD_PTR processMask = 0;
     DWORD_PTR systemMask = 0;
     cpu.GetProcessAffinityMask(&processMask, &systemMask);
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
-    DetectTopology(cpu, &logicals, &cores, &packages);
+    Detect(cpu);
     EXPECT_EQ(cpu.ThreadMask(), processMask);
     if (GetParam().status != TOPO_AFFINITY_RESTRICTED) {
         EXPECT_EQ(cpu.Pins().back(), processMask);
@@ -137,10 +146,7 @@ INSTANTIATE_TEST_SUITE_P(Machines, DetectTopologyTest, testing::ValuesIn(MACHINE
 TEST(DetectTopology, RestrictedAffinityTouchesNothing)
 {
     SimulatedCpu cpu({{0, MakeProcessor(Shape(2, 2), 0)}, {1, MakeProcessor(Shape(2, 2), 1)}}, 0x2, 0x3);
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
-    EXPECT_EQ(DetectTopology(cpu, &logicals, &cores, &packages), TOPO_AFFINITY_RESTRICTED);
+    EXPECT_EQ(Detect(cpu).status, TOPO_AFFINITY_RESTRICTED);
     EXPECT_TRUE(cpu.Pins().empty());
     EXPECT_EQ(cpu.Yields(), 0);
     EXPECT_EQ(cpu.ThreadMask(), DWORD_PTR{0x2});
@@ -151,22 +157,17 @@ TEST(DetectTopology, WalksEveryBitUpToTheSystemMask)
     // Processors 0 and 2 only: bit 1 is visited, cannot be pinned, and gets
     // no entry; bit 3 is above the system mask and not visited.
     SimulatedCpu cpu({{0, MakeProcessor(Shape(1, 1), 0)}, {2, MakeProcessor(Shape(1, 1), 6)}}, 0x5, 0x5);
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
-    EXPECT_EQ(DetectTopology(cpu, &logicals, &cores, &packages), TOPO_ONE_CORE_NO_SMT);
+    const Detected d = Detect(cpu);
+    EXPECT_EQ(d.status, TOPO_ONE_CORE_NO_SMT);
     EXPECT_EQ(cpu.Pins(), (std::vector<DWORD_PTR>{0x1, 0x2, 0x4, 0x5}));
-    EXPECT_EQ(logicals, 2u);
-    EXPECT_EQ(packages, 2u);
+    EXPECT_EQ(d.logicals, 2u);
+    EXPECT_EQ(d.packages, 2u);
 }
 
 TEST(DetectTopology, AllSixtyFourBitsAreVisitedAndTheWalkEndsAfterBit63)
 {
     SimulatedCpu cpu = MakeMachine(Shape(16, 8), ApicIds(64));
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
-    DetectTopology(cpu, &logicals, &cores, &packages);
+    Detect(cpu);
     std::vector<DWORD_PTR> expected;
     for (unsigned bit = 0; bit < 64; ++bit)
         expected.push_back(DWORD_PTR{1} << bit);
@@ -179,11 +180,7 @@ TEST(DetectTopology, ReadsEachProcessorAfterGivingUpItsTimeSlice)
     // The simulated thread moves only when it yields: identifiers read
     // without yielding would all come from the starting processor.
     SimulatedCpu cpu = MakeMachine(Shape(1, 1), {0, 1, 2, 3});
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
-    DetectTopology(cpu, &logicals, &cores, &packages);
-    EXPECT_EQ(packages, 4u);
+    EXPECT_EQ(Detect(cpu).packages, 4u);
     EXPECT_EQ(cpu.Yields(), 5);
 }
 
@@ -194,16 +191,14 @@ TEST(DetectTopology, HeterogeneousCountsAreReadPerProcessor)
     ProcessorShape wide = Shape(4, 2);
     SimulatedCpu cpu({{0, MakeProcessor(Shape(2, 2), 0)}, {1, MakeProcessor(wide, 2)}, {2, MakeProcessor(wide, 4)}},
                      0x7, 0x7);
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
     // Starting processor: quotient 1, SMT width 0. APIC 0: core width 1,
     // package width 1 -> package 0, key 0. APIC 2 and 4: core width 1,
     // package width 2 -> packages 0 and 4, keys 0 and 4.
-    EXPECT_EQ(DetectTopology(cpu, &logicals, &cores, &packages), TOPO_ONE_CORE_NO_SMT);
-    EXPECT_EQ(logicals, 3u);
-    EXPECT_EQ(cores, 2u);
-    EXPECT_EQ(packages, 2u);
+    const Detected d = Detect(cpu);
+    EXPECT_EQ(d.status, TOPO_ONE_CORE_NO_SMT);
+    EXPECT_EQ(d.logicals, 3u);
+    EXPECT_EQ(d.cores, 2u);
+    EXPECT_EQ(d.packages, 2u);
 }
 
 struct WidthCase {

@@ -2,6 +2,7 @@
 // each processor's own CPUID answers.
 #include "CaptureOutput.h"
 #include "Cpu.h"
+#include "Fixtures.h"
 #include "SystemReport.h"
 #include "Topology.h"
 
@@ -197,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HostCpu, SystemMaskIsTheRootsOnlineList)
 {
-    HostCpu cpu(QUORVEX_SYSINFO_FIXTURES "/xeon-vm");
+    HostCpu cpu(Fixture("xeon-vm"));
     DWORD_PTR processMask = 0;
     DWORD_PTR systemMask = 0;
     EXPECT_EQ(cpu.GetProcessAffinityMask(&processMask, &systemMask), TRUE);
@@ -207,7 +208,7 @@ TEST(HostCpu, SystemMaskIsTheRootsOnlineList)
 
 TEST(HostCpu, WithoutAnOnlineListNothingShowsARestriction)
 {
-    HostCpu cpu(QUORVEX_SYSINFO_FIXTURES "/no-cpuinfo");
+    HostCpu cpu(Fixture("no-cpuinfo"));
     DWORD_PTR processMask = 0;
     DWORD_PTR systemMask = 0;
     cpu.GetProcessAffinityMask(&processMask, &systemMask);
