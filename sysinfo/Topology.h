@@ -24,3 +24,15 @@ BYTE DetectTopology(CpuPlatform& cpu, DWORD* logicals, DWORD* cores, DWORD* pack
 // texts of a status; null for a status without texts (8 and unknown values).
 const char* TopologyMultiCoreText(BYTE status);
 const char* TopologyTwinlaneText(BYTE status);
+
+// The CPUID reads behind the detection, each on the processor the calling
+// thread runs on at that moment.
+DWORD CpuidMaxLeaf(CpuPlatform& cpu);
+// True for the one vendor whose per-package counts the detection trusts.
+bool IsTopologyVendor(CpuPlatform& cpu);
+// 1 unless the vendor is trusted and leaf 1 says its count is valid.
+DWORD LogicalPerPackage(CpuPlatform& cpu);
+DWORD CoresPerPackage(CpuPlatform& cpu);
+// Bits needed for count distinct identifiers, from the low 16 bits of
+// count - 1: 1 gives 0, 2 gives 1, 3 and 4 give 2, 0 gives 16.
+DWORD MaskWidth(DWORD count);

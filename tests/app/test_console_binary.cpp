@@ -1,22 +1,13 @@
 // The built program, run as a user runs it.
 
+#include "ConsoleText.h"
 #include "RunProgram.h"
 
 #include <gtest/gtest.h>
 
-namespace {
+#include <regex>
 
-const std::string kBanner = "Quorvex 1.0\n\n";
-const std::string kPrompt = "\n\nPress Enter key to exit... ";
-const std::string kUsage =
-    "Usage: Quorvex.exe [-h] [-n sampling] [-f [logname]] -app appname [params] \n"
-    "where:\n\n"
-    "-h                    Command line usage.\n"
-    "-n sampling           Sampling interval in msec (optional),\n"
-    "\t              Default value is 100. Valid entry is 1, 10, 100 or 1000.\n"
-    "-l logfile            Generate a log file (optional). Default log file named\n"
-    "                      Quorvex_Log.txt . Optional argument is logname. \n"
-    "-app appname params   Run the application with optional parameters.\n";
+namespace {
 
 struct ConsoleCase {
     std::vector<std::string> args;
@@ -31,10 +22,12 @@ void PrintTo(const ConsoleCase& c, std::ostream* os)
 
 class ConsoleOutputTest : public testing::TestWithParam<ConsoleCase> {};
 
-TEST_P(ConsoleOutputTest, PrintsBannerParserOutputAndPrompt)
+TEST_P(ConsoleOutputTest, PrintsBannerParserOutputSystemReportAndPrompt)
 {
     const ProgramResult result = RunProgram(QUORVEX_BIN, GetParam().args, {.input = "\n"});
-    EXPECT_EQ(result.out, kBanner + GetParam().parserOutput + kPrompt);
+    const std::regex expected(RegexLiteral(kBanner + GetParam().parserOutput) + SystemReportPattern() +
+                              RegexLiteral(kPrompt));
+    EXPECT_TRUE(std::regex_match(result.out, expected)) << result.out;
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.exitCode, 0);
 }

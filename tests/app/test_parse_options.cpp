@@ -1,19 +1,11 @@
 #include "CaptureOutput.h"
+#include "ConsoleText.h"
 #include "QuorvexCommandLine.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-const std::string kUsage =
-    "Usage: Quorvex.exe [-h] [-n sampling] [-f [logname]] -app appname [params] \n"
-    "where:\n\n"
-    "-h                    Command line usage.\n"
-    "-n sampling           Sampling interval in msec (optional),\n"
-    "\t              Default value is 100. Valid entry is 1, 10, 100 or 1000.\n"
-    "-l logfile            Generate a log file (optional). Default log file named\n"
-    "                      Quorvex_Log.txt . Optional argument is logname. \n"
-    "-app appname params   Run the application with optional parameters.\n";
 const std::string kInvalid = "\nInvalid instruction...\n" + kUsage;
 const std::string kBadSampling = "\nInvalid parameter: entry must be either 1, 10, 100 or 1000\n" + kUsage;
 

@@ -1,0 +1,17 @@
+#include "LastError.h"
+
+namespace {
+
+thread_local DWORD lastError = 0;
+
+} // namespace
+
+DWORD GetLastError()
+{
+    return lastError;
+}
+
+void SetLastError(DWORD errorCode)
+{
+    lastError = errorCode;
+}
