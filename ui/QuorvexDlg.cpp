@@ -1,7 +1,9 @@
 #include "QuorvexDlg.h"
 
 #include "Module.h"
+#include "ProcessorInfo.h"
 #include "Resources.h"
+#include "Topology.h"
 
 #include <array>
 #include <cstring>
@@ -165,7 +167,55 @@ BOOL CQuorvexDlg::OnInitDialog()
         ProgramFolder(m_szLogFolder, sizeof m_szLogFolder);
     }
 
+    if (!ShowTopology())
+        return FALSE;
+    ShowProcessorIdentity();
     return TRUE;
+}
+
+// A process held to fewer processors than the system has cannot see the
+// machine's topology: then no processor field is filled at all.
+BOOL CQuorvexDlg::ShowTopology()
+{
+    DWORD logicals = 0;
+    DWORD cores = 0;
+    DWORD packages = 0;
+    const BYTE status = DetectTopology(&logicals, &cores, &packages);
+    if (status == TOPO_AFFINITY_RESTRICTED)
+        return FALSE;
+    if (const char* twinlane = TopologyTwinlaneText(status)) {
+        m_strSmt = twinlane;
+        m_strMultiCore = TopologyMultiCoreText(status);
+        m_editSmt.SetWindowText(m_strSmt);
+        m_editMultiCore.SetWindowText(m_strMultiCore);
+    }
+
+    m_strMultiProcessor = packages > 1 ? "Yes" : "No";
+    m_editMultiProcessor.SetWindowText(m_strMultiProcessor);
+    m_strSockets.Format("%3d", static_cast<int>(packages));
+    m_strCores.Format("%3d", static_cast<int>(cores));
+    m_strLogicals.Format("%3d", static_cast<int>(logicals));
+    m_editSockets.SetWindowText(m_strSockets);
+    m_editCores.SetWindowText(m_strCores);
+    m_editLogicals.SetWindowText(m_strLogicals);
+    return TRUE;
+}
+
+void CQuorvexDlg::ShowProcessorIdentity()
+{
+    CProcessorInfo processorInfo;
+    DWORD mhz = 0;
+    char name[CProcessorInfo::VALUE_CAPACITY] = {};
+    char identifier[CProcessorInfo::VALUE_CAPACITY] = {};
+    if (processorInfo.ReadRegistryInfo(&mhz, name, identifier)) {
+        m_strFrequency.Format("%7d", static_cast<int>(mhz));
+        m_editFrequency.SetWindowText(m_strFrequency);
+        const char* unpadded = name + std::strspn(name, " ");
+        m_strProcessorInfo.Format("%s %s", identifier, unpadded);
+        m_editProcessorInfo.SetWindowText(m_strProcessorInfo);
+    }
+    m_strL2Cache.Format("%7u", processorInfo.GetL2CacheSize());
+    m_editL2Cache.SetWindowText(m_strL2Cache);
 }
 
 void CQuorvexDlg::OnOK()

@@ -104,5 +104,8 @@ public:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // The processor fields, filled once when the dialog opens.
+    BOOL ShowTopology();
+    void ShowProcessorIdentity();
     void StopRunBeforeClosing();
 };

@@ -3,7 +3,9 @@
 
 #include "DialogDriver.h"
 #include "Menu.h"
+#include "ProcessorInfo.h"
 #include "QuorvexDlg.h"
+#include "Topology.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -14,6 +16,8 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -158,6 +162,162 @@ TEST_F(MainDialogTest, SortedListsKeepTextOrderAndTheDurationListInsertionOrder)
     EXPECT_EQ(levels, (std::vector<std::string>{"  3                  10.00", " 12                   1.00"}));
     EXPECT_EQ(durations.back(), "15");
     EXPECT_EQ(durations.front(), "10");
+}
+
+struct EditBinding {
+    int id;
+    CEdit CQuorvexDlg::*edit;
+    CString CQuorvexDlg::*text;
+};
+
+const EditBinding kEditBindings[] = {
+    {IDC_EDIT_SOCKETS, &CQuorvexDlg::m_editSockets, &CQuorvexDlg::m_strSockets},
+    {IDC_EDIT_CORES, &CQuorvexDlg::m_editCores, &CQuorvexDlg::m_strCores},
+    {IDC_EDIT_LOGICALS, &CQuorvexDlg::m_editLogicals, &CQuorvexDlg::m_strLogicals},
+    {IDC_EDIT_MULTI_PROCESSOR, &CQuorvexDlg::m_editMultiProcessor, &CQuorvexDlg::m_strMultiProcessor},
+    {IDC_EDIT_MULTI_CORE, &CQuorvexDlg::m_editMultiCore, &CQuorvexDlg::m_strMultiCore},
+    {IDC_EDIT_SMT, &CQuorvexDlg::m_editSmt, &CQuorvexDlg::m_strSmt},
+    {IDC_EDIT_APP_PATH, &CQuorvexDlg::m_editAppPath, &CQuorvexDlg::m_strAppPath},
+    {IDC_EDIT_APP_PARAMS, &CQuorvexDlg::m_editAppParams, &CQuorvexDlg::m_strAppParams},
+    {IDC_EDIT_CPU_MIN, &CQuorvexDlg::m_editCpuMin, &CQuorvexDlg::m_strCpuMin},
+    {IDC_EDIT_CPU_AVG, &CQuorvexDlg::m_editCpuAvg, &CQuorvexDlg::m_strCpuAvg},
+    {IDC_EDIT_CPU_MAX, &CQuorvexDlg::m_editCpuMax, &CQuorvexDlg::m_strCpuMax},
+    {IDC_EDIT_THREADS_MIN, &CQuorvexDlg::m_editThreadsMin, &CQuorvexDlg::m_strThreadsMin},
+    {IDC_EDIT_THREADS_AVG, &CQuorvexDlg::m_editThreadsAvg, &CQuorvexDlg::m_strThreadsAvg},
+    {IDC_EDIT_THREADS_MAX, &CQuorvexDlg::m_editThreadsMax, &CQuorvexDlg::m_strThreadsMax},
+    {IDC_EDIT_ELAPSED, &CQuorvexDlg::m_editElapsed, &CQuorvexDlg::m_strElapsedMs},
+    {IDC_EDIT_PROCESSOR_INFO, &CQuorvexDlg::m_editProcessorInfo, &CQuorvexDlg::m_strProcessorInfo},
+    {IDC_EDIT_FREQUENCY, &CQuorvexDlg::m_editFrequency, &CQuorvexDlg::m_strFrequency},
+    {IDC_EDIT_L2_CACHE, &CQuorvexDlg::m_editL2Cache, &CQuorvexDlg::m_strL2Cache},
+    {IDC_EDIT_SAMPLES, &CQuorvexDlg::m_editSamples, &CQuorvexDlg::m_strSamples},
+    {IDC_EDIT_PARALLEL_TIME, &CQuorvexDlg::m_editParallelTime, &CQuorvexDlg::m_strParallelTime},
+};
+
+struct ListBinding {
+    int id;
+    CComboBox CQuorvexDlg::*combo;
+    CString CQuorvexDlg::*selection;
+};
+
+const ListBinding kListBindings[] = {
+    {IDC_COMBO_SAMPLING_RATE, &CQuorvexDlg::m_comboSamplingRate, &CQuorvexDlg::m_strSamplingRate},
+    {IDC_COMBO_DURATION, &CQuorvexDlg::m_comboDuration, &CQuorvexDlg::m_strDuration},
+    {IDC_COMBO_THREAD_TABLE, &CQuorvexDlg::m_comboThreadTable, &CQuorvexDlg::m_strThreadTable},
+    {IDC_COMBO_CONCURRENCY, &CQuorvexDlg::m_comboConcurrency, &CQuorvexDlg::m_strConcurrency},
+    {IDC_COMBO_GENERATE_LOG, &CQuorvexDlg::m_comboGenerateLog, &CQuorvexDlg::m_strGenerateLog},
+    {IDC_COMBO_MANUAL_CAPTURE, &CQuorvexDlg::m_comboManualCapture, &CQuorvexDlg::m_strManualCapture},
+};
+
+TEST_F(MainDialogTest, BindsEveryControlAndTakesTheirValuesWhenClosedWithEnter)
+{
+    const std::pair<int, CButton CQuorvexDlg::*> buttons[] = {{IDC_START, &CQuorvexDlg::m_btnStart},
+                                                              {IDC_CANCEL, &CQuorvexDlg::m_btnCancel},
+                                                              {IDC_START_CAPTURE, &CQuorvexDlg::m_btnStartCapture},
+                                                              {IDC_STOP_CAPTURE, &CQuorvexDlg::m_btnStopCapture},
+                                                              {IDC_CORE_MODE, &CQuorvexDlg::m_btnCoreMode}};
+    const INT_PTR result = Run([&](QWidget*) {
+        for (const EditBinding& binding : kEditBindings) {
+            EXPECT_EQ((dlg.*binding.edit).m_hWnd, Control(dlg, binding.id)) << binding.id;
+            Edit(dlg, binding.id)->setText(QString("value %1").arg(binding.id));
+        }
+        for (const ListBinding& binding : kListBindings) {
+            EXPECT_EQ((dlg.*binding.combo).m_hWnd, Control(dlg, binding.id)) << binding.id;
+            Combo(dlg, binding.id)->addItem(QString("zz item %1").arg(binding.id));
+            Combo(dlg, binding.id)->setCurrentIndex(Combo(dlg, binding.id)->count() - 1);
+        }
+        for (const auto& [id, button] : buttons)
+            EXPECT_EQ((dlg.*button).m_hWnd, Control(dlg, id)) << id;
+        Button(dlg, IDC_CORE_MODE)->setChecked(true);
+        Edit(dlg, IDC_EDIT_APP_PARAMS)->setFocus();
+        PressKey(Edit(dlg, IDC_EDIT_APP_PARAMS), Qt::Key_Return);
+    });
+
+    EXPECT_EQ(result, IDOK);
+    for (const EditBinding& binding : kEditBindings) {
+        EXPECT_EQ(dlg.*binding.text, "value " + std::to_string(binding.id));
+        EXPECT_EQ((dlg.*binding.edit).m_hWnd, nullptr) << "unbound when the window is gone";
+    }
+    for (const ListBinding& binding : kListBindings)
+        EXPECT_EQ(dlg.*binding.selection, "zz item " + std::to_string(binding.id));
+    EXPECT_EQ(dlg.m_nCoreMode, 1);
+    EXPECT_EQ(dlg.m_bCancel, 0) << "Enter is not Exit";
+}
+
+const int kProcessorFields[] = {IDC_EDIT_SOCKETS,         IDC_EDIT_CORES,          IDC_EDIT_LOGICALS,
+                                IDC_EDIT_MULTI_PROCESSOR, IDC_EDIT_MULTI_CORE,     IDC_EDIT_SMT,
+                                IDC_EDIT_PROCESSOR_INFO,  IDC_EDIT_FREQUENCY,      IDC_EDIT_L2_CACHE};
+
+TEST_F(MainDialogTest, ShowsThisMachinesProcessorInItsFormats)
+{
+    std::map<int, std::string> shown;
+    Run([&](QWidget* window) {
+        for (int id : kProcessorFields)
+            shown[id] = Edit(dlg, id)->text().toStdString();
+        PressKey(window, Qt::Key_Escape);
+    });
+
+    DWORD logicals = 0, cores = 0, packages = 0;
+    const BYTE status = DetectTopology(&logicals, &cores, &packages);
+    ASSERT_NE(status, TOPO_AFFINITY_RESTRICTED);
+    EXPECT_EQ(shown[IDC_EDIT_SMT], TopologyTwinlaneText(status));
+    EXPECT_EQ(shown[IDC_EDIT_MULTI_CORE], TopologyMultiCoreText(status));
+    EXPECT_EQ(shown[IDC_EDIT_MULTI_PROCESSOR], packages > 1 ? "Yes" : "No");
+    // Counts right-aligned in three characters.
+    const std::pair<int, DWORD> counts[] = {
+        {IDC_EDIT_SOCKETS, packages}, {IDC_EDIT_CORES, cores}, {IDC_EDIT_LOGICALS, logicals}};
+    for (const auto& [id, count] : counts) {
+        EXPECT_EQ(shown[id].size(), 3u) << id;
+        EXPECT_EQ(std::stoul(shown[id]), count) << id;
+    }
+    EXPECT_EQ(dlg.m_strSockets, shown[IDC_EDIT_SOCKETS]);
+
+    CProcessorInfo info;
+    DWORD mhz = 0;
+    char name[CProcessorInfo::VALUE_CAPACITY] = {}, identifier[CProcessorInfo::VALUE_CAPACITY] = {};
+    if (info.ReadRegistryInfo(&mhz, name, identifier)) {
+        EXPECT_EQ(shown[IDC_EDIT_FREQUENCY].size(), 7u);
+        EXPECT_EQ(std::stoul(shown[IDC_EDIT_FREQUENCY]), mhz);
+        const std::string prefix = std::string(identifier) + " ";
+        EXPECT_EQ(shown[IDC_EDIT_PROCESSOR_INFO].rfind(prefix, 0), 0u);
+        EXPECT_NE(shown[IDC_EDIT_PROCESSOR_INFO][prefix.size()], ' ') << "the name's leading blanks are dropped";
+    } else {
+        EXPECT_EQ(shown[IDC_EDIT_FREQUENCY], "");
+        EXPECT_EQ(shown[IDC_EDIT_PROCESSOR_INFO], "");
+    }
+    // The hidden L2 field gets its value all the same.
+    EXPECT_EQ(shown[IDC_EDIT_L2_CACHE].size(), 7u);
+    EXPECT_EQ(std::stoul(shown[IDC_EDIT_L2_CACHE]), info.GetL2CacheSize());
+}
+
+TEST_F(MainDialogTest, LeavesTheProcessorFieldsEmptyWhenHeldToFewerProcessors)
+{
+    cpu_set_t all, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    if (CPU_COUNT(&all) < 2)
+        GTEST_SKIP() << "needs two processors";
+    CPU_ZERO(&one);
+    for (int cpu = 0; !CPU_COUNT(&one); ++cpu) {
+        if (CPU_ISSET(cpu, &all))
+            CPU_SET(cpu, &one);
+    }
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+
+    std::map<int, std::string> shown;
+    std::vector<std::string> durations;
+    Run([&](QWidget* window) {
+        for (int id : kProcessorFields)
+            shown[id] = Edit(dlg, id)->text().toStdString();
+        durations = Items(Combo(dlg, IDC_COMBO_DURATION));
+        PressKey(window, Qt::Key_Escape);
+    });
+    sched_setaffinity(0, sizeof all, &all);
+
+    for (int id : kProcessorFields)
+        EXPECT_EQ(shown[id], "") << id;
+    EXPECT_EQ(dlg.m_strSockets, "");
+    EXPECT_EQ(dlg.m_strProcessorInfo, "");
+    EXPECT_EQ(durations.size(), 30u);
+    EXPECT_EQ(dlg.m_strDuration, "20");
 }
 
 // Leaves the process in a current folder that cannot be read back, and
