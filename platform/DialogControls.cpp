@@ -114,6 +114,9 @@ QWidget* CreateDropDownList(const ControlTemplate& control, const PixelRect& rec
     combo->setProperty("sorted", (control.styles & CS_SORTED) != 0);
     const int closedHeight = std::min(combo->sizeHint().height(), rect.height);
     combo->setGeometry(rect.x, rect.y, rect.width, closedHeight);
+    // The list drops below the box with a scroll bar, as tall as the
+    // template says, in styles that would otherwise show every item.
+    combo->setStyleSheet("QComboBox { combobox-popup: 0; }");
     combo->setMaxVisibleItems(DropDownVisibleItems(rect.height, closedHeight, combo->fontMetrics().height()));
     return combo;
 }

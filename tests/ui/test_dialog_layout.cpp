@@ -7,12 +7,14 @@
 #include "QuorvexDlg.h"
 #include "Resources.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 
@@ -132,6 +134,25 @@ TEST_F(LayoutTest, HelpButtonShowsWhenTheApplicationHandlesHelp)
 {
     CQuorvexApp app;
     WithDialog([&](QWidget*) { EXPECT_TRUE(Control(dlg, ID_HELP)->isVisible()); });
+}
+
+TEST_F(LayoutTest, DroppedDownListsAreAsTallAsTheTemplateSaysAndScroll)
+{
+    WithDialog([&](QWidget* window) {
+        const Units units(window->font());
+        QComboBox* durations = Combo(dlg, IDC_COMBO_DURATION);
+        const int listRoom = units.Y(84) - durations->height();
+        EXPECT_EQ(durations->maxVisibleItems(), listRoom / QFontMetrics(window->font()).height());
+        durations->showPopup();
+        QAbstractItemView* list = durations->view();
+        const int rowsShown = list->viewport()->height() / list->sizeHintForRow(0);
+        EXPECT_GE(rowsShown, durations->maxVisibleItems() - 1);
+        EXPECT_LE(rowsShown, durations->maxVisibleItems());
+        EXPECT_GT(list->verticalScrollBar()->maximum(), 0) << "30 items scroll";
+        EXPECT_GE(list->window()->geometry().top(), durations->mapToGlobal(QPoint(0, 0)).y())
+            << "the list drops below the box, not over it";
+        durations->hidePopup();
+    });
 }
 
 // Lines a text takes in a width, with tabs every eight average characters
