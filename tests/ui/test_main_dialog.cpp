@@ -2,7 +2,6 @@
 // lists, and the capture buttons outside a run.
 
 #include "DialogDriver.h"
-#include "Menu.h"
 #include "ProcessorInfo.h"
 #include "QuorvexDlg.h"
 #include "Topology.h"
@@ -102,22 +101,6 @@ TEST_F(MainDialogTest, OpensWithDefaultsAndNoTarget)
     EXPECT_STREQ(dlg.m_szLogFolder, cwd);
     EXPECT_TRUE(recorded.boxes.empty());
     EXPECT_EQ(dlg.GetSafeHwnd(), nullptr);
-}
-
-TEST_F(MainDialogTest, OffersTheAboutEntryAfterTheWindowMenuItems)
-{
-    std::vector<CMenu::Item> items;
-    Run([this, &items](QWidget* window) {
-        items = dlg.GetSystemMenu(FALSE)->Items();
-        PressKey(window, Qt::Key_Escape);
-    });
-
-    ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ(items[0].id, SC_CLOSE);
-    EXPECT_EQ(items[1].flags, MF_SEPARATOR);
-    EXPECT_EQ(items[2].flags, MF_STRING);
-    EXPECT_EQ(items[2].id, 0x0010u);
-    EXPECT_EQ(items[2].text, "&About Quorvex...");
 }
 
 TEST_F(MainDialogTest, SettingListsFeedTheirMembersWhenTheUserChooses)
