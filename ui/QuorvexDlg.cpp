@@ -5,6 +5,7 @@
 BEGIN_MESSAGE_MAP(CQuorvexDlg, CDialog)
     ON_BN_CLICKED(IDC_CORE_MODE, &CQuorvexDlg::OnBnClickedCoreMode)
     ON_CBN_SELCHANGE(IDC_COMBO_SAMPLING_RATE, &CQuorvexDlg::OnCbnSelchangeSamplingRate)
+    ON_BN_CLICKED(IDC_START, &CQuorvexDlg::OnBnClickedStart)
     ON_BN_CLICKED(IDC_CANCEL, &CQuorvexDlg::OnBnClickedCancel)
     ON_BN_CLICKED(IDC_EXIT, &CQuorvexDlg::OnBnClickedExit)
     ON_CBN_SELCHANGE(IDC_COMBO_DURATION, &CQuorvexDlg::OnCbnSelchangeDuration)
