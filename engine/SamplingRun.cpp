@@ -11,6 +11,7 @@
 #include "SummaryLog.h"
 #include "Timing.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -57,7 +58,8 @@ public:
             m_dialog.MessageBox("Cannot get Total number of threads", "Error", MB_OK);
             return Abandon();
         }
-        if (!AddThreadCounters(static_cast<int>(maxThreads)))
+        // Anything beyond the counter slots fails at the first thread without one.
+        if (!AddThreadCounters(static_cast<int>(std::min(maxThreads, double{MAX_WATCHED_THREADS + 1}))))
             return Abandon();
         const CString header = DataLogHeader(m_counters.watchedThreads);
         m_dialog.MessageBox("Make sure the application is terminated COMPLETELY\nbefore continue!", "IMPORTANT!!!",

@@ -14,7 +14,6 @@ using PDH_STATUS = LONG;
 using PDH_HQUERY = void*;
 using PDH_HCOUNTER = void*;
 
-constexpr PDH_STATUS ERROR_SUCCESS = 0;
 constexpr PDH_STATUS PDH_CSTATUS_VALID_DATA = 0;
 constexpr PDH_STATUS PDH_CSTATUS_NO_INSTANCE = static_cast<PDH_STATUS>(0x800007D1);
 constexpr PDH_STATUS PDH_NO_DATA = static_cast<PDH_STATUS>(0x800007D5);

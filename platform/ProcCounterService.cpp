@@ -57,6 +57,9 @@ std::optional<StartedProcess> ProcessNamed(const std::string& name)
 
 std::unique_ptr<ThreadActivitySource> OpenThreadActivity(const std::string& name)
 {
+    // A process whose name cannot be read must not pass for one without a name.
+    if (name.empty())
+        return nullptr;
     std::optional<StartedProcess> process = LatestStartedProcess(name);
     if (!process)
         process = ProcessNamed(name);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <sched.h>
 
 namespace {
 
@@ -50,11 +51,15 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency)
 }
 
 // Sleeps to an absolute deadline, so that a signal neither shortens nor
-// stretches the sleep.
+// stretches the sleep. Sleep(0) gives up the rest of the time slice.
 void Sleep(DWORD milliseconds)
 {
     const std::uint64_t deadline = MonotonicNowNs() + std::uint64_t{milliseconds} * 1000000;
     g_lastSleepDeadlineNs.store(deadline, std::memory_order_relaxed);
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
     const timespec until = {static_cast<time_t>(deadline / kNsPerSecond), static_cast<long>(deadline % kNsPerSecond)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }

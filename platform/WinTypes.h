@@ -33,6 +33,8 @@ using HWND = QWidget*;
 using HICON = UINT;
 using HCURSOR = HICON;
 
+constexpr LONG ERROR_SUCCESS = 0;
+
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 

@@ -106,6 +106,14 @@ TEST(CounterSource, CountersOfAnInstanceNotYetRunningCanBeAdded)
     EXPECT_EQ(query.Add(Path("Process", "x", "Private Bytes"), counter), PDH_CSTATUS_NO_COUNTER);
 }
 
+TEST(CounterSource, NamelessInstanceIsNoProcess)
+{
+    Query query;
+    PDH_HCOUNTER threads = query.Add(Path("Process", "", "Thread Count"));
+    EXPECT_EQ(query.Collect(), PDH_NO_DATA);
+    EXPECT_FALSE(Value(threads));
+}
+
 TEST(CounterSource, OnlyDoubleValuesOfLiveDataAreProvided)
 {
     PDH_HQUERY query;
