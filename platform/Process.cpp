@@ -102,11 +102,6 @@ private:
     std::uint64_t m_creationNs;
 };
 
-FILETIME FileTime(std::uint64_t hundredNs)
-{
-    return {static_cast<DWORD>(hundredNs), static_cast<DWORD>(hundredNs >> 32)};
-}
-
 std::uint64_t HundredNs(const timeval& time)
 {
     return static_cast<std::uint64_t>(time.tv_sec) * 10000000 + static_cast<std::uint64_t>(time.tv_usec) * 10;
@@ -124,15 +119,15 @@ void Target::Times(FILETIME& creation, FILETIME& exit, FILETIME& kernel, FILETIM
     std::lock_guard lock(m_record->mutex);
     if (m_record->exited) {
         exit = FileTimeFromMonotonicNs(m_record->exitNs);
-        kernel = FileTime(HundredNs(m_record->usage.ru_stime));
-        user = FileTime(HundredNs(m_record->usage.ru_utime));
+        kernel = MakeFileTime(HundredNs(m_record->usage.ru_stime));
+        user = MakeFileTime(HundredNs(m_record->usage.ru_utime));
         return;
     }
-    exit = kernel = user = FileTime(0);
+    exit = kernel = user = MakeFileTime(0);
     ProcStat stat;
     if (ReadPidStat(m_record->pid, stat) && stat.startTicks == m_startTicks) {
-        kernel = FileTime(TicksAsHundredNs(stat.stimeTicks));
-        user = FileTime(TicksAsHundredNs(stat.utimeTicks));
+        kernel = MakeFileTime(TicksAsHundredNs(stat.stimeTicks));
+        user = MakeFileTime(TicksAsHundredNs(stat.utimeTicks));
     }
 }
 
@@ -250,15 +245,38 @@ struct ExecPlan {
     bool inheritHandles;
 };
 
-void ReportErrno(int fd)
+// The child waits on the hold pipe until the parent releases it, and reports
+// a failed exec through the report pipe. Both close on exec.
+struct ChildPipes {
+    UniqueFd holdRead, holdWrite, reportRead, reportWrite;
+
+    bool Open()
+    {
+        int hold[2], report[2];
+        if (pipe2(hold, O_CLOEXEC) != 0)
+            return false;
+        holdRead = UniqueFd(hold[0]);
+        holdWrite = UniqueFd(hold[1]);
+        if (pipe2(report, O_CLOEXEC) != 0)
+            return false;
+        reportRead = UniqueFd(report[0]);
+        reportWrite = UniqueFd(report[1]);
+        return true;
+    }
+};
+
+[[noreturn]] void ExitReportingErrno(int report)
 {
     const int error = errno;
-    [[maybe_unused]] const ssize_t written = write(fd, &error, sizeof error);
+    [[maybe_unused]] const ssize_t written = write(report, &error, sizeof error);
+    _exit(127);
 }
 
 // Only async-signal-safe calls from here on.
-[[noreturn]] void RunChild(const ExecPlan& plan, pid_t parent, int hold, int report)
+[[noreturn]] void RunChild(const ExecPlan& plan, pid_t parent, const ChildPipes& pipes)
 {
+    close(pipes.holdWrite.Get());
+    close(pipes.reportRead.Get());
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
         _exit(127);
@@ -268,21 +286,17 @@ void ReportErrno(int fd)
     signal(SIGPIPE, SIG_DFL);
     char go;
     ssize_t got;
-    while ((got = read(hold, &go, 1)) < 0 && errno == EINTR) {
+    while ((got = read(pipes.holdRead.Get(), &go, 1)) < 0 && errno == EINTR) {
     }
     if (got != 1)
         _exit(127);
-    if (!plan.inheritHandles && close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-        ReportErrno(report);
-        _exit(127);
-    }
-    if (plan.directory && chdir(plan.directory) != 0) {
-        ReportErrno(report);
-        _exit(127);
-    }
+    const int report = pipes.reportWrite.Get();
+    if (!plan.inheritHandles && close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+        ExitReportingErrno(report);
+    if (plan.directory && chdir(plan.directory) != 0)
+        ExitReportingErrno(report);
     execve(plan.path.c_str(), plan.argv.data(), plan.envp.data());
-    ReportErrno(report);
-    _exit(127);
+    ExitReportingErrno(report);
 }
 
 BOOL Fail(int error)
@@ -324,32 +338,9 @@ int ExecError(int report)
     return got == sizeof error ? error : 0;
 }
 
-BOOL Spawn(const ExecPlan& plan, PROCESS_INFORMATION& info)
+// The child waits: attach to it, release it, and learn whether its exec worked.
+BOOL Release(const ExecPlan& plan, pid_t pid, ChildPipes& pipes, PROCESS_INFORMATION& info)
 {
-    int hold[2], report[2];
-    if (pipe2(hold, O_CLOEXEC) != 0)
-        return Fail(errno);
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        const int error = errno;
-        close(hold[0]);
-        close(hold[1]);
-        return Fail(error);
-    }
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(hold[1]);
-        close(report[0]);
-        RunChild(plan, parent, hold[0], report[1]);
-    }
-    const int forkError = errno;
-    close(hold[0]);
-    close(report[1]);
-    UniqueFd release(hold[1]);
-    const UniqueFd outcome(report[0]);
-    if (pid < 0)
-        return Fail(forkError);
-
     UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     ProcStat stat;
     if (!pidfd.IsOpen() || !ReadPidStat(pid, stat)) {
@@ -360,9 +351,9 @@ BOOL Spawn(const ExecPlan& plan, PROCESS_INFORMATION& info)
     }
     CallStartHook(pid);
     const std::uint64_t creationNs = MonotonicNowNs();
-    [[maybe_unused]] const ssize_t released = write(release.Get(), "g", 1);
-    release = UniqueFd();
-    if (const int error = ExecError(outcome.Get())) {
+    [[maybe_unused]] const ssize_t released = write(pipes.holdWrite.Get(), "g", 1);
+    pipes.holdWrite = UniqueFd();
+    if (const int error = ExecError(pipes.reportRead.Get())) {
         Reap(pid);
         return Fail(error);
     }
@@ -375,6 +366,22 @@ BOOL Spawn(const ExecPlan& plan, PROCESS_INFORMATION& info)
     return TRUE;
 }
 
+BOOL Spawn(const ExecPlan& plan, PROCESS_INFORMATION& info)
+{
+    ChildPipes pipes;
+    if (!pipes.Open())
+        return Fail(errno);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        RunChild(plan, parent, pipes);
+    if (pid < 0)
+        return Fail(errno);
+    pipes.holdRead = UniqueFd();
+    pipes.reportWrite = UniqueFd();
+    return Release(plan, pid, pipes, info);
+}
+
 } // namespace
 
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*,
@@ -385,14 +392,15 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUT
         return Fail(EINVAL);
     ExecPlan plan;
     plan.args = commandLine ? SplitCommandLine(commandLine) : std::vector<std::string>{applicationName};
-    if (!ResolveProgram(applicationName ? applicationName : plan.args.front(), plan.path))
+    const std::string program = applicationName ? applicationName : plan.args.empty() ? "" : plan.args.front();
+    if (!ResolveProgram(program, plan.path))
         return Fail(ENOENT);
     if (environment) {
         plan.env = EnvironmentBlock(static_cast<const char*>(environment));
         plan.envp = Pointers(plan.env);
-    }
-    else
+    } else {
         plan.envp = CallerEnvironment();
+    }
     plan.argv = Pointers(plan.args);
     plan.directory = currentDirectory;
     plan.inheritHandles = inheritHandles;

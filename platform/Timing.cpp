@@ -88,8 +88,7 @@ void GetLocalTime(SYSTEMTIME* time)
 
 FILETIME FileTimeFromMonotonicNs(std::uint64_t ns)
 {
-    const std::uint64_t value = kUnixEpochAsFileTime + (ns + RealtimeMinusMonotonicNs()) / 100;
-    return {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+    return MakeFileTime(kUnixEpochAsFileTime + (ns + RealtimeMinusMonotonicNs()) / 100);
 }
 
 void GetSystemTimeAsFileTime(FILETIME* time)
@@ -100,4 +99,9 @@ void GetSystemTimeAsFileTime(FILETIME* time)
 ULONGLONG FileTimeValue(const FILETIME& time)
 {
     return (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+FILETIME MakeFileTime(ULONGLONG value)
+{
+    return {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }

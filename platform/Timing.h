@@ -43,3 +43,4 @@ std::uint64_t LastSleepDeadlineNs();
 // with an offset fixed once per program.
 FILETIME FileTimeFromMonotonicNs(std::uint64_t ns);
 ULONGLONG FileTimeValue(const FILETIME& time);
+FILETIME MakeFileTime(ULONGLONG value);
