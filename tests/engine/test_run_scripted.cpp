@@ -431,6 +431,45 @@ TEST_F(ScriptedRun, ManualCaptureOpensAWindowForTheProbeAndOneForTheRun)
     EXPECT_EQ(dialog.m_bCaptureStopped, 0);
 }
 
+TEST_F(ScriptedRun, StartRunsTheMeasurement)
+{
+    dialog.m_bRunning = 0;
+    dialog.m_bCancel = 1;
+    Script(10, 2, Samples(10, TwoThreadSample));
+    counters.scripts[0][5].action = [this] {
+        EXPECT_EQ(dialog.m_bRunning, 1);
+        EXPECT_EQ(dialog.m_bCancel, 0);
+    };
+
+    dialog.OnBnClickedStart();
+
+    EXPECT_EQ(counters.QueriesOpened(), 2);
+    EXPECT_EQ(dialog.m_strSamples.str(), "      10");
+    EXPECT_EQ(dialog.m_bRunning, 0);
+    EXPECT_EQ(dialog.m_bCancel, 1);
+}
+
+TEST_F(ScriptedRun, StartDuringARunStartsNothing)
+{
+    dialog.OnBnClickedStart();
+
+    EXPECT_EQ(counters.QueriesOpened(), 0);
+    EXPECT_TRUE(recorded.boxes.empty());
+}
+
+TEST_F(ScriptedRun, StartWithoutATargetAsksForOne)
+{
+    dialog.m_bRunning = 0;
+    dialog.m_strAppPath = "";
+
+    dialog.OnBnClickedStart();
+
+    EXPECT_EQ(recorded.boxes,
+              (std::vector<Box>{{"Click the button GET APPLICATION NAME to select application!!!", "Error"}}));
+    EXPECT_EQ(counters.QueriesOpened(), 0);
+    EXPECT_EQ(dialog.m_bRunning, 0);
+}
+
 struct FailureCase {
     const char* name;
     std::function<void(ScriptedCounters&, CQuorvexDlg&)> arrange;
