@@ -80,18 +80,6 @@ TEST_P(LevelReachedOnce, IsListedUpTo100000Samples)
 INSTANTIATE_TEST_SUITE_P(Boundary, LevelReachedOnce,
                          testing::Values(LevelCase{99999, true}, LevelCase{100000, true}, LevelCase{100001, false}));
 
-TEST(Statistics, ThreadNeverReadableShowsZeros)
-{
-    RunAccumulators run;
-    for (int s = 0; s < 10; ++s) {
-        run.AddThreadRunning(0);
-        run.EndSample();
-    }
-    const RunStatistics statistics = ComputeStatistics(run, 1);
-    EXPECT_EQ(ThreadRowText(0, statistics.threads[0]).str(),
-              "  0                100.00            0.00            0.00            0.00");
-}
-
 TEST(Statistics, ThreadNeverRunningAveragesZeroWhateverTimeItUsed)
 {
     RunAccumulators run;
@@ -109,6 +97,7 @@ TEST(Statistics, ThreadNeverRunningAveragesZeroWhateverTimeItUsed)
 TEST(Statistics, ThreadUnreadableInTheFirstSampleKeepsMinimumZero)
 {
     RunAccumulators run;
+    run.AddThreadCpu(1, 50);
     run.EndSample();
     for (const double cpu : {40.0, 20.0, 60.0}) {
         run.AddThreadRunning(0);
@@ -119,34 +108,11 @@ TEST(Statistics, ThreadUnreadableInTheFirstSampleKeepsMinimumZero)
     run.samples = 10;
     EXPECT_EQ(run.threads[0].utilMin, 0);
     EXPECT_EQ(run.threads[0].utilMax, 60);
+    EXPECT_EQ(run.threads[1].utilMin, 20) << "later, only a smaller value replaces the minimum";
+    EXPECT_EQ(run.threads[1].utilMax, 60);
     const RunStatistics statistics = ComputeStatistics(run, 2);
     EXPECT_EQ(ThreadRowText(0, statistics.threads[0]).str(),
               "  0                 30.00            0.00           12.00           60.00");
-}
-
-TEST(Statistics, ExtremesFollowTheFirstSample)
-{
-    RunAccumulators run;
-    for (const double cpu : {50.0, 70.0, 30.0, 70.0}) {
-        run.AddProcessCpu(cpu);
-        run.AddThreadCpu(0, cpu);
-        run.EndSample();
-    }
-    EXPECT_EQ(run.cpuMin, 30);
-    EXPECT_EQ(run.cpuMax, 70);
-    EXPECT_EQ(run.threads[0].utilMin, 30);
-    EXPECT_EQ(run.threads[0].utilMax, 70);
-}
-
-TEST(Statistics, SingleThreadedTargetHasNoConcurrencyRow)
-{
-    RunAccumulators run;
-    run.samples = 10;
-    run.threads[0].running = 10;
-    const RunStatistics statistics = ComputeStatistics(run, 1);
-    EXPECT_EQ(statistics.threads.size(), 1u);
-    EXPECT_TRUE(statistics.levels.empty());
-    EXPECT_EQ(statistics.parallelTime.str(), "  0.00");
 }
 
 TEST(Statistics, OnlyTwoOrMoreRunningThreadsCount)

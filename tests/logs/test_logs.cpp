@@ -126,19 +126,6 @@ TEST(SummaryBlock, ExampleOfTwoThreadsOnTwoCoresWithTwinlane)
               "[End Summary]");
 }
 
-TEST(SummaryBlock, SingleThreadedTargetHasAnEmptyConcurrencyTable)
-{
-    RunAccumulators run;
-    run.samples = 10;
-    run.threads[0] = {10, 500, 40, 60};
-    const CString block = SummaryBlock(ExampleTexts(), ComputeStatistics(run, 1));
-    const std::string tail = "Thread#   %Time   Thread_CPU_Utilization(%)  Min        Avg       Max\n"
-                             "  0      100.00                            40.00       50.00     60.00\n"
-                             "Concurrent Level   %Time\n"
-                             "[End Summary]";
-    EXPECT_EQ(block.str().substr(block.str().size() - tail.size()), tail);
-}
-
 TEST(SummaryLog, HeadAndLineOfTheExample)
 {
     EXPECT_EQ(SummaryLogHead("/apps/render.exe").str(),
