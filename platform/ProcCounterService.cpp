@@ -12,9 +12,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
-#include <utility>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -31,7 +31,7 @@ std::string ExecutableName(const std::string& pidDirectory)
     char comm[64] = {};
     const UniqueFd fd(open((pidDirectory + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
     const ssize_t commLength = fd.IsOpen() ? PreadText(fd.Get(), comm, sizeof comm - 1) : -1;
-    return commLength > 0 ? InstanceName(std::string_view(comm, static_cast<size_t>(commLength - 1))) : "";
+    return commLength > 0 ? WithoutExeSuffix(std::string_view(comm, static_cast<size_t>(commLength - 1))) : "";
 }
 
 // The youngest process of this name.

@@ -120,7 +120,11 @@ bool ReadPidStat(pid_t pid, ProcStat& stat)
 
 std::string InstanceName(std::string_view path)
 {
-    std::string_view name = path.substr(path.rfind('/') + 1);
+    return WithoutExeSuffix(path.substr(path.rfind('/') + 1));
+}
+
+std::string WithoutExeSuffix(std::string_view name)
+{
     constexpr std::string_view kExtension = ".exe";
     if (name.size() >= kExtension.size() && name.substr(name.size() - kExtension.size()) == kExtension)
         name.remove_suffix(kExtension.size());

@@ -49,3 +49,4 @@ bool ReadPidStat(pid_t pid, ProcStat& stat);
 
 // A process's instance name: its executable's file name without a trailing ".exe".
 std::string InstanceName(std::string_view path);
+std::string WithoutExeSuffix(std::string_view name);
