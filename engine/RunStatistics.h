@@ -41,7 +41,7 @@ private:
 };
 
 struct ThreadResult {
-    float timePercent;  // single precision, as the results have always been computed
+    float timePercent;  // kept in single precision
     double utilMin;
     double utilAvg;
     double utilMax;

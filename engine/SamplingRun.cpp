@@ -58,7 +58,7 @@ public:
             m_dialog.MessageBox("Cannot get Total number of threads", "Error", MB_OK);
             return Abandon();
         }
-        // Anything beyond the counter slots fails at the first thread without one.
+        // A count beyond the slots need not fit an int: the first thread without a slot fails.
         if (!AddThreadCounters(static_cast<int>(std::min(maxThreads, double{MAX_WATCHED_THREADS + 1}))))
             return Abandon();
         const CString header = DataLogHeader(m_counters.watchedThreads);

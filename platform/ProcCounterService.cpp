@@ -113,6 +113,7 @@ struct ProcCounterService::Instance {
         case ThreadActivitySource::Status::Lost:
             break;
         }
+        // The source could not tell this time: the values stay as they were.
         return PDH_INVALID_DATA;
     }
 
