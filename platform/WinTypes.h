@@ -37,6 +37,8 @@ using LRESULT = std::intptr_t;
 using HICON = UINT;
 using HCURSOR = HICON;
 
+constexpr LONG ERROR_SUCCESS = 0;
+
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 

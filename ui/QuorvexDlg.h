@@ -6,6 +6,8 @@
 #include "Dialog.h"
 #include "Resource.h"
 
+struct PROCESS_INFORMATION;
+
 class CQuorvexDlg : public CDialog {
 public:
     explicit CQuorvexDlg(CWnd* pParent = nullptr);
@@ -28,6 +30,7 @@ public:
     void OnBnClickedGetAppName();
 
     // Run and capture controls.
+    void OnBnClickedStart();
     void OnBnClickedCancel();
     void OnBnClickedExit();
     void OnBnClickedStartCapture();
@@ -37,6 +40,16 @@ public:
     void OnCbnSelchangeDuration();
     void OnCbnSelchangeGenerateLog();
     void OnCbnSelchangeManualCapture();
+
+    // The measurement engine (engine/): it works on the members below.
+    BOOL StartTarget(PROCESS_INFORMATION* pi);
+    BOOL StopTarget(PROCESS_INFORMATION pi, int bDurationElapsed, ULONGLONG ullCaptureMs);
+    int GetMaxThread(PROCESS_INFORMATION* pi, LONGLONG llDurationTicks, int nIntervalMs, double* pdMaxThreads);
+    int CollectData();
+    void PumpWaitingMessages();
+    // Dispatches messages until START CAPTURE opens the capture window or the
+    // run is cancelled.
+    void WaitForCaptureWindow();
 
     HICON m_hIcon;
     int m_bGuiMode;

@@ -4,6 +4,24 @@
 
 #include "QuorvexDlg.h"
 
+void CQuorvexDlg::OnBnClickedStart()
+{
+    if (m_strAppPath.IsEmpty()) {
+        MessageBox("Click the button GET APPLICATION NAME to select application!!!", "Error", MB_OK);
+        m_btnStart.SetCheck(BST_UNCHECKED);
+        return;
+    }
+    // A click dispatched by the run in progress starts nothing.
+    if (m_bRunning) {
+        m_btnStart.SetCheck(BST_CHECKED);
+        return;
+    }
+    m_bRunning = 1;
+    m_bCancel = 0;
+    m_btnStart.SetWindowText("RUNNING");
+    CollectData();
+}
+
 void CQuorvexDlg::OnBnClickedCancel()
 {
     if (m_bRunning) {

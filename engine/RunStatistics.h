@@ -1,0 +1,68 @@
+#pragma once
+// What a sampling run accumulates, and the results made of it. Window-free:
+// the dialog only copies the texts into its members and controls.
+
+#include "CString.h"
+
+#include <array>
+#include <vector>
+
+constexpr int MINIMUM_SAMPLES = 10;
+constexpr int MAX_WATCHED_THREADS = 200;
+
+// State code of a thread on a processor at the collection.
+constexpr int THREAD_STATE_RUNNING = 2;
+
+struct ThreadAccumulator {
+    int running = 0;  // samples in which the thread was on a processor
+    double utilSum = 0;
+    double utilMin = 0;
+    double utilMax = 0;
+};
+
+struct RunAccumulators {
+    int samples = 0;
+    bool firstSample = true;  // extremes start at the run's first sample, not at a thread's first reading
+    double cpuSum = 0, cpuMin = 0, cpuMax = 0;
+    double threadsSum = 0, threadsMin = 0, threadsMax = 0;
+    std::array<ThreadAccumulator, MAX_WATCHED_THREADS> threads{};
+    std::array<int, MAX_WATCHED_THREADS + 1> histogram{};  // by the number of threads running at once
+    int parallelSamples = 0;
+
+    void AddProcessCpu(double value);
+    void AddThreadCount(double value);
+    void AddThreadRunning(int thread);
+    void AddThreadCpu(int thread, double value);
+    void AddConcurrency(int running);
+    void EndSample();
+
+private:
+    void UpdateExtremes(double value, double& min, double& max) const;
+};
+
+struct ThreadResult {
+    float timePercent;  // kept in single precision
+    double utilMin;
+    double utilAvg;
+    double utilMax;
+};
+
+struct LevelResult {
+    int level;
+    float timePercent;
+};
+
+struct RunStatistics {
+    CString cpuMin, cpuMax, cpuAvg;
+    CString threadsMin, threadsMax, threadsAvg;
+    CString parallelTime;
+    std::vector<ThreadResult> threads;  // one per watched thread
+    std::vector<LevelResult> levels;    // levels 2 and up with a share above 0.001 %
+};
+
+// Only for runs of at least MINIMUM_SAMPLES samples.
+RunStatistics ComputeStatistics(const RunAccumulators& run, int watchedThreads);
+
+// The rows of the dialog's per-thread and concurrency lists.
+CString ThreadRowText(int thread, const ThreadResult& result);
+CString LevelRowText(const LevelResult& result);

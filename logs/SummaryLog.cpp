@@ -1,0 +1,53 @@
+#include "SummaryLog.h"
+
+CString SummaryLogFileName(const char* folder, const SYSTEMTIME& time)
+{
+    CString name;
+    name.Format("%s/QVS%04d%02d%02d%02d%02d.txt", folder, time.wYear, time.wMonth, time.wDay, time.wHour,
+                time.wMinute);
+    return name;
+}
+
+CString SummaryLogHead(const CString& appPath)
+{
+    CString head = "\"Quorvex\"\n";
+    head.AppendFormat("\"%s\"\n", appPath.Mid(appPath.ReverseFind('/') + 1).GetString());
+    head += "\"4\",\"1\"\n\"Cores\",\"Logicals\",\"Elapsed Time (ms)\",\"Parallel Time (%)\"\n";
+    return head;
+}
+
+CString SummaryLogLine(const CString& cores, const CString& logicals, const CString& elapsedMs,
+                       const CString& parallelTime)
+{
+    CString line;
+    line.Format("\"%s\",\"%s\",\"%s\",\"%s\"\n", cores.GetString(), logicals.GetString(), elapsedMs.GetString(),
+                parallelTime.GetString());
+    return line;
+}
+
+CString SummaryBlock(const SummaryTexts& texts, const RunStatistics& statistics)
+{
+    CString block;
+    block.Format("\n[End Data]\n[Start Summary]\nProcessor Information: %s\n", texts.processorInfo.GetString());
+    block.AppendFormat("Frequency (MHz)= %s Sockets = %s  Cores = %s  Logicals = %s", texts.frequency.GetString(),
+                       texts.sockets.GetString(), texts.cores.GetString(), texts.logicals.GetString());
+    block.AppendFormat(" Multi-processor: %s  Multi_core: %s  Twinlane: %s\n", texts.multiProcessor.GetString(),
+                       texts.multiCore.GetString(), texts.smt.GetString());
+    block.AppendFormat("[Application] %s\n", texts.appPath.GetString());
+    block.AppendFormat("Application Parameters: %s\n", texts.appParams.GetString());
+    block.AppendFormat("Sampling Rate(ms)= %s  Elapsed Time(ms)= %s  Parallel Time(%%)= %s\n",
+                       texts.samplingRate.GetString(), texts.elapsedMs.GetString(), texts.parallelTime.GetString());
+    block.AppendFormat("CPU Utilization (%%): Min = %s  Avg = %s  Max = %s\n", texts.cpuMin.GetString(),
+                       texts.cpuAvg.GetString(), texts.cpuMax.GetString());
+    block += "Thread#   %Time   Thread_CPU_Utilization(%)  Min        Avg       Max\n";
+    for (size_t j = 0; j < statistics.threads.size(); ++j) {
+        const ThreadResult& thread = statistics.threads[j];
+        block.AppendFormat("%3d   %9.2f   %30.2f   %9.2f   %7.2f\n", static_cast<int>(j), thread.timePercent,
+                           thread.utilMin, thread.utilAvg, thread.utilMax);
+    }
+    block += "Concurrent Level   %Time\n";
+    for (const LevelResult& level : statistics.levels)
+        block.AppendFormat("%3d  %19.2f\n", level.level, level.timePercent);
+    block += "[End Summary]";
+    return block;
+}

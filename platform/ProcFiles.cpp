@@ -1,0 +1,132 @@
+#include "ProcFiles.h"
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+bool ParseNumber(std::string_view token, std::uint64_t& value)
+{
+    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
+    return error == std::errc() && end == token.data() + token.size();
+}
+
+// Field 3 of the stat line is the first after the command name.
+constexpr int kFirstField = 3;
+constexpr int kStateField = 3;
+constexpr int kUtimeField = 14;
+constexpr int kStimeField = 15;
+constexpr int kNumThreadsField = 20;
+constexpr int kStartTimeField = 22;
+
+} // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = other.Release();
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+int UniqueFd::Release()
+{
+    return std::exchange(m_fd, -1);
+}
+
+bool ParseProcStat(std::string_view text, ProcStat& stat)
+{
+    const size_t nameEnd = text.rfind(')');
+    if (nameEnd == std::string_view::npos)
+        return false;
+    std::string_view rest = text.substr(nameEnd + 1);
+    int field = kFirstField;
+    int found = 0;
+    while (field <= kStartTimeField) {
+        const size_t begin = rest.find_first_not_of(" \n");
+        if (begin == std::string_view::npos)
+            return false;
+        rest.remove_prefix(begin);
+        const std::string_view token = rest.substr(0, rest.find_first_of(" \n"));
+        rest.remove_prefix(token.size());
+        std::uint64_t number = 0;
+        switch (field) {
+        case kStateField:
+            stat.state = token.empty() ? 0 : token[0];
+            ++found;
+            break;
+        case kUtimeField:
+            found += ParseNumber(token, stat.utimeTicks);
+            break;
+        case kStimeField:
+            found += ParseNumber(token, stat.stimeTicks);
+            break;
+        case kNumThreadsField:
+            if (ParseNumber(token, number)) {
+                stat.numThreads = static_cast<long>(number);
+                ++found;
+            }
+            break;
+        case kStartTimeField:
+            found += ParseNumber(token, stat.startTicks);
+            break;
+        default:
+            break;
+        }
+        ++field;
+    }
+    return found == 5;
+}
+
+bool ParseSchedstatRuntimeNs(std::string_view text, std::uint64_t& ns)
+{
+    return ParseNumber(text.substr(0, text.find(' ')), ns);
+}
+
+ssize_t PreadText(int fd, char* buffer, std::size_t size)
+{
+    ssize_t length;
+    do {
+        length = pread(fd, buffer, size, 0);
+    } while (length < 0 && errno == EINTR);
+    return length;
+}
+
+bool ReadProcStat(int fd, ProcStat& stat)
+{
+    char buffer[1024];
+    const ssize_t length = PreadText(fd, buffer, sizeof buffer);
+    return length > 0 && ParseProcStat(std::string_view(buffer, static_cast<size_t>(length)), stat);
+}
+
+bool ReadPidStat(pid_t pid, ProcStat& stat)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.IsOpen() && ReadProcStat(fd.Get(), stat);
+}
+
+std::string InstanceName(std::string_view path)
+{
+    return WithoutExeSuffix(path.substr(path.rfind('/') + 1));
+}
+
+std::string WithoutExeSuffix(std::string_view name)
+{
+    constexpr std::string_view kExtension = ".exe";
+    if (name.size() >= kExtension.size() && name.substr(name.size() - kExtension.size()) == kExtension)
+        name.remove_suffix(kExtension.size());
+    return std::string(name);
+}

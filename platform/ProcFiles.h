@@ -1,0 +1,52 @@
+#pragma once
+// Reading the kernel's per-process and per-thread files under /proc.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+
+    int Get() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    int Release();
+
+private:
+    int m_fd = -1;
+};
+
+// The fields of /proc/<pid>/stat (or .../task/<tid>/stat) that we use.
+struct ProcStat {
+    char state = 0;                    // R running or runnable, S, D, Z zombie, X dead, ...
+    long numThreads = 0;
+    std::uint64_t utimeTicks = 0;
+    std::uint64_t stimeTicks = 0;
+    std::uint64_t startTicks = 0;      // since boot; with the pid, names one process for good
+};
+
+// The command name may hold blanks and parentheses, so it ends at the last
+// ')' of the line.
+bool ParseProcStat(std::string_view text, ProcStat& stat);
+// /proc/<pid>/task/<tid>/schedstat: nanoseconds on a processor, then more.
+bool ParseSchedstatRuntimeNs(std::string_view text, std::uint64_t& ns);
+
+// Re-reads a small kernel file from its start into buffer (the reused
+// descriptor sees fresh values). Returns the length, or -1 with errno set;
+// a vanished task answers ESRCH or ENOENT.
+ssize_t PreadText(int fd, char* buffer, std::size_t size);
+bool ReadProcStat(int fd, ProcStat& stat);
+bool ReadPidStat(pid_t pid, ProcStat& stat);
+
+// A process's instance name: its executable's file name without a trailing ".exe".
+std::string InstanceName(std::string_view path);
+std::string WithoutExeSuffix(std::string_view name);

@@ -1,0 +1,452 @@
+#include "Process.h"
+
+#include "CommandLine.h"
+#include "LastError.h"
+#include "ProcFiles.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// What the watcher learns when the process ends. Shared by the handles and the
+// watcher, which may outlive them.
+struct ExitRecord {
+    pid_t pid = 0;
+    UniqueFd pidfd;
+    std::mutex mutex;
+    bool exited = false;
+    std::uint64_t exitNs = 0;
+    rusage usage{};
+};
+
+void WatchForExit(const std::shared_ptr<ExitRecord>& record)
+{
+    pollfd exited = {record->pidfd.Get(), POLLIN, 0};
+    while (poll(&exited, 1, -1) < 0 && errno == EINTR) {
+    }
+    const std::uint64_t exitNs = MonotonicNowNs();
+    rusage usage{};
+    int status;
+    while (wait4(record->pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    std::lock_guard lock(record->mutex);
+    record->exited = true;
+    record->exitNs = exitNs;
+    record->usage = usage;
+}
+
+class Target {
+public:
+    Target(pid_t pid, UniqueFd pidfd, std::uint64_t startTicks, std::uint64_t creationNs)
+        : m_record(std::make_shared<ExitRecord>()), m_startTicks(startTicks), m_creationNs(creationNs)
+    {
+        m_record->pid = pid;
+        m_record->pidfd = std::move(pidfd);
+        m_watcher = std::thread(WatchForExit, m_record);
+    }
+
+    // A process still running when its last handle closes keeps running; its
+    // watcher then reaps it on its own.
+    ~Target()
+    {
+        if (!m_watcher.joinable())
+            return;
+        if (HasExited())
+            m_watcher.join();
+        else
+            m_watcher.detach();
+    }
+
+    bool HasExited() const
+    {
+        std::lock_guard lock(m_record->mutex);
+        return m_record->exited;
+    }
+
+    BOOL Kill()
+    {
+        if (syscall(SYS_pidfd_send_signal, m_record->pidfd.Get(), SIGKILL, nullptr, 0) != 0) {
+            SetLastError(static_cast<DWORD>(errno));
+            return FALSE;
+        }
+        if (m_watcher.joinable())
+            m_watcher.join();
+        return TRUE;
+    }
+
+    void Times(FILETIME& creation, FILETIME& exit, FILETIME& kernel, FILETIME& user) const;
+
+private:
+    std::shared_ptr<ExitRecord> m_record;
+    std::thread m_watcher;
+    std::uint64_t m_startTicks;
+    std::uint64_t m_creationNs;
+};
+
+std::uint64_t HundredNs(const timeval& time)
+{
+    return static_cast<std::uint64_t>(time.tv_sec) * 10000000 + static_cast<std::uint64_t>(time.tv_usec) * 10;
+}
+
+std::uint64_t TicksAsHundredNs(std::uint64_t ticks)
+{
+    static const std::uint64_t ticksPerSecond = static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK));
+    return ticks * 10000000 / ticksPerSecond;
+}
+
+void Target::Times(FILETIME& creation, FILETIME& exit, FILETIME& kernel, FILETIME& user) const
+{
+    creation = FileTimeFromMonotonicNs(m_creationNs);
+    std::lock_guard lock(m_record->mutex);
+    if (m_record->exited) {
+        exit = FileTimeFromMonotonicNs(m_record->exitNs);
+        kernel = MakeFileTime(HundredNs(m_record->usage.ru_stime));
+        user = MakeFileTime(HundredNs(m_record->usage.ru_utime));
+        return;
+    }
+    exit = kernel = user = MakeFileTime(0);
+    ProcStat stat;
+    if (ReadPidStat(m_record->pid, stat) && stat.startTicks == m_startTicks) {
+        kernel = MakeFileTime(TicksAsHundredNs(stat.stimeTicks));
+        user = MakeFileTime(TicksAsHundredNs(stat.utimeTicks));
+    }
+}
+
+// Both handles of a started process name the same target.
+struct Handle {
+    std::shared_ptr<Target> target;
+    bool isProcess;
+};
+
+struct HandleTable {
+    std::mutex mutex;
+    std::unordered_set<Handle*> live;
+};
+
+HandleTable& Handles()
+{
+    static HandleTable table;
+    return table;
+}
+
+HANDLE NewHandle(const std::shared_ptr<Target>& target, bool isProcess)
+{
+    auto* handle = new Handle{target, isProcess};
+    std::lock_guard lock(Handles().mutex);
+    Handles().live.insert(handle);
+    return handle;
+}
+
+std::shared_ptr<Target> ProcessTarget(HANDLE object)
+{
+    std::lock_guard lock(Handles().mutex);
+    const auto found = Handles().live.find(static_cast<Handle*>(object));
+    if (found == Handles().live.end() || !(*found)->isProcess)
+        return nullptr;
+    return (*found)->target;
+}
+
+struct StartRegistry {
+    std::mutex mutex;
+    std::map<std::string, StartedProcess> latest;
+    ProcessStartHook hook;
+};
+
+StartRegistry& Registry()
+{
+    static StartRegistry registry;
+    return registry;
+}
+
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// Like execvp, but before the fork.
+bool ResolveProgram(const std::string& name, std::string& path)
+{
+    if (name.empty())
+        return false;
+    if (name.find('/') != std::string::npos) {
+        path = name;
+        return true;
+    }
+    const char* searchPath = std::getenv("PATH");
+    std::string_view directories = searchPath ? searchPath : "/usr/local/bin:/usr/bin:/bin";
+    while (true) {
+        const size_t end = directories.find(':');
+        const std::string_view directory = directories.substr(0, end);
+        const std::string candidate = (directory.empty() ? std::string(".") : std::string(directory)) + "/" + name;
+        if (IsExecutableFile(candidate)) {
+            path = candidate;
+            return true;
+        }
+        if (end == std::string_view::npos)
+            return false;
+        directories.remove_prefix(end + 1);
+    }
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> pointers;
+    for (std::string& s : strings)
+        pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+std::vector<char*> CallerEnvironment()
+{
+    std::vector<char*> pointers;
+    for (char** entry = environ; *entry; ++entry)
+        pointers.push_back(*entry);
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+std::vector<std::string> EnvironmentBlock(const char* block)
+{
+    std::vector<std::string> entries;
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1)
+        entries.emplace_back(entry);
+    return entries;
+}
+
+// Everything the child needs, built before the fork.
+struct ExecPlan {
+    std::string path;
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    const char* directory;
+    bool inheritHandles;
+};
+
+// The child waits on the hold pipe until the parent releases it, and reports
+// a failed exec through the report pipe. Both close on exec.
+struct ChildPipes {
+    UniqueFd holdRead, holdWrite, reportRead, reportWrite;
+
+    bool Open()
+    {
+        int hold[2], report[2];
+        if (pipe2(hold, O_CLOEXEC) != 0)
+            return false;
+        holdRead = UniqueFd(hold[0]);
+        holdWrite = UniqueFd(hold[1]);
+        if (pipe2(report, O_CLOEXEC) != 0)
+            return false;
+        reportRead = UniqueFd(report[0]);
+        reportWrite = UniqueFd(report[1]);
+        return true;
+    }
+};
+
+[[noreturn]] void ExitReportingErrno(int report)
+{
+    const int error = errno;
+    [[maybe_unused]] const ssize_t written = write(report, &error, sizeof error);
+    _exit(127);
+}
+
+// Only async-signal-safe calls from here on.
+[[noreturn]] void RunChild(const ExecPlan& plan, pid_t parent, const ChildPipes& pipes)
+{
+    close(pipes.holdWrite.Get());
+    close(pipes.reportRead.Get());
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    char go;
+    ssize_t got;
+    while ((got = read(pipes.holdRead.Get(), &go, 1)) < 0 && errno == EINTR) {
+    }
+    if (got != 1)
+        _exit(127);
+    const int report = pipes.reportWrite.Get();
+    if (!plan.inheritHandles && close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+        ExitReportingErrno(report);
+    if (plan.directory && chdir(plan.directory) != 0)
+        ExitReportingErrno(report);
+    execve(plan.path.c_str(), plan.argv.data(), plan.envp.data());
+    ExitReportingErrno(report);
+}
+
+BOOL Fail(int error)
+{
+    SetLastError(static_cast<DWORD>(error));
+    return FALSE;
+}
+
+void Reap(pid_t pid)
+{
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void CallStartHook(pid_t pid)
+{
+    ProcessStartHook hook;
+    {
+        std::lock_guard lock(Registry().mutex);
+        hook = Registry().hook;
+    }
+    if (hook)
+        hook(pid);
+}
+
+void RecordStart(const std::string& path, const StartedProcess& started)
+{
+    std::lock_guard lock(Registry().mutex);
+    Registry().latest[InstanceName(path)] = started;
+}
+
+// The exec's outcome: 0 when it succeeded (the report pipe closed on exec).
+int ExecError(int report)
+{
+    int error = 0;
+    ssize_t got;
+    while ((got = read(report, &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    return got == sizeof error ? error : 0;
+}
+
+// The child waits: attach to it, release it, and learn whether its exec worked.
+BOOL Release(const ExecPlan& plan, pid_t pid, ChildPipes& pipes, PROCESS_INFORMATION& info)
+{
+    UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    ProcStat stat;
+    if (!pidfd.IsOpen() || !ReadPidStat(pid, stat)) {
+        const int error = errno;
+        kill(pid, SIGKILL);
+        Reap(pid);
+        return Fail(error);
+    }
+    CallStartHook(pid);
+    const std::uint64_t creationNs = MonotonicNowNs();
+    [[maybe_unused]] const ssize_t released = write(pipes.holdWrite.Get(), "g", 1);
+    pipes.holdWrite = UniqueFd();
+    if (const int error = ExecError(pipes.reportRead.Get())) {
+        Reap(pid);
+        return Fail(error);
+    }
+    const auto target = std::make_shared<Target>(pid, std::move(pidfd), stat.startTicks, creationNs);
+    RecordStart(plan.path, {pid, stat.startTicks});
+    info.hProcess = NewHandle(target, true);
+    info.hThread = NewHandle(target, false);
+    info.dwProcessId = static_cast<DWORD>(pid);
+    info.dwThreadId = static_cast<DWORD>(pid);
+    return TRUE;
+}
+
+BOOL Spawn(const ExecPlan& plan, PROCESS_INFORMATION& info)
+{
+    ChildPipes pipes;
+    if (!pipes.Open())
+        return Fail(errno);
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        RunChild(plan, parent, pipes);
+    if (pid < 0)
+        return Fail(errno);
+    pipes.holdRead = UniqueFd();
+    pipes.reportWrite = UniqueFd();
+    return Release(plan, pid, pipes, info);
+}
+
+} // namespace
+
+BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*,
+                    BOOL inheritHandles, DWORD creationFlags, void* environment, LPCSTR currentDirectory,
+                    STARTUPINFOA*, PROCESS_INFORMATION* processInformation)
+{
+    if (!processInformation || creationFlags != 0 || (!applicationName && !commandLine))
+        return Fail(EINVAL);
+    ExecPlan plan;
+    plan.args = commandLine ? SplitCommandLine(commandLine) : std::vector<std::string>{applicationName};
+    const std::string program = applicationName ? applicationName : plan.args.empty() ? "" : plan.args.front();
+    if (!ResolveProgram(program, plan.path))
+        return Fail(ENOENT);
+    if (environment) {
+        plan.env = EnvironmentBlock(static_cast<const char*>(environment));
+        plan.envp = Pointers(plan.env);
+    } else {
+        plan.envp = CallerEnvironment();
+    }
+    plan.argv = Pointers(plan.args);
+    plan.directory = currentDirectory;
+    plan.inheritHandles = inheritHandles;
+    return Spawn(plan, *processInformation);
+}
+
+BOOL GetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel, FILETIME* user)
+{
+    const std::shared_ptr<Target> target = ProcessTarget(process);
+    if (!target || !creation || !exit || !kernel || !user)
+        return Fail(EBADF);
+    target->Times(*creation, *exit, *kernel, *user);
+    return TRUE;
+}
+
+BOOL TerminateProcess(HANDLE process, UINT)
+{
+    const std::shared_ptr<Target> target = ProcessTarget(process);
+    if (!target)
+        return Fail(EBADF);
+    return target->Kill();
+}
+
+BOOL CloseHandle(HANDLE object)
+{
+    auto* handle = static_cast<Handle*>(object);
+    {
+        std::lock_guard lock(Handles().mutex);
+        if (Handles().live.erase(handle) == 0)
+            return Fail(EBADF);
+    }
+    delete handle;
+    return TRUE;
+}
+
+ProcessStartHook SetProcessStartHook(ProcessStartHook hook)
+{
+    std::lock_guard lock(Registry().mutex);
+    return std::exchange(Registry().hook, std::move(hook));
+}
+
+std::optional<StartedProcess> LatestStartedProcess(const std::string& instanceName)
+{
+    std::lock_guard lock(Registry().mutex);
+    const auto found = Registry().latest.find(instanceName);
+    if (found == Registry().latest.end())
+        return std::nullopt;
+    return found->second;
+}

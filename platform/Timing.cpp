@@ -1,0 +1,107 @@
+#include "Timing.h"
+
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <sched.h>
+
+namespace {
+
+constexpr std::uint64_t kNsPerSecond = 1000000000;
+// From 1 January 1601 to 1 January 1970, in 100-ns units.
+constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
+
+std::atomic<std::uint64_t> g_lastSleepDeadlineNs{0};
+
+std::uint64_t Nanoseconds(const timespec& time)
+{
+    return static_cast<std::uint64_t>(time.tv_sec) * kNsPerSecond + static_cast<std::uint64_t>(time.tv_nsec);
+}
+
+std::uint64_t NowNs(clockid_t clock)
+{
+    timespec now;
+    clock_gettime(clock, &now);
+    return Nanoseconds(now);
+}
+
+std::uint64_t RealtimeMinusMonotonicNs()
+{
+    static const std::uint64_t offset = NowNs(CLOCK_REALTIME) - NowNs(CLOCK_MONOTONIC);
+    return offset;
+}
+
+} // namespace
+
+std::uint64_t MonotonicNowNs()
+{
+    return NowNs(CLOCK_MONOTONIC);
+}
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count)
+{
+    count->QuadPart = static_cast<LONGLONG>(MonotonicNowNs());
+    return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency)
+{
+    frequency->QuadPart = static_cast<LONGLONG>(kNsPerSecond);
+    return TRUE;
+}
+
+// Sleeps to an absolute deadline, so that a signal neither shortens nor
+// stretches the sleep. Sleep(0) gives up the rest of the time slice.
+void Sleep(DWORD milliseconds)
+{
+    const std::uint64_t deadline = MonotonicNowNs() + std::uint64_t{milliseconds} * 1000000;
+    g_lastSleepDeadlineNs.store(deadline, std::memory_order_relaxed);
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    const timespec until = {static_cast<time_t>(deadline / kNsPerSecond), static_cast<long>(deadline % kNsPerSecond)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+std::uint64_t LastSleepDeadlineNs()
+{
+    return g_lastSleepDeadlineNs.load(std::memory_order_relaxed);
+}
+
+void GetLocalTime(SYSTEMTIME* time)
+{
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local;
+    localtime_r(&now.tv_sec, &local);
+    time->wYear = static_cast<WORD>(local.tm_year + 1900);
+    time->wMonth = static_cast<WORD>(local.tm_mon + 1);
+    time->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+    time->wDay = static_cast<WORD>(local.tm_mday);
+    time->wHour = static_cast<WORD>(local.tm_hour);
+    time->wMinute = static_cast<WORD>(local.tm_min);
+    time->wSecond = static_cast<WORD>(local.tm_sec);
+    time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+FILETIME FileTimeFromMonotonicNs(std::uint64_t ns)
+{
+    return MakeFileTime(kUnixEpochAsFileTime + (ns + RealtimeMinusMonotonicNs()) / 100);
+}
+
+void GetSystemTimeAsFileTime(FILETIME* time)
+{
+    *time = FileTimeFromMonotonicNs(MonotonicNowNs());
+}
+
+ULONGLONG FileTimeValue(const FILETIME& time)
+{
+    return (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+FILETIME MakeFileTime(ULONGLONG value)
+{
+    return {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}

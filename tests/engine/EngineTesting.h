@@ -1,0 +1,47 @@
+#pragma once
+// What the engine's tests share: recorded message boxes, a scratch folder
+// with a target program, and what a finished run must have left behind.
+
+#include "QuorvexDlg.h"
+
+#include <string>
+#include <vector>
+
+struct Box {
+    std::string text;
+    std::string caption;
+    bool operator==(const Box&) const = default;
+};
+void PrintTo(const Box& box, std::ostream* os);
+
+class RecordedBoxes {
+public:
+    RecordedBoxes();
+    ~RecordedBoxes();
+    std::vector<Box> boxes;
+};
+
+// A folder that is removed with everything in it.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    const std::string& Path() const { return m_path; }
+    // An executable shell script with this body.
+    std::string AddScript(const std::string& name, const std::string& body) const;
+
+private:
+    std::string m_path;
+};
+
+std::string ReadFile(const std::string& path);
+std::vector<std::string> FilesIn(const std::string& folder);
+
+// Child processes of this process (zombies included), and its open pidfds.
+std::vector<int> ChildProcesses();
+int OpenPidfds();
+int OpenDescriptors();
+
+// A dialog as the console run leaves it before CollectData.
+void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std::string& params,
+                     const std::string& samplingRate, const std::string& duration);

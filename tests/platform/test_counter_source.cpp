@@ -1,0 +1,317 @@
+// The /proc counter source measuring real processes of known shape.
+
+#include "../engine/EngineTesting.h"
+#include "ProcFiles.h"
+#include "ProcThreadActivity.h"
+#include "Pdh.h"
+#include "Process.h"
+#include "Timing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class Query {
+public:
+    Query() { EXPECT_EQ(PdhOpenQueryA(nullptr, 0, &m_query), ERROR_SUCCESS); }
+    ~Query() { PdhCloseQuery(m_query); }
+
+    PDH_STATUS Add(const std::string& path, PDH_HCOUNTER& counter) { return PdhAddCounterA(m_query, path.c_str(), 0, &counter); }
+    PDH_HCOUNTER Add(const std::string& path)
+    {
+        PDH_HCOUNTER counter = nullptr;
+        EXPECT_EQ(Add(path, counter), ERROR_SUCCESS) << path;
+        return counter;
+    }
+    PDH_STATUS Collect() { return PdhCollectQueryData(m_query); }
+
+private:
+    PDH_HQUERY m_query = nullptr;
+};
+
+std::optional<double> Value(PDH_HCOUNTER counter)
+{
+    PDH_FMT_COUNTERVALUE value;
+    if (PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value) != ERROR_SUCCESS)
+        return std::nullopt;
+    return value.doubleValue;
+}
+
+std::string Path(const char* object, const std::string& instance, const char* counter)
+{
+    return std::string("\\") + object + "(" + instance + ")\\" + counter;
+}
+
+std::string ThreadPath(const std::string& name, int thread, const char* counter)
+{
+    return Path("Thread", name + "/" + std::to_string(thread), counter);
+}
+
+class Target {
+public:
+    explicit Target(const std::string& commandLine)
+    {
+        STARTUPINFOA startupInfo = {sizeof startupInfo};
+        std::string writable = commandLine;
+        EXPECT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startupInfo, &m_pi));
+    }
+    ~Target() { Kill(); }
+
+    void Kill()
+    {
+        if (!m_pi.hProcess)
+            return;
+        TerminateProcess(m_pi.hProcess, 0);
+        CloseHandle(m_pi.hThread);
+        CloseHandle(m_pi.hProcess);
+        m_pi = {};
+    }
+    void WaitForExit() const
+    {
+        FILETIME c, e, k, u;
+        while (GetProcessTimes(m_pi.hProcess, &c, &e, &k, &u) && FileTimeValue(e) == 0)
+            usleep(1000);
+    }
+    int Pid() const { return static_cast<int>(m_pi.dwProcessId); }
+
+private:
+    PROCESS_INFORMATION m_pi = {};
+};
+
+std::string Demo(const std::string& arguments)
+{
+    return std::string(QUORVEX_DEMO) + " " + arguments;
+}
+
+const std::string kDemo = "quorvex-demo";
+
+TEST(CounterSource, CountersOfAnInstanceNotYetRunningCanBeAdded)
+{
+    Query query;
+    PDH_HCOUNTER counter;
+    EXPECT_EQ(query.Add(Path("Process", "quorvex-no-such-program", "Thread Count"), counter), ERROR_SUCCESS);
+    EXPECT_EQ(query.Add(ThreadPath("quorvex-no-such-program", 7, "Thread State"), counter), ERROR_SUCCESS);
+    EXPECT_EQ(query.Collect(), PDH_NO_DATA);
+    EXPECT_FALSE(Value(counter));
+    EXPECT_EQ(query.Add(Path("Memory", "x", "Thread Count"), counter), PDH_CSTATUS_NO_OBJECT);
+    EXPECT_EQ(query.Add(Path("Process", "x", "Private Bytes"), counter), PDH_CSTATUS_NO_COUNTER);
+}
+
+TEST(CounterSource, NamelessInstanceIsNoProcess)
+{
+    Query query;
+    PDH_HCOUNTER threads = query.Add(Path("Process", "", "Thread Count"));
+    EXPECT_EQ(query.Collect(), PDH_NO_DATA);
+    EXPECT_FALSE(Value(threads));
+}
+
+TEST(CounterSource, OnlyDoubleValuesOfLiveDataAreProvided)
+{
+    PDH_HQUERY query;
+    EXPECT_EQ(PdhOpenQueryA("some.log", 0, &query), PDH_INVALID_ARGUMENT);
+    Query live;
+    PDH_HCOUNTER counter = live.Add(Path("Process", kDemo, "Thread Count"));
+    PDH_FMT_COUNTERVALUE value;
+    EXPECT_EQ(PdhGetFormattedCounterValue(counter, 0x100, nullptr, &value), PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(PdhGetFormattedCounterValue(nullptr, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_HANDLE);
+    EXPECT_EQ(PdhCollectQueryData(nullptr), PDH_INVALID_HANDLE);
+}
+
+// Threads in ascending tid order: the main thread, two spinning workers, three sleepers.
+TEST(CounterSource, MeasuresEachThreadOfARealProcess)
+{
+    Query query;
+    PDH_HCOUNTER cpu = query.Add(Path("Process", kDemo, "% Processor Time"));
+    PDH_HCOUNTER threads = query.Add(Path("Process", kDemo, "Thread Count"));
+    std::vector<PDH_HCOUNTER> threadCpu, threadState;
+    for (int i = 0; i < 7; ++i) {
+        threadCpu.push_back(query.Add(ThreadPath(kDemo, i, "% Processor Time")));
+        threadState.push_back(query.Add(ThreadPath(kDemo, i, "Thread State")));
+    }
+    Target demo(Demo("--phases 2 --phase-ms 5000 --sleepers 3"));
+    Sleep(300);
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+    EXPECT_EQ(Value(threads), 6);
+    EXPECT_FALSE(Value(cpu)) << "a rate needs two collections";
+    Sleep(500);
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+
+    EXPECT_EQ(Value(threads), 6);
+    // The workers share the machine with whatever else runs on it.
+    const double total = Value(cpu).value_or(-1);
+    EXPECT_GT(total, 40);
+    EXPECT_LT(total, 215);
+    double sum = 0;
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(Value(threadCpu[i])) << i;
+        sum += *Value(threadCpu[i]);
+    }
+    EXPECT_NEAR(sum, total, 15);
+    EXPECT_GT(*Value(threadCpu[1]), 20);
+    EXPECT_GT(*Value(threadCpu[2]), 20);
+    for (const int sleeping : {0, 3, 4, 5}) {
+        EXPECT_LT(*Value(threadCpu[sleeping]), 5) << sleeping;
+        EXPECT_EQ(Value(threadState[sleeping]), 5) << sleeping;
+    }
+    EXPECT_FALSE(Value(threadCpu[6])) << "there is no seventh thread";
+    EXPECT_FALSE(Value(threadState[6]));
+}
+
+std::uint64_t ProcessCpuNs(int pid)
+{
+    clockid_t clock;
+    timespec cpu = {};
+    if (clock_getcpuclockid(pid, &clock) == 0)
+        clock_gettime(clock, &cpu);
+    return static_cast<std::uint64_t>(cpu.tv_sec) * 1000000000 + static_cast<std::uint64_t>(cpu.tv_nsec);
+}
+
+// The rate of a collection right after a sleep is worked out to the end of
+// that sleep, not to the moment the collection ran: here the collection runs
+// 200 ms late, and the processor time of 400 ms counts over 200 ms.
+TEST(CounterSource, CollectionAfterASleepBelongsToTheSleepsEnd)
+{
+    Query query;
+    PDH_HCOUNTER cpu = query.Add(Path("Process", kDemo, "% Processor Time"));
+    Target demo(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
+    Sleep(300);
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+    const std::uint64_t cpuBefore = ProcessCpuNs(demo.Pid());
+    const std::uint64_t before = MonotonicNowNs();
+    Sleep(200);
+    const std::uint64_t sleepEnd = LastSleepDeadlineNs();
+    while (MonotonicNowNs() < sleepEnd + 200000000) {
+    }
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+    const double used = static_cast<double>(ProcessCpuNs(demo.Pid()) - cpuBefore);
+    const double toTheSleepsEnd = used / static_cast<double>(sleepEnd - before) * 100;
+    const double toNow = used / static_cast<double>(MonotonicNowNs() - before) * 100;
+    ASSERT_GT(used, 2e7) << "the demo hardly ran";
+
+    EXPECT_NEAR(Value(cpu).value_or(0), toTheSleepsEnd, toTheSleepsEnd * 0.1);
+    EXPECT_GT(Value(cpu).value_or(0), toNow * 1.5);
+}
+
+TEST(CounterSource, EndedTargetGivesNoDataForGood)
+{
+    Query query;
+    PDH_HCOUNTER threads = query.Add(Path("Process", kDemo, "Thread Count"));
+    Target first(Demo("--phases 1 --phase-ms 300 --sleepers 0"));
+    Sleep(100);
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+    EXPECT_EQ(Value(threads), 2);
+    first.WaitForExit();
+    EXPECT_EQ(query.Collect(), PDH_NO_DATA);
+    EXPECT_FALSE(Value(threads));
+
+    // The query stays with the process it measured.
+    Target second(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
+    Sleep(100);
+    EXPECT_EQ(query.Collect(), PDH_NO_DATA);
+}
+
+class Stranger {
+public:
+    Stranger(const std::string& program, std::vector<std::string> args)
+    {
+        args.insert(args.begin(), program);
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn(&m_pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+    }
+    ~Stranger()
+    {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = 0;
+};
+
+std::string CopyOf(const std::string& program, const ScratchFolder& folder, const std::string& name)
+{
+    const std::string copy = folder.Path() + "/" + name;
+    std::filesystem::copy_file(program, copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+    return copy;
+}
+
+TEST(CounterSource, PrefersItsOwnTargetToAYoungerOneOfTheSameName)
+{
+    ScratchFolder folder;
+    const std::string demo = CopyOf(QUORVEX_DEMO, folder, "qv-own-demo");
+    Query query;
+    PDH_HCOUNTER threads = query.Add(Path("Process", "qv-own-demo", "Thread Count"));
+    Target own(demo + " --phases 1 --phase-ms 5000 --sleepers 1");
+    Stranger stranger(demo, {"--phases", "1", "--phase-ms", "5000", "--sleepers", "4"});
+    Sleep(300);
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+    EXPECT_EQ(Value(threads), 3);
+}
+
+// With no target of its own of that name, a query takes the process that
+// carries it, until that process is a zombie.
+TEST(CounterSource, StrangerIsMeasuredUntilItIsAZombie)
+{
+    ScratchFolder folder;
+    const std::string sleeper = CopyOf("/bin/sleep", folder, "qv-stranger-sleep");
+    Query query;
+    PDH_HCOUNTER threads = query.Add(Path("Process", "qv-stranger-sleep", "Thread Count"));
+    Stranger stranger(sleeper, {"0.3"});
+    Sleep(100);
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+    EXPECT_EQ(Value(threads), 1);
+    Sleep(400);
+    siginfo_t info = {};
+    waitid(P_PID, static_cast<id_t>(stranger.Pid()), &info, WEXITED | WNOWAIT);
+    EXPECT_EQ(query.Collect(), PDH_NO_DATA) << "a zombie has ended";
+}
+
+TEST(ThreadActivity, ListsThreadsInAscendingTidOrder)
+{
+    Target demo(Demo("--phases 3 --phase-ms 5000 --sleepers 8"));
+    Sleep(200);
+    ProcStat stat;
+    ASSERT_TRUE(ReadPidStat(demo.Pid(), stat));
+    std::unique_ptr<ProcThreadActivity> source = ProcThreadActivity::Open(demo.Pid(), stat.startTicks);
+    ASSERT_TRUE(source);
+    ActivitySnapshot snapshot;
+    ASSERT_EQ(source->Collect(MonotonicNowNs(), snapshot), ThreadActivitySource::Status::Ok);
+
+    std::vector<int> tids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(demo.Pid()) + "/task"))
+        tids.push_back(std::stoi(entry.path().filename().string()));
+    std::sort(tids.begin(), tids.end());
+    std::vector<int> collected;
+    for (const ThreadActivity& thread : snapshot.threads)
+        collected.push_back(thread.tid);
+    EXPECT_EQ(collected, tids);
+    EXPECT_EQ(collected.size(), 12u);
+    EXPECT_GE(snapshot.processCpuNs, snapshot.threads[1].cpuNs);
+
+    demo.Kill();
+    EXPECT_EQ(source->Collect(MonotonicNowNs(), snapshot), ThreadActivitySource::Status::Gone);
+}
+
+TEST(ThreadActivity, RefusesAProcessThatIsNotTheOneNamed)
+{
+    Target demo(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
+    ProcStat stat;
+    ASSERT_TRUE(ReadPidStat(demo.Pid(), stat));
+    EXPECT_FALSE(ProcThreadActivity::Open(demo.Pid(), stat.startTicks + 1));
+}
+
+} // namespace

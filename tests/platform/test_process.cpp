@@ -1,0 +1,292 @@
+#include "../engine/EngineTesting.h"
+#include "CaptureOutput.h"
+#include "LastError.h"
+#include "Process.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <sstream>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+BOOL Start(std::string commandLine, PROCESS_INFORMATION& pi, void* environment = nullptr,
+           const char* directory = nullptr, BOOL inheritHandles = FALSE)
+{
+    STARTUPINFOA startupInfo = {};
+    startupInfo.cb = sizeof startupInfo;
+    return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, inheritHandles, 0, environment, directory,
+                          &startupInfo, &pi);
+}
+
+void End(PROCESS_INFORMATION& pi)
+{
+    TerminateProcess(pi.hProcess, 0);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+ULONGLONG ExitTime(HANDLE process)
+{
+    FILETIME creation, exit, kernel, user;
+    EXPECT_TRUE(GetProcessTimes(process, &creation, &exit, &kernel, &user));
+    return FileTimeValue(exit);
+}
+
+// Milliseconds from creation to exit, once the process has ended.
+double Lifetime(HANDLE process)
+{
+    FILETIME creation, exit, kernel, user;
+    while (GetProcessTimes(process, &creation, &exit, &kernel, &user) && FileTimeValue(exit) == 0)
+        usleep(1000);
+    return static_cast<double>(FileTimeValue(exit) - FileTimeValue(creation)) / 10000;
+}
+
+class ProcessTest : public testing::Test {
+protected:
+    ~ProcessTest() override
+    {
+        EXPECT_EQ(ChildProcesses(), std::vector<int>{});
+        EXPECT_EQ(OpenPidfds(), 0);
+    }
+    ScratchFolder folder;
+};
+
+struct StartFailure {
+    const char* name;
+    std::string (*commandLine)(const ScratchFolder&);
+    DWORD error;
+};
+
+void PrintTo(const StartFailure& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FailedStart : public ProcessTest, public testing::WithParamInterface<StartFailure> {};
+
+TEST_P(FailedStart, IsReportedAtOnceAndLeavesTheRecordAlone)
+{
+    PROCESS_INFORMATION pi;
+    std::memset(&pi, 0x5a, sizeof pi);
+    PROCESS_INFORMATION untouched = pi;
+
+    EXPECT_FALSE(Start(GetParam().commandLine(folder), pi));
+
+    EXPECT_EQ(GetLastError(), GetParam().error);
+    EXPECT_EQ(std::memcmp(&pi, &untouched, sizeof pi), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, FailedStart,
+    testing::Values(StartFailure{"Missing", [](const ScratchFolder& f) { return f.Path() + "/missing a b"; }, ENOENT},
+                    StartFailure{"NotOnPath", [](const ScratchFolder&) { return std::string("quorvex-no-such-program"); },
+                                 ENOENT},
+                    StartFailure{"Folder", [](const ScratchFolder& f) { return f.Path() + " x"; }, EACCES},
+                    StartFailure{"NotExecutable",
+                                 [](const ScratchFolder& f) {
+                                     const std::string path = f.AddScript("plain", "exit 0");
+                                     chmod(path.c_str(), 0644);
+                                     return path;
+                                 },
+                                 EACCES},
+                    StartFailure{"Empty", [](const ScratchFolder&) { return std::string(" "); }, ENOENT}));
+
+TEST_F(ProcessTest, CreationFlagsAreRefused)
+{
+    PROCESS_INFORMATION pi = {};
+    STARTUPINFOA startupInfo = {sizeof startupInfo};
+    char commandLine[] = "/bin/true";
+    EXPECT_FALSE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 4, nullptr, nullptr, &startupInfo, &pi));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(EINVAL));
+}
+
+TEST_F(ProcessTest, SplitsTheCommandLineByTheRuntimeRules)
+{
+    const std::string out = folder.Path() + "/args";
+    const std::string script = folder.AddScript("args", "printf '%s|' \"$#\" \"$@\" > " + out + ".txt");
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(Start(script + " a \"b c\"  d\\\"e ", pi));
+    Lifetime(pi.hProcess);
+    End(pi);
+    EXPECT_EQ(ReadFile(out + ".txt"), "3|a|b c|d\"e|");
+}
+
+TEST_F(ProcessTest, TakesTheGivenEnvironmentAndFolder)
+{
+    const std::string out = folder.Path() + "/env.txt";
+    const std::string script = folder.AddScript("env", "echo \"$QV_TEST|$(pwd)|$HOME\" > " + out);
+    const char environment[] = "QV_TEST=a b\0PATH=/usr/bin:/bin\0";
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(Start(script, pi, const_cast<char*>(environment), "/"));
+    Lifetime(pi.hProcess);
+    End(pi);
+    EXPECT_EQ(ReadFile(out), "a b|/|\n");
+}
+
+TEST_F(ProcessTest, FindsAProgramAlongThePath)
+{
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(Start("sleep 5", pi));
+    EXPECT_NE(pi.dwProcessId, 0u);
+    EXPECT_EQ(ExitTime(pi.hProcess), 0u) << "a running process has no exit time";
+    End(pi);
+}
+
+std::set<int> DescriptorsOfAChild(BOOL inheritHandles)
+{
+    std::string listing;
+    listing = CaptureStdout([&] {
+        PROCESS_INFORMATION pi = {};
+        if (Start("/bin/ls -1 /proc/self/fd", pi, nullptr, nullptr, inheritHandles)) {
+            Lifetime(pi.hProcess);
+            End(pi);
+        }
+    });
+    std::set<int> fds;
+    std::istringstream lines(listing);
+    for (int fd; lines >> fd;)
+        fds.insert(fd);
+    return fds;
+}
+
+TEST_F(ProcessTest, ChildGetsOnlyTheStandardDescriptors)
+{
+    const int leaked = dup2(open("/dev/null", O_RDONLY), 57);
+    const std::set<int> fds = DescriptorsOfAChild(FALSE);
+    const std::set<int> inherited = DescriptorsOfAChild(TRUE);
+    close(leaked);
+    // ls lists its own open directory too.
+    EXPECT_EQ(fds, (std::set<int>{0, 1, 2, 3}));
+    EXPECT_TRUE(inherited.count(57));
+}
+
+ULONGLONG Now()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeValue(now);
+}
+
+// Creation is stamped while CreateProcessA runs, the exit when the kernel
+// reports it, not when someone asks.
+TEST_F(ProcessTest, TimesAreStampedWhenThingsHappen)
+{
+    PROCESS_INFORMATION pi = {};
+    const ULONGLONG beforeStart = Now();
+    ASSERT_TRUE(Start("/bin/sleep 0.3", pi));
+    const ULONGLONG afterStart = Now();
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pi.dwProcessId, 0));
+    pollfd exited = {pidfd, POLLIN, 0};
+    poll(&exited, 1, -1);
+    const ULONGLONG seenExit = Now();
+    close(pidfd);
+    usleep(200000);
+
+    FILETIME creation, exit, kernel, user;
+    ASSERT_TRUE(GetProcessTimes(pi.hProcess, &creation, &exit, &kernel, &user));
+    EXPECT_GE(FileTimeValue(creation), beforeStart);
+    EXPECT_LE(FileTimeValue(creation), afterStart);
+    EXPECT_NEAR(static_cast<double>(FileTimeValue(exit)), static_cast<double>(seenExit), 10 * 10000.0);
+    EXPECT_GE(FileTimeValue(exit) - FileTimeValue(creation), 300 * 10000u);
+    EXPECT_FALSE(TerminateProcess(pi.hProcess, 0)) << "it had already ended";
+    EXPECT_TRUE(CloseHandle(pi.hThread));
+    EXPECT_TRUE(CloseHandle(pi.hProcess));
+}
+
+TEST_F(ProcessTest, TerminateKillsAndReaps)
+{
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(Start("/bin/sleep 30", pi));
+    EXPECT_EQ(ChildProcesses(), std::vector<int>{static_cast<int>(pi.dwProcessId)});
+
+    EXPECT_TRUE(TerminateProcess(pi.hProcess, 0));
+
+    EXPECT_EQ(ChildProcesses(), std::vector<int>{}) << "no zombie";
+    EXPECT_NE(ExitTime(pi.hProcess), 0u);
+    EXPECT_TRUE(CloseHandle(pi.hThread));
+    EXPECT_TRUE(CloseHandle(pi.hProcess));
+    EXPECT_FALSE(CloseHandle(pi.hProcess));
+}
+
+TEST_F(ProcessTest, HandlesAreChecked)
+{
+    FILETIME times[4];
+    EXPECT_FALSE(CloseHandle(nullptr));
+    EXPECT_FALSE(TerminateProcess(nullptr, 0));
+    EXPECT_FALSE(GetProcessTimes(nullptr, &times[0], &times[1], &times[2], &times[3]));
+    int notAHandle = 0;
+    EXPECT_FALSE(CloseHandle(&notAHandle));
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(Start("/bin/sleep 30", pi));
+    EXPECT_FALSE(GetProcessTimes(pi.hThread, &times[0], &times[1], &times[2], &times[3]));
+    End(pi);
+}
+
+TEST_F(ProcessTest, StartHookSeesTheChildBeforeItsExec)
+{
+    std::string seen;
+    int hookedPid = 0;
+    SetProcessStartHook([&](int pid) {
+        char exe[4096] = {};
+        hookedPid = pid;
+        seen = std::string(exe, readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe));
+    });
+    PROCESS_INFORMATION pi = {};
+    const BOOL started = Start("/bin/sleep 30", pi);
+    SetProcessStartHook(nullptr);
+    ASSERT_TRUE(started);
+    char self[4096] = {};
+    EXPECT_EQ(seen, std::string(self, readlink("/proc/self/exe", self, sizeof self)));
+    EXPECT_EQ(hookedPid, static_cast<int>(pi.dwProcessId));
+    End(pi);
+}
+
+TEST_F(ProcessTest, RemembersTheLatestStartOfEachName)
+{
+    PROCESS_INFORMATION first = {}, second = {};
+    ASSERT_TRUE(Start("/bin/sleep 30", first));
+    ASSERT_TRUE(Start("/bin/sleep 30", second));
+    const std::optional<StartedProcess> latest = LatestStartedProcess("sleep");
+    ASSERT_TRUE(latest);
+    EXPECT_EQ(latest->pid, static_cast<int>(second.dwProcessId));
+    End(first);
+    End(second);
+}
+
+// The target dies with the program that started it.
+TEST_F(ProcessTest, TargetDoesNotOutliveItsStarter)
+{
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t starter = fork();
+    if (starter == 0) {
+        PROCESS_INFORMATION pi = {};
+        Start("/bin/sleep 30", pi);
+        const int pid = static_cast<int>(pi.dwProcessId);
+        [[maybe_unused]] const ssize_t written = write(pipeFds[1], &pid, sizeof pid);
+        _exit(0);
+    }
+    close(pipeFds[1]);
+    int target = 0;
+    ASSERT_EQ(read(pipeFds[0], &target, sizeof target), static_cast<ssize_t>(sizeof target));
+    close(pipeFds[0]);
+    waitpid(starter, nullptr, 0);
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+        const std::string stat = ReadFile("/proc/" + std::to_string(target) + "/stat");
+        ended = stat.empty() || stat.find(") Z ") != std::string::npos;
+        usleep(10000);
+    }
+    EXPECT_TRUE(ended);
+}
+
+} // namespace

@@ -1,0 +1,85 @@
+#include "Timing.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <sys/time.h>
+
+namespace {
+
+std::uint64_t Ticks()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<std::uint64_t>(now.QuadPart);
+}
+
+TEST(Timing, CounterRunsInNanoseconds)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    EXPECT_EQ(frequency.QuadPart, 1000000000);
+    const std::uint64_t before = Ticks();
+    Sleep(20);
+    const std::uint64_t slept = Ticks() - before;
+    EXPECT_GE(slept, 20000000u);
+    EXPECT_LT(slept, 2000000000u);
+}
+
+TEST(Timing, RemembersWhenTheLastSleepWasDue)
+{
+    const std::uint64_t before = MonotonicNowNs();
+    Sleep(30);
+    const std::uint64_t after = MonotonicNowNs();
+    EXPECT_GE(LastSleepDeadlineNs(), before + 30000000);
+    EXPECT_LE(LastSleepDeadlineNs(), after);
+}
+
+void Ignore(int) {}
+
+TEST(Timing, SignalsDoNotShortenASleep)
+{
+    struct sigaction action = {};
+    action.sa_handler = Ignore;
+    sigaction(SIGALRM, &action, nullptr);
+    const itimerval every5ms = {{0, 5000}, {0, 5000}};
+    setitimer(ITIMER_REAL, &every5ms, nullptr);
+    const std::uint64_t before = Ticks();
+    Sleep(100);
+    const std::uint64_t slept = Ticks() - before;
+    const itimerval off = {};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    EXPECT_GE(slept, 100000000u);
+}
+
+TEST(Timing, LocalTimeIsTheWallClock)
+{
+    SYSTEMTIME local;
+    time_t now;
+    tm expected;
+    do {
+        now = time(nullptr);
+        GetLocalTime(&local);
+        localtime_r(&now, &expected);
+    } while (time(nullptr) != now);
+    EXPECT_EQ(local.wYear, expected.tm_year + 1900);
+    EXPECT_EQ(local.wMonth, expected.tm_mon + 1);
+    EXPECT_EQ(local.wDay, expected.tm_mday);
+    EXPECT_EQ(local.wHour, expected.tm_hour);
+    EXPECT_EQ(local.wMinute, expected.tm_min);
+    EXPECT_EQ(local.wSecond, expected.tm_sec);
+    EXPECT_LT(local.wMilliseconds, 1000);
+}
+
+TEST(Timing, FileTimeCountsFrom1601)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const double unixSeconds = (static_cast<double>(FileTimeValue(now)) - 116444736000000000.0) / 1e7;
+    EXPECT_NEAR(unixSeconds, static_cast<double>(time(nullptr)), 2);
+    EXPECT_EQ(FileTimeValue(FileTimeFromMonotonicNs(2000000000)) - FileTimeValue(FileTimeFromMonotonicNs(1000000000)),
+              10000000u);
+}
+
+} // namespace
