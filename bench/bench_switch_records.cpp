@@ -155,7 +155,7 @@ void BM_AttachCostToTarget(benchmark::State& state)
     state.counters["ratio_min"] = Percentile(ratios, 0.0);
     state.counters["ratio_max"] = Percentile(ratios, 1.0);
 }
-BENCHMARK(BM_AttachCostToTarget)->Iterations(8)->Unit(benchmark::kSecond);
+BENCHMARK(BM_AttachCostToTarget)->Iterations(16)->Unit(benchmark::kSecond);
 
 } // namespace
 

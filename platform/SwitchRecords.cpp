@@ -148,13 +148,13 @@ class PerfRing {
 public:
     // Falls back to smaller rings while the locked-memory limit refuses.
     static std::unique_ptr<PerfRing> Open(int pid, int cpu, unsigned pages, const std::string& procRoot,
-                                          std::string* whyNot)
+                                          std::string& whyNot)
     {
         for (; pages >= MIN_RING_PAGES; pages /= 2) {
             const std::size_t dataBytes = pages * PageSize();
             const int fd = OpenSwitchEvent(pid, cpu, dataBytes);
             if (fd < 0) {
-                *whyNot = RefusalReason(errno, procRoot);
+                whyNot = RefusalReason(errno, procRoot);
                 return nullptr;
             }
             void* map = mmap(nullptr, dataBytes + PageSize(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -163,11 +163,11 @@ public:
             const int error = errno;
             close(fd);
             if (error != EPERM && error != ENOMEM) {
-                *whyNot = std::string("cannot map the context-switch records: ") + std::strerror(error);
+                whyNot = std::string("cannot map the context-switch records: ") + std::strerror(error);
                 return nullptr;
             }
         }
-        *whyNot = "cannot map the context-switch records: locked-memory limit (perf_event_mlock_kb) reached";
+        whyNot = "cannot map the context-switch records: locked-memory limit (perf_event_mlock_kb) reached";
         return nullptr;
     }
 
@@ -205,24 +205,26 @@ private:
 std::unique_ptr<SwitchRecordSource> SwitchRecordSource::Attach(int pid, std::string* whyNot,
                                                                const SwitchRecordOptions& options)
 {
-    std::string reason;
-    std::unique_ptr<SwitchRecordSource> source;
+    std::string unread;
+    std::string& reason = whyNot ? *whyNot : unread;
     const char* forced = std::getenv("QUORVEX_THREAD_STATES");
-    const std::vector<TaskReading> tasks = ReadTaskCensus(options.procRoot, pid);
     if (forced && std::strcmp(forced, "proc") == 0) {
         reason = "forced by QUORVEX_THREAD_STATES=proc";
-    } else if (tasks.empty()) {
-        reason = "process " + std::to_string(pid) + " not found";
-    } else if (tasks.size() > 1 || tasks[0].tid != pid) {
-        // Threads that exist already would not inherit the events.
-        reason = "process " + std::to_string(pid) + " is not a single-threaded process";
-    } else {
-        source.reset(new SwitchRecordSource(pid, tasks[0].cpuNs, options));
-        if (!source->Open(&reason))
-            source.reset();
+        return nullptr;
     }
-    if (!source && whyNot)
-        *whyNot = reason;
+    const std::vector<TaskReading> tasks = ReadTaskCensus(options.procRoot, pid);
+    if (tasks.empty()) {
+        reason = "process " + std::to_string(pid) + " not found";
+        return nullptr;
+    }
+    // Threads that exist already would not inherit the events.
+    if (tasks.size() > 1 || tasks[0].tid != pid) {
+        reason = "process " + std::to_string(pid) + " is not a single-threaded process";
+        return nullptr;
+    }
+    std::unique_ptr<SwitchRecordSource> source(new SwitchRecordSource(pid, tasks[0].cpuNs, options));
+    if (!source->Open(reason))
+        source.reset();
     return source;
 }
 
@@ -231,23 +233,23 @@ SwitchRecordSource::SwitchRecordSource(int pid, std::uint64_t cpuNs, const Switc
 {
 }
 
-bool SwitchRecordSource::Open(std::string* whyNot)
+bool SwitchRecordSource::Open(std::string& whyNot)
 {
     const std::vector<int> cpus = OnlineCpus();
     if (cpus.empty()) {
-        *whyNot = "cannot read the online processors";
-        return false;
-    }
-    m_pidFd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
-    m_stopFd = eventfd(0, EFD_CLOEXEC);
-    if (m_pidFd < 0 || m_stopFd < 0) {
-        *whyNot = "cannot watch process " + std::to_string(m_pid) + ": " + std::strerror(errno);
+        whyNot = "cannot read the online processors";
         return false;
     }
     for (int cpu : cpus) {
         m_rings.push_back(PerfRing::Open(m_pid, cpu, m_options.ringPages, m_options.procRoot, whyNot));
         if (!m_rings.back())
             return false;
+    }
+    m_pidFd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+    m_stopFd = eventfd(0, EFD_CLOEXEC);
+    if (m_pidFd < 0 || m_stopFd < 0) {
+        whyNot = "cannot watch process " + std::to_string(m_pid) + ": " + std::strerror(errno);
+        return false;
     }
     if (m_options.drainInBackground)
         m_drainer = std::thread(&SwitchRecordSource::DrainInBackground, this);

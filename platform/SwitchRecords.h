@@ -47,7 +47,7 @@ public:
 
 private:
     SwitchRecordSource(int pid, std::uint64_t cpuNs, const SwitchRecordOptions& options);
-    bool Open(std::string* whyNot);
+    bool Open(std::string& whyNot);
     void DrainRings();
     void DrainInBackground();
     bool HasExited(int timeoutMs) const;

@@ -21,16 +21,20 @@ switches() {
     perf script -i "$1" --ns -F pid,tid,cpu,time,event,trace 2>/dev/null
 }
 
-echo "== switch records, every 10 ms, and /proc state R at the same instants"
-$levels sample --interval-ms 10 --phase-ms "$phase_ms" --proc $demo
+echo "== switch records, every 10 ms"
+$levels sample --interval-ms 10 --phase-ms "$phase_ms" $demo
 
 echo "== perf sched trace of another run of the same shape, every 10 ms"
-perf sched record -k CLOCK_MONOTONIC -o "$tmp/alone.data" -- $demo >/dev/null 2>&1
-# perf starts the workload as "perf-exec", which then execs it.
-pid=$(perf script -i "$tmp/alone.data" -F comm,pid 2>/dev/null | awk '$1 == "perf-exec" { print $2; exit }')
-switches "$tmp/alone.data" | $levels trace --pid "$pid" --interval-ms 10 --phase-ms "$phase_ms"
+# The shell notes its process id, which the workload keeps through the exec.
+perf sched record -k CLOCK_MONOTONIC -o "$tmp/alone.data" -- \
+    sh -c 'echo $$ > "$0"; exec "$@"' "$tmp/pid" $demo >/dev/null 2>&1
+switches "$tmp/alone.data" | $levels trace --pid "$(cat "$tmp/pid")" --interval-ms 10 --phase-ms "$phase_ms"
 
 echo "== one run, sampled by the switch records and read from the trace at the same instants"
 perf sched record -k CLOCK_MONOTONIC -o "$tmp/together.data" -- \
     $levels sample --interval-ms 10 --phase-ms "$phase_ms" --instants "$tmp/instants" $demo 2>/dev/null
 switches "$tmp/together.data" | $levels trace --instants "$tmp/instants" --phase-ms "$phase_ms"
+
+# Reading /proc at every sample takes processor time from the workload too.
+echo "== /proc state R, every 10 ms, beside the switch records of the same run"
+$levels sample --interval-ms 10 --phase-ms "$phase_ms" --proc $demo

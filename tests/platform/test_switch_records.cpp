@@ -18,8 +18,8 @@
 #include <functional>
 #include <grp.h>
 #include <linux/filter.h>
-#include <random>
 #include <linux/seccomp.h>
+#include <random>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -88,15 +88,20 @@ std::string ReadLine(const std::string& path)
     return line;
 }
 
-// Live threads as /proc lists them, read independently of the source.
+// Alive: listed and not a zombie. Read independently of the source.
+bool IsAlive(const std::filesystem::path& dir)
+{
+    const std::string stat = ReadLine(dir / "stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
 std::vector<int> ProcTids(int pid)
 {
     std::vector<int> tids;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-        const std::string stat = ReadLine(entry.path() / "stat");
-        const size_t close = stat.rfind(')');
-        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z')
+        if (IsAlive(entry.path()))
             tids.push_back(std::stoi(entry.path().filename()));
     }
     std::sort(tids.begin(), tids.end());
@@ -321,24 +326,34 @@ TEST(SwitchRecordSource, DrainThreadLosesNothingAtOneSecond)
         EXPECT_LE(OnProcessors(sample.snapshot), Processors());
 }
 
-std::string CopyUnreadable(const std::string& program, const std::string& dir)
-{
-    std::filesystem::create_directories(dir);
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
-                                          std::filesystem::perms::others_exec | std::filesystem::perms::group_read |
-                                          std::filesystem::perms::others_read);
-    const std::string copy = dir + "/quorvex-demo";
-    std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::permissions(copy, std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
-                                           std::filesystem::perms::others_exec);
-    return copy;
-}
+// A directory of the test's own, removed with its contents at the end.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& name)
+        : m_path(testing::TempDir() + name + "_" + std::to_string(getpid()))
+    {
+        std::filesystem::remove_all(m_path);
+        std::filesystem::create_directories(m_path);
+        std::filesystem::permissions(m_path, static_cast<std::filesystem::perms>(0755));
+    }
+    ~ScratchDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::filesystem::path& Path() const { return m_path; }
 
-bool IsRunning(int pid)
+private:
+    std::filesystem::path m_path;
+};
+
+// A copy that others may execute but not read.
+std::string CopyUnreadable(const std::string& program, const ScratchDir& dir)
 {
-    const std::string stat = ReadLine("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+    const std::filesystem::path copy = dir.Path() / "quorvex-demo";
+    std::filesystem::copy_file(program, copy);
+    std::filesystem::permissions(copy, static_cast<std::filesystem::perms>(0711));
+    return copy;
 }
 
 constexpr uid_t NOBODY = 65534;
@@ -349,16 +364,15 @@ TEST(SwitchRecordSource, LostWhenTheKernelDetachesAtAnExec)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to start the target as another user";
-    const std::string dir = testing::TempDir() + "quorvex_unreadable";
+    const ScratchDir dir("quorvex_unreadable");
     const std::string program = CopyUnreadable(QUORVEX_DEMO, dir);
     HeldChild child({program, "--phases", "1", "--phase-ms", "2000", "--sleepers", "0"}, {NOBODY});
     ATTACH_OR_SKIP(source, child);
     std::vector<Sample> samples;
     EXPECT_EQ(SampleUntilDone(*source, child.Pid(), 20, samples), Status::Lost);
-    EXPECT_TRUE(IsRunning(child.Pid())) << "the process itself runs on";
+    EXPECT_TRUE(IsAlive("/proc/" + std::to_string(child.Pid()))) << "the process itself runs on";
     ActivitySnapshot snapshot;
     EXPECT_EQ(source->Collect(NowNs(), snapshot), Status::Lost) << "lost for good";
-    std::filesystem::remove_all(dir);
 }
 
 // Runs `body` in a forked process and returns what it wrote, so that the
@@ -440,11 +454,12 @@ TEST_P(Refusal, GivesAOneLineReason)
     const RefusalCase c = GetParam();
     const std::string result = InChildProcess([&c] {
         // A /proc of our own: the real process directories, a chosen paranoia.
-        const std::filesystem::path root = testing::TempDir() + "refusal_proc_" + std::to_string(getpid());
-        std::filesystem::create_directories(root / "sys/kernel");
-        std::ofstream(root / "sys/kernel/perf_event_paranoid") << c.paranoid << "\n";
+        const ScratchDir root("refusal_proc");
+        std::filesystem::create_directories(root.Path() / "sys/kernel");
+        std::ofstream(root.Path() / "sys/kernel/perf_event_paranoid") << c.paranoid << "\n";
         HeldChild child(Demo("1", 100, 0));
-        std::filesystem::create_directory_symlink("/proc/" + std::to_string(child.Pid()), root / std::to_string(child.Pid()));
+        std::filesystem::create_directory_symlink("/proc/" + std::to_string(child.Pid()),
+                                                  root.Path() / std::to_string(child.Pid()));
 
         sock_filter filter[] = {
             BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
@@ -458,9 +473,8 @@ TEST_P(Refusal, GivesAOneLineReason)
         const int descriptors = OpenDescriptors();
         std::string whyNot;
         SwitchRecordOptions options;
-        options.procRoot = root;
+        options.procRoot = root.Path();
         const bool attached = SwitchRecordSource::Attach(child.Pid(), &whyNot, options) != nullptr;
-        std::filesystem::remove_all(root);
         if (attached)
             return std::string("attached");
         return OpenDescriptors() == descriptors ? whyNot : "leaked descriptors: " + whyNot;
