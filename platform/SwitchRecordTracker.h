@@ -1,0 +1,96 @@
+#pragma once
+// The threads of one process as the kernel's context-switch records tell
+// them: which thread is on a processor at a given instant, and how much
+// processor time each has used. Pure bookkeeping over decoded records, so it
+// runs in tests on synthetic record streams.
+
+#include "ThreadActivity.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+enum class RecordKind : std::uint8_t {
+    SwitchIn,
+    SwitchOut,
+    Fork,   // a thread was created
+    Exit,   // a thread ended
+    Exec,   // the process replaced its image; only the thread tid == pid remains
+    Lost,   // the kernel dropped records: the stream has a gap
+};
+
+struct SwitchRecord {
+    std::uint64_t timeNs = 0;  // CLOCK_MONOTONIC
+    RecordKind kind = RecordKind::SwitchIn;
+    int pid = 0;
+    int tid = 0;
+    int cpu = 0;
+    std::uint64_t lost = 0;  // dropped records, for Lost
+};
+
+// A thread as /proc shows it, for a re-sync after a gap in the stream.
+struct TaskReading {
+    int tid;
+    bool running;  // state R: on a processor or waiting for one
+    std::uint64_t cpuNs;
+};
+
+class SwitchRecordTracker {
+public:
+    // Starts with the single thread tid == pid, off the processor, having
+    // used cpuNs so far.
+    SwitchRecordTracker(int pid, std::uint64_t cpuNs);
+
+    // Records of one processor arrive in time order; records of different
+    // processors may arrive in any order relative to each other.
+    void Add(const SwitchRecord& record);
+    // Applies, in time order, every added record up to the instant; later
+    // ones wait for a later instant.
+    void AdvanceTo(std::uint64_t instantNs);
+    // The live threads at the instant; the instant must not precede the last
+    // AdvanceTo. Processor times never decrease from one snapshot to the next.
+    void Snapshot(std::uint64_t instantNs, ActivitySnapshot& snapshot);
+
+    // After a gap the thread list comes from /proc, read just after nowNs;
+    // records up to nowNs are superseded by it. States are /proc's guess (R
+    // counts as on a processor) until each thread's next switch record.
+    bool NeedsResync() const { return m_needsResync; }
+    // A gap seen before the kernel's own record of it arrives.
+    void MarkGap() { m_needsResync = true; }
+    void Resync(const std::vector<TaskReading>& tasks, std::uint64_t nowNs);
+
+    std::size_t LiveThreads() const { return m_threads.size(); }
+    std::uint64_t LostRecords() const { return m_lostRecords; }
+    unsigned Resyncs() const { return m_resyncs; }
+
+private:
+    struct Thread {
+        bool onProcessor = false;
+        int cpu = -1;
+        std::uint64_t since = 0;       // start of the current stretch on a processor
+        std::uint64_t cpuNs = 0;       // closed stretches
+        std::uint64_t reportedNs = 0;  // last snapshot's value, which later ones never undercut
+    };
+
+    void Apply(const SwitchRecord& record);
+    void SwitchIn(int tid, int cpu, std::uint64_t timeNs);
+    void SwitchOut(int tid, std::uint64_t timeNs);
+    void Fork(int tid, std::uint64_t timeNs);
+    void Exec(int cpu, std::uint64_t timeNs);
+    void End(std::map<int, Thread>::iterator thread, std::uint64_t timeNs);
+    void Retire(const Thread& thread, std::uint64_t timeNs);
+    static std::uint64_t UsedAt(const Thread& thread, std::uint64_t timeNs);
+    void SortPending();
+
+    int m_pid;
+    std::map<int, Thread> m_threads;  // live threads by tid
+    std::uint64_t m_endedNs = 0;      // processor time of threads that ended
+    std::uint64_t m_reportedTotalNs = 0;
+    std::vector<SwitchRecord> m_pending;
+    bool m_pendingSorted = true;
+    std::uint64_t m_appliedUpTo = 0;
+    std::uint64_t m_lostRecords = 0;
+    bool m_needsResync = false;
+    unsigned m_resyncs = 0;
+};

@@ -1,0 +1,444 @@
+#include "SwitchRecords.h"
+
+#include "CString.h"
+#include "TaskCensus.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <linux/perf_event.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// The drain thread applies records this old as it reads them, so that a
+// target left running while nobody collects costs bounded memory. Collect's
+// instant is never that old.
+constexpr std::uint64_t SETTLE_NS = 1'000'000'000;
+// Between a process's last thread ending and the process counting as exited
+// lie a few microseconds of kernel work; a live process that lost its events
+// is told apart by waiting this long.
+constexpr int EXIT_GRACE_MS = 200;
+constexpr unsigned MIN_RING_PAGES = 1;
+// Of the records asked for: a fork, an exit or a 16-byte command name.
+constexpr std::uint64_t LARGEST_RECORD = 64;
+
+// Appended to every record (sample_id_all) for sample_type TID | TIME | CPU.
+struct SampleId {
+    std::uint32_t pid;
+    std::uint32_t tid;
+    std::uint64_t time;
+    std::uint32_t cpu;
+    std::uint32_t reserved;
+};
+
+struct TaskBody {  // PERF_RECORD_FORK and PERF_RECORD_EXIT
+    std::uint32_t pid;
+    std::uint32_t ppid;
+    std::uint32_t tid;
+    std::uint32_t ptid;
+    std::uint64_t time;
+};
+
+struct CommBody {  // PERF_RECORD_COMM, up to the name
+    std::uint32_t pid;
+    std::uint32_t tid;
+};
+
+struct LostBody {  // PERF_RECORD_LOST
+    std::uint64_t id;
+    std::uint64_t lost;
+};
+
+template <class Body>
+bool ReadBody(const unsigned char* bytes, std::size_t size, Body& body)
+{
+    if (size < sizeof(perf_event_header) + sizeof(Body) + sizeof(SampleId))
+        return false;
+    std::memcpy(&body, bytes + sizeof(perf_event_header), sizeof body);
+    return true;
+}
+
+template <class Body>
+bool DecodeTask(const unsigned char* bytes, std::size_t size, RecordKind kind, SwitchRecord& record)
+{
+    Body body;
+    if (!ReadBody(bytes, size, body))
+        return false;
+    record.kind = kind;
+    record.pid = static_cast<int>(body.pid);
+    record.tid = static_cast<int>(body.tid);
+    return true;
+}
+
+std::uint64_t MonotonicNs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+std::size_t PageSize()
+{
+    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+int ReadParanoidLevel(const std::string& procRoot)
+{
+    std::ifstream file(procRoot + "/sys/kernel/perf_event_paranoid");
+    int level = 0;
+    return file >> level ? level : 0;
+}
+
+std::string RefusalReason(int error, const std::string& procRoot)
+{
+    CString reason;
+    const int paranoid = ReadParanoidLevel(procRoot);
+    if ((error == EACCES || error == EPERM) && paranoid > 2)
+        reason.Format("the kernel refuses context-switch records: perf_event_paranoid is %d (2 or less allows them)",
+                      paranoid);
+    else
+        reason.Format("the kernel refuses context-switch records: %s", std::strerror(error));
+    return reason.str();
+}
+
+// Per-processor events are what lets inherited events share a ring; the
+// ring wakes its reader when half full.
+int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes)
+{
+    perf_event_attr attr{};
+    attr.size = sizeof attr;
+    attr.type = PERF_TYPE_SOFTWARE;
+    attr.config = PERF_COUNT_SW_DUMMY;
+    attr.sample_type = PERF_SAMPLE_TID | PERF_SAMPLE_TIME | PERF_SAMPLE_CPU;
+    attr.sample_id_all = 1;
+    attr.context_switch = 1;
+    attr.task = 1;
+    attr.comm = 1;
+    attr.comm_exec = 1;
+    attr.inherit = 1;
+    attr.inherit_thread = 1;
+    attr.exclude_kernel = 1;  // what perf_event_paranoid 2 allows
+    attr.exclude_hv = 1;
+    attr.use_clockid = 1;
+    attr.clockid = CLOCK_MONOTONIC;
+    attr.watermark = 1;
+    attr.wakeup_watermark = static_cast<std::uint32_t>(ringBytes / 2);
+    return static_cast<int>(syscall(SYS_perf_event_open, &attr, pid, cpu, -1, PERF_FLAG_FD_CLOEXEC));
+}
+
+std::vector<int> OnlineCpus()
+{
+    std::ifstream file("/sys/devices/system/cpu/online");
+    std::string text;
+    return std::getline(file, text) ? ParseCpuList(text) : std::vector<int>{};
+}
+
+} // namespace
+
+// One processor's event and its mapped ring: a control page, then the data
+// pages that the kernel fills and we empty.
+class PerfRing {
+public:
+    // Falls back to smaller rings while the locked-memory limit refuses.
+    static std::unique_ptr<PerfRing> Open(int pid, int cpu, unsigned pages, const std::string& procRoot,
+                                          std::string& whyNot)
+    {
+        for (; pages >= MIN_RING_PAGES; pages /= 2) {
+            const std::size_t dataBytes = pages * PageSize();
+            const int fd = OpenSwitchEvent(pid, cpu, dataBytes);
+            if (fd < 0) {
+                whyNot = RefusalReason(errno, procRoot);
+                return nullptr;
+            }
+            void* map = mmap(nullptr, dataBytes + PageSize(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            if (map != MAP_FAILED)
+                return std::unique_ptr<PerfRing>(new PerfRing(fd, map, dataBytes + PageSize()));
+            const int error = errno;
+            close(fd);
+            if (error != EPERM && error != ENOMEM) {
+                whyNot = std::string("cannot map the context-switch records: ") + std::strerror(error);
+                return nullptr;
+            }
+        }
+        whyNot = "cannot map the context-switch records: locked-memory limit (perf_event_mlock_kb) reached";
+        return nullptr;
+    }
+
+    ~PerfRing()
+    {
+        munmap(m_map, m_mapBytes);
+        close(m_fd);
+    }
+
+    PerfRing(const PerfRing&) = delete;
+    PerfRing& operator=(const PerfRing&) = delete;
+
+    int Fd() const { return m_fd; }
+
+    // True when the ring was full: the kernel has been dropping records,
+    // and says so only with its next record, after this drain.
+    bool Drain(const std::function<void(const unsigned char*, std::size_t)>& take)
+    {
+        auto* control = static_cast<perf_event_mmap_page*>(m_map);
+        const std::uint64_t head = __atomic_load_n(&control->data_head, __ATOMIC_ACQUIRE);
+        const std::uint64_t tail = control->data_tail;
+        const auto* data = static_cast<const unsigned char*>(m_map) + control->data_offset;
+        __atomic_store_n(&control->data_tail, ReadRing(data, control->data_size, tail, head, take), __ATOMIC_RELEASE);
+        return head - tail + LARGEST_RECORD > control->data_size;
+    }
+
+private:
+    PerfRing(int fd, void* map, std::size_t mapBytes) : m_fd(fd), m_map(map), m_mapBytes(mapBytes) {}
+
+    int m_fd;
+    void* m_map;
+    std::size_t m_mapBytes;
+};
+
+std::unique_ptr<SwitchRecordSource> SwitchRecordSource::Attach(int pid, std::string* whyNot,
+                                                               const SwitchRecordOptions& options)
+{
+    std::string unread;
+    std::string& reason = whyNot ? *whyNot : unread;
+    const char* forced = std::getenv("QUORVEX_THREAD_STATES");
+    if (forced && std::strcmp(forced, "proc") == 0) {
+        reason = "forced by QUORVEX_THREAD_STATES=proc";
+        return nullptr;
+    }
+    const std::vector<TaskReading> tasks = ReadTaskCensus(options.procRoot, pid);
+    if (tasks.empty()) {
+        reason = "process " + std::to_string(pid) + " not found";
+        return nullptr;
+    }
+    // Threads that exist already would not inherit the events.
+    if (tasks.size() > 1 || tasks[0].tid != pid) {
+        reason = "process " + std::to_string(pid) + " is not a single-threaded process";
+        return nullptr;
+    }
+    std::unique_ptr<SwitchRecordSource> source(new SwitchRecordSource(pid, tasks[0].cpuNs, options));
+    if (!source->Open(reason))
+        source.reset();
+    return source;
+}
+
+SwitchRecordSource::SwitchRecordSource(int pid, std::uint64_t cpuNs, const SwitchRecordOptions& options)
+    : m_pid(pid), m_options(options), m_tracker(pid, cpuNs)
+{
+}
+
+bool SwitchRecordSource::Open(std::string& whyNot)
+{
+    const std::vector<int> cpus = OnlineCpus();
+    if (cpus.empty()) {
+        whyNot = "cannot read the online processors";
+        return false;
+    }
+    for (int cpu : cpus) {
+        m_rings.push_back(PerfRing::Open(m_pid, cpu, m_options.ringPages, m_options.procRoot, whyNot));
+        if (!m_rings.back())
+            return false;
+    }
+    m_pidFd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+    m_stopFd = eventfd(0, EFD_CLOEXEC);
+    if (m_pidFd < 0 || m_stopFd < 0) {
+        whyNot = "cannot watch process " + std::to_string(m_pid) + ": " + std::strerror(errno);
+        return false;
+    }
+    if (m_options.drainInBackground)
+        m_drainer = std::thread(&SwitchRecordSource::DrainInBackground, this);
+    return true;
+}
+
+SwitchRecordSource::~SwitchRecordSource()
+{
+    if (m_drainer.joinable()) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(m_stopFd, &one, sizeof one);
+        m_drainer.join();
+    }
+    m_rings.clear();
+    if (m_stopFd >= 0)
+        close(m_stopFd);
+    if (m_pidFd >= 0)
+        close(m_pidFd);
+}
+
+ThreadActivitySource::Status SwitchRecordSource::Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot)
+{
+    if (m_lostForGood)
+        return Status::Lost;
+    if (HasExited(0))
+        return Status::Gone;
+    std::lock_guard lock(m_mutex);
+    DrainRings();
+    m_tracker.AdvanceTo(instantNs);
+    if (m_tracker.NeedsResync()) {
+        const std::uint64_t censusNs = MonotonicNs();
+        m_tracker.Resync(ReadTaskCensus(m_options.procRoot, m_pid), censusNs);
+    }
+    // No thread left, or the events closed: the process is exiting right
+    // now, or the kernel detached the events at an exec (set-uid or
+    // unreadable program) and the process runs on unseen.
+    if (m_tracker.LiveThreads() == 0 || m_hungUp) {
+        if (HasExited(EXIT_GRACE_MS))
+            return Status::Gone;
+        m_lostForGood = true;
+        return Status::Lost;
+    }
+    m_tracker.Snapshot(instantNs, snapshot);
+    return Status::Ok;
+}
+
+std::uint64_t SwitchRecordSource::LostRecords() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_tracker.LostRecords();
+}
+
+unsigned SwitchRecordSource::Resyncs() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_tracker.Resyncs();
+}
+
+void SwitchRecordSource::DrainRings()
+{
+    const auto add = [this](const unsigned char* bytes, std::size_t size) {
+        SwitchRecord record;
+        if (DecodeSwitchRecord(bytes, size, record))
+            m_tracker.Add(record);
+    };
+    for (const auto& ring : m_rings) {
+        if (ring->Drain(add))
+            m_tracker.MarkGap();
+    }
+}
+
+// Sleeps until a ring is half full, the events close or the source ends.
+void SwitchRecordSource::DrainInBackground()
+{
+    std::vector<pollfd> fds;
+    for (const auto& ring : m_rings)
+        fds.push_back({ring->Fd(), POLLIN, 0});
+    fds.push_back({m_stopFd, POLLIN, 0});
+    for (;;) {
+        if (poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds.back().revents)
+            return;
+        for (pollfd& fd : fds) {
+            // A closed event keeps reporting POLLHUP; stop watching it.
+            if (fd.revents & (POLLHUP | POLLERR)) {
+                fd.fd = -1;
+                m_hungUp = true;
+            }
+        }
+        std::lock_guard lock(m_mutex);
+        DrainRings();
+        const std::uint64_t now = MonotonicNs();
+        if (now > SETTLE_NS)
+            m_tracker.AdvanceTo(now - SETTLE_NS);
+    }
+}
+
+bool SwitchRecordSource::HasExited(int timeoutMs) const
+{
+    pollfd exited{m_pidFd, POLLIN, 0};
+    return poll(&exited, 1, timeoutMs) > 0;
+}
+
+bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchRecord& record)
+{
+    perf_event_header header;
+    SampleId id;
+    if (size < sizeof header + sizeof id)
+        return false;
+    std::memcpy(&header, bytes, sizeof header);
+    std::memcpy(&id, bytes + size - sizeof id, sizeof id);
+    record = SwitchRecord{};
+    record.timeNs = id.time;
+    record.pid = static_cast<int>(id.pid);
+    record.tid = static_cast<int>(id.tid);
+    record.cpu = static_cast<int>(id.cpu);
+    switch (header.type) {
+    case PERF_RECORD_SWITCH:
+        record.kind = header.misc & PERF_RECORD_MISC_SWITCH_OUT ? RecordKind::SwitchOut : RecordKind::SwitchIn;
+        return true;
+    case PERF_RECORD_FORK:
+        return DecodeTask<TaskBody>(bytes, size, RecordKind::Fork, record);
+    case PERF_RECORD_EXIT:
+        return DecodeTask<TaskBody>(bytes, size, RecordKind::Exit, record);
+    case PERF_RECORD_COMM:
+        // A rename (prctl) changes nothing; an exec does.
+        return (header.misc & PERF_RECORD_MISC_COMM_EXEC) &&
+               DecodeTask<CommBody>(bytes, size, RecordKind::Exec, record);
+    case PERF_RECORD_LOST: {
+        LostBody body;
+        if (!ReadBody(bytes, size, body))
+            return false;
+        record.kind = RecordKind::Lost;
+        record.lost = body.lost;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+std::uint64_t ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
+                       const std::function<void(const unsigned char*, std::size_t)>& take)
+{
+    std::vector<unsigned char> joined;
+    // Records are 8-byte aligned, so a header never straddles the end.
+    while (head - tail >= sizeof(perf_event_header)) {
+        const std::size_t offset = tail & (size - 1);
+        perf_event_header header;
+        std::memcpy(&header, data + offset, sizeof header);
+        if (header.size < sizeof header || header.size > head - tail)
+            break;
+        if (offset + header.size <= size) {
+            take(data + offset, header.size);
+        } else {
+            joined.assign(data + offset, data + size);
+            joined.insert(joined.end(), data, data + (offset + header.size - size));
+            take(joined.data(), joined.size());
+        }
+        tail += header.size;
+    }
+    return tail;
+}
+
+std::vector<int> ParseCpuList(const std::string& text)
+{
+    std::vector<int> cpus;
+    const char* p = text.c_str();
+    while (*p && *p != '\n') {
+        char* end;
+        const long first = std::strtol(p, &end, 10);
+        long last = first;
+        if (end == p || first < 0)
+            return {};
+        if (*end == '-') {
+            p = end + 1;
+            last = std::strtol(p, &end, 10);
+            if (end == p || last < first)
+                return {};
+        }
+        for (long cpu = first; cpu <= last; ++cpu)
+            cpus.push_back(static_cast<int>(cpu));
+        p = *end == ',' ? end + 1 : end;
+        if (*end != ',' && *end != '\0' && *end != '\n')
+            return {};
+    }
+    return cpus;
+}

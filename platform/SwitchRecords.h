@@ -1,0 +1,79 @@
+#pragma once
+// Exact thread states from the kernel's context-switch records
+// (perf_event_open): a thread is on a processor at an instant when its last
+// record before that instant switched it in. /proc's state R cannot tell a
+// running thread from one waiting for a processor.
+
+#include "SwitchRecordTracker.h"
+#include "ThreadActivity.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct SwitchRecordOptions {
+    unsigned ringPages = 32;         // data pages of each processor's ring, a power of two
+    bool drainInBackground = true;   // a thread empties rings that reach half full
+    std::string procRoot = "/proc";  // read only at attach and after lost records
+};
+
+class PerfRing;
+
+class SwitchRecordSource final : public ThreadActivitySource {
+public:
+    // Follows process pid and every thread it creates from now on (not the
+    // processes it forks). Call it while the process is single-threaded and
+    // waits before its exec. Null, with a one-line reason in *whyNot, where
+    // the kernel refuses the records or QUORVEX_THREAD_STATES=proc asks for
+    // the /proc estimate.
+    static std::unique_ptr<SwitchRecordSource> Attach(int pid, std::string* whyNot,
+                                                      const SwitchRecordOptions& options = {});
+    ~SwitchRecordSource() override;
+
+    // The threads at instantNs, which is at most a second before the call
+    // (the end of the sleep just finished). Gone once the process has exited;
+    // Lost, for good, when the kernel stopped the records of a live process
+    // (an exec of a set-uid or unreadable program).
+    Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;
+
+    std::uint64_t LostRecords() const;  // dropped by the kernel when a ring was full
+    unsigned Resyncs() const;           // re-reads of /proc that those losses caused
+
+private:
+    SwitchRecordSource(int pid, std::uint64_t cpuNs, const SwitchRecordOptions& options);
+    bool Open(std::string& whyNot);
+    void DrainRings();
+    void DrainInBackground();
+    bool HasExited(int timeoutMs) const;
+
+    const int m_pid;
+    const SwitchRecordOptions m_options;
+    int m_pidFd = -1;
+    int m_stopFd = -1;
+    std::vector<std::unique_ptr<PerfRing>> m_rings;
+    mutable std::mutex m_mutex;  // the rings' read positions and the tracker
+    SwitchRecordTracker m_tracker;
+    std::atomic<bool> m_hungUp{false};  // the kernel closed the events
+    bool m_lostForGood = false;
+    std::thread m_drainer;
+};
+
+// Decodes one record of the layout Attach asks for (sample_id_all with TID,
+// TIME and CPU); false for a record the tracker has no use for.
+bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchRecord& record);
+
+// Hands each whole record between tail and head of a ring's data area (size a
+// power of two) to take, joining a record that wraps around the end; returns
+// the new tail.
+std::uint64_t ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
+                       const std::function<void(const unsigned char*, std::size_t)>& take);
+
+// The processors named by a kernel CPU list such as "0-3,6" (the format of
+// /sys/devices/system/cpu/online); empty when the text is malformed.
+std::vector<int> ParseCpuList(const std::string& text);

@@ -1,0 +1,312 @@
+#include "SwitchRecordTracker.h"
+#include "SwitchRecords.h"
+#include "TaskCensus.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <linux/perf_event.h>
+#include <ostream>
+
+namespace {
+
+constexpr int PID = 100;
+
+SwitchRecord In(std::uint64_t t, int tid, int cpu)
+{
+    return {t, RecordKind::SwitchIn, PID, tid, cpu, 0};
+}
+SwitchRecord Out(std::uint64_t t, int tid, int cpu)
+{
+    return {t, RecordKind::SwitchOut, PID, tid, cpu, 0};
+}
+SwitchRecord Task(std::uint64_t t, RecordKind kind, int tid, int cpu = 0, int pid = PID)
+{
+    return {t, kind, pid, tid, cpu, 0};
+}
+
+struct ThreadRow {
+    int tid;
+    bool on;
+    std::uint64_t cpuNs;
+};
+
+bool operator==(const ThreadActivity& a, const ThreadRow& b)
+{
+    return a.tid == b.tid && a.onProcessor == b.on && a.cpuNs == b.cpuNs;
+}
+
+// Records are added in the order given (processors interleaved at will),
+// then the tracker is advanced to the instant and looked at there.
+struct StreamCase {
+    const char* name;
+    std::vector<SwitchRecord> records;
+    std::uint64_t instant;
+    std::vector<ThreadRow> threads;
+    std::uint64_t processCpuNs;
+};
+
+void PrintTo(const StreamCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RecordStream : public testing::TestWithParam<StreamCase> {};
+
+TEST_P(RecordStream, GivesTheThreadsAtTheInstant)
+{
+    SwitchRecordTracker tracker(PID, 0);
+    for (const SwitchRecord& record : GetParam().records)
+        tracker.Add(record);
+    tracker.AdvanceTo(GetParam().instant);
+    ActivitySnapshot snapshot;
+    tracker.Snapshot(GetParam().instant, snapshot);
+    ASSERT_EQ(snapshot.threads.size(), GetParam().threads.size());
+    for (size_t i = 0; i < snapshot.threads.size(); ++i)
+        EXPECT_TRUE(snapshot.threads[i] == GetParam().threads[i]) << "thread " << i << ": tid " << snapshot.threads[i].tid;
+    EXPECT_EQ(snapshot.processCpuNs, GetParam().processCpuNs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordStream,
+    testing::Values(
+        // Processor 1's records arrive before processor 0's earlier ones.
+        StreamCase{"MergesProcessorsByTime",
+                   {In(300, 101, 1), Out(500, 101, 1), In(100, 101, 0), Out(200, 101, 0), In(250, PID, 0)},
+                   400,
+                   {{PID, true, 150}, {101, true, 200}},
+                   350},
+        StreamCase{"SplitsTheStretchThatSpansTheInstant",
+                   {In(1000, PID, 0), Out(1600, PID, 0)},
+                   1200,
+                   {{PID, true, 200}},
+                   200},
+        StreamCase{"KeepsTheTimeOfAThreadThatEnded",
+                   {Task(10, RecordKind::Fork, 101), In(20, 101, 1), Task(70, RecordKind::Exit, 101, 1)},
+                   100,
+                   {{PID, false, 0}},
+                   50},
+        StreamCase{"MainThreadEndsFirst",
+                   {Task(10, RecordKind::Fork, 101), In(10, PID, 0), Task(40, RecordKind::Exit, PID, 0),
+                    In(20, 101, 1)},
+                   100,
+                   {{101, true, 80}},
+                   110},
+        // Thread 102 execs: the kernel ends 100 and 101, then 102 becomes 100.
+        StreamCase{"ExecFromAnotherThreadKeepsTheExecutingOne",
+                   {Task(1, RecordKind::Fork, 101), Task(2, RecordKind::Fork, 102), In(10, 101, 0),
+                    In(10, 102, 1), Task(30, RecordKind::Exit, 101, 0), Task(30, RecordKind::Exit, PID, 0),
+                    Task(50, RecordKind::Exec, PID, 1), Out(80, PID, 1)},
+                   100,
+                   {{PID, false, 70}},
+                   90},
+        StreamCase{"ReusedThreadIdStartsAfresh",
+                   {Task(1, RecordKind::Fork, 101), In(10, 101, 0), Task(40, RecordKind::Exit, 101, 0),
+                    Task(50, RecordKind::Fork, 101), In(60, 101, 1)},
+                   100,
+                   {{PID, false, 0}, {101, true, 40}},
+                   70},
+        StreamCase{"IgnoresProcessesTheTargetForks",
+                   {Task(1, RecordKind::Fork, 200, 0, 200), Task(5, RecordKind::Exit, 200, 0, 200)},
+                   100,
+                   {{PID, false, 0}},
+                   0}));
+
+TEST(SwitchRecordTracker, CountsOnFromTheSameSwitchInAtEveryInstant)
+{
+    SwitchRecordTracker tracker(PID, 1000);
+    ActivitySnapshot snapshot;
+    for (const SwitchRecord& record : {In(100, PID, 0), Out(350, PID, 0), In(400, PID, 1)})
+        tracker.Add(record);
+    std::vector<std::uint64_t> seen;
+    for (std::uint64_t instant : {200, 300, 380, 450}) {
+        tracker.AdvanceTo(instant);
+        tracker.Snapshot(instant, snapshot);
+        seen.push_back(snapshot.threads[0].cpuNs);
+    }
+    EXPECT_EQ(seen, (std::vector<std::uint64_t>{1100, 1200, 1250, 1300}));
+}
+
+TEST(SwitchRecordTracker, LostRecordsAskForAResyncThatReplacesTheThreadList)
+{
+    SwitchRecordTracker tracker(PID, 0);
+    tracker.Add(In(10, PID, 0));
+    tracker.Add(Task(20, RecordKind::Fork, 101));
+    tracker.Add(In(25, 101, 1));
+    tracker.Add({30, RecordKind::Lost, 0, 0, 0, 7});
+    tracker.Add(Out(90, 103, 1));   // before the census: superseded by it
+    tracker.Add(In(150, 103, 1));   // after it
+    tracker.AdvanceTo(50);
+    ASSERT_TRUE(tracker.NeedsResync());
+    EXPECT_EQ(tracker.LostRecords(), 7u);
+
+    tracker.Resync({{PID, false, 5000}, {103, true, 300}}, 100);
+    EXPECT_FALSE(tracker.NeedsResync());
+    ActivitySnapshot snapshot;
+    tracker.Snapshot(100, snapshot);
+    ASSERT_EQ(snapshot.threads.size(), 2u);
+    EXPECT_TRUE(snapshot.threads[0] == (ThreadRow{PID, false, 5000}));
+    EXPECT_TRUE(snapshot.threads[1] == (ThreadRow{103, true, 300}));
+    // Thread 101 ended unseen; the total still covers what it was seen to use.
+    EXPECT_EQ(snapshot.processCpuNs, 5375u);
+
+    tracker.AdvanceTo(200);
+    tracker.Snapshot(200, snapshot);
+    EXPECT_TRUE(snapshot.threads[1] == (ThreadRow{103, true, 350})) << "records resume after the census";
+}
+
+TEST(SwitchRecordTracker, TimesNeverGoBackAfterAResync)
+{
+    SwitchRecordTracker tracker(PID, 0);
+    tracker.Add(In(0, PID, 0));
+    tracker.AdvanceTo(1000);
+    ActivitySnapshot snapshot;
+    tracker.Snapshot(1000, snapshot);
+    tracker.Resync({{PID, true, 900}}, 1001);  // /proc lags by up to a tick
+    tracker.Snapshot(1002, snapshot);
+    EXPECT_EQ(snapshot.threads[0].cpuNs, 1000u);
+    EXPECT_EQ(snapshot.processCpuNs, 1000u);
+}
+
+// Raw records as the kernel lays them out, with the TID, TIME and CPU trailer.
+std::vector<unsigned char> RawRecord(std::uint32_t type, std::uint16_t misc, std::vector<std::uint32_t> body,
+                                     std::uint32_t tid, std::uint64_t time, std::uint32_t cpu)
+{
+    const std::uint32_t trailer[6] = {PID, tid, static_cast<std::uint32_t>(time), static_cast<std::uint32_t>(time >> 32),
+                                      cpu, 0};
+    body.insert(body.end(), std::begin(trailer), std::end(trailer));
+    perf_event_header header{type, misc, static_cast<std::uint16_t>(sizeof header + body.size() * 4)};
+    std::vector<unsigned char> bytes(header.size);
+    std::memcpy(bytes.data(), &header, sizeof header);
+    std::memcpy(bytes.data() + sizeof header, body.data(), body.size() * 4);
+    return bytes;
+}
+
+struct DecodeCase {
+    const char* name;
+    std::vector<unsigned char> bytes;
+    bool decoded;
+    SwitchRecord expected;
+};
+
+void PrintTo(const DecodeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DecodeRecord : public testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeRecord, ReadsTheKernelLayout)
+{
+    SwitchRecord record;
+    const std::vector<unsigned char>& bytes = GetParam().bytes;
+    ASSERT_EQ(DecodeSwitchRecord(bytes.data(), bytes.size(), record), GetParam().decoded);
+    if (!GetParam().decoded)
+        return;
+    const SwitchRecord& e = GetParam().expected;
+    EXPECT_EQ(record.timeNs, e.timeNs);
+    EXPECT_EQ(record.kind, e.kind);
+    EXPECT_EQ(record.pid, e.pid);
+    EXPECT_EQ(record.tid, e.tid);
+    EXPECT_EQ(record.cpu, e.cpu);
+    EXPECT_EQ(record.lost, e.lost);
+}
+
+constexpr std::uint64_t T = 0x123456789abcULL;
+
+INSTANTIATE_TEST_SUITE_P(
+    Layout, DecodeRecord,
+    testing::Values(
+        DecodeCase{"SwitchIn", RawRecord(PERF_RECORD_SWITCH, 0, {}, 101, T, 1), true, In(T, 101, 1)},
+        DecodeCase{"SwitchOut", RawRecord(PERF_RECORD_SWITCH, PERF_RECORD_MISC_SWITCH_OUT, {}, 101, T, 1), true,
+                   Out(T, 101, 1)},
+        DecodeCase{"SwitchOutPreempted",
+                   RawRecord(PERF_RECORD_SWITCH, PERF_RECORD_MISC_SWITCH_OUT | PERF_RECORD_MISC_SWITCH_OUT_PREEMPT, {},
+                             101, T, 0),
+                   true, Out(T, 101, 0)},
+        // The new thread is in the body; the trailer names its parent.
+        DecodeCase{"Fork", RawRecord(PERF_RECORD_FORK, 0, {PID, PID, 102, PID, 0, 0}, PID, T, 0), true,
+                   Task(T, RecordKind::Fork, 102)},
+        DecodeCase{"Exit", RawRecord(PERF_RECORD_EXIT, 0, {PID, PID, 102, 102, 0, 0}, 102, T, 1), true,
+                   Task(T, RecordKind::Exit, 102, 1)},
+        DecodeCase{"Exec", RawRecord(PERF_RECORD_COMM, PERF_RECORD_MISC_COMM_EXEC, {PID, PID, 0x6f6d6564, 0}, PID, T, 1),
+                   true, Task(T, RecordKind::Exec, PID, 1)},
+        DecodeCase{"Rename", RawRecord(PERF_RECORD_COMM, 0, {PID, 101, 0x6f6d6564, 0}, 101, T, 1), false, {}},
+        DecodeCase{"Lost", RawRecord(PERF_RECORD_LOST, 0, {5, 0, 42, 0}, 0, T, 0), true,
+                   {T, RecordKind::Lost, PID, 0, 0, 42}},
+        DecodeCase{"OtherKind", RawRecord(PERF_RECORD_MMAP, 0, {PID, PID, 0, 0}, PID, T, 0), false, {}},
+        DecodeCase{"TruncatedExit", RawRecord(PERF_RECORD_EXIT, 0, {PID}, 102, T, 1), false, {}}));
+
+TEST(ReadRing, JoinsARecordThatWrapsAndStopsAtAPartialOne)
+{
+    const std::vector<unsigned char> first = RawRecord(PERF_RECORD_SWITCH, 0, {}, 101, 1, 0);
+    const std::vector<unsigned char> second = RawRecord(PERF_RECORD_SWITCH, PERF_RECORD_MISC_SWITCH_OUT, {}, 102, 2, 1);
+    std::vector<unsigned char> ring(64);
+    const std::uint64_t tail = 48;  // the first record begins 16 bytes before the end
+    for (size_t i = 0; i < first.size(); ++i)
+        ring[(tail + i) % ring.size()] = first[i];
+    for (size_t i = 0; i < second.size(); ++i)
+        ring[(tail + first.size() + i) % ring.size()] = second[i];
+
+    std::vector<std::vector<unsigned char>> taken;
+    const auto take = [&](const unsigned char* bytes, size_t size) { taken.emplace_back(bytes, bytes + size); };
+    const std::uint64_t head = tail + first.size() + second.size();
+    EXPECT_EQ(ReadRing(ring.data(), ring.size(), tail, head - 8, take), tail + first.size());
+    EXPECT_EQ(ReadRing(ring.data(), ring.size(), tail + first.size(), head, take), head);
+    EXPECT_EQ(taken, (std::vector<std::vector<unsigned char>>{first, second}));
+}
+
+struct CpuListCase {
+    const char* text;
+    std::vector<int> cpus;
+};
+
+void PrintTo(const CpuListCase& c, std::ostream* os)
+{
+    *os << '"' << c.text << '"';
+}
+
+class CpuList : public testing::TestWithParam<CpuListCase> {};
+
+TEST_P(CpuList, Parses)
+{
+    EXPECT_EQ(ParseCpuList(GetParam().text), GetParam().cpus);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, CpuList,
+                         testing::Values(CpuListCase{"0-1\n", {0, 1}}, CpuListCase{"0", {0}},
+                                         CpuListCase{"0,2-4,7\n", {0, 2, 3, 4, 7}}, CpuListCase{"", {}},
+                                         CpuListCase{"3-1", {}}, CpuListCase{"x", {}}, CpuListCase{"0-1,y", {}},
+                                         CpuListCase{"1 2", {}}));
+
+TEST(TaskCensus, ListsLiveThreadsWithStateAndTime)
+{
+    const std::filesystem::path root = testing::TempDir() + "census_proc";
+    std::filesystem::remove_all(root);
+    const auto task = [&](int tid, const char* stat, const char* schedstat) {
+        const std::filesystem::path dir = root / "42" / "task" / std::to_string(tid);
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "stat") << stat;
+        std::ofstream(dir / "schedstat") << schedstat;
+    };
+    task(43, "43 (odd) R (name) S 1 2 3", "777 0 0\n");
+    task(42, "42 (demo) R 1 2 3", "123456789 5 6\n");
+    task(44, "44 (demo) Z 1 2 3", "9 0 0\n");
+    task(45, "45 (demo) D 1 2 3", "10 0 0\n");
+
+    const std::vector<TaskReading> tasks = ReadTaskCensus(root, 42);
+    ASSERT_EQ(tasks.size(), 3u);
+    EXPECT_EQ(tasks[0].tid, 42);
+    EXPECT_TRUE(tasks[0].running);
+    EXPECT_EQ(tasks[0].cpuNs, 123456789u);
+    EXPECT_EQ(tasks[1].tid, 43);
+    EXPECT_FALSE(tasks[1].running) << "the state follows the last ')'";
+    EXPECT_EQ(tasks[1].cpuNs, 777u);
+    EXPECT_EQ(tasks[2].tid, 45);
+    EXPECT_TRUE(ReadTaskCensus(root, 41).empty());
+    std::filesystem::remove_all(root);
+}
+
+} // namespace

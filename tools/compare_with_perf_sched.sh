@@ -1,0 +1,40 @@
+#!/bin/sh
+# Holds the concurrency levels that the exact thread-state source samples
+# against the kernel's own scheduler trace (perf sched, from Debian's
+# linux-perf), for one shape of the demo workload. Needs the right to trace
+# the scheduler (root, or perf_event_paranoid -1).
+#
+# usage: tools/compare_with_perf_sched.sh [BUILD_DIR [PHASES [PHASE_MS [SLEEPERS]]]]
+set -eu
+build=${1:-build}
+phases=${2:-1,2,4}
+phase_ms=${3:-2000}
+sleepers=${4:-2}
+demo="$build/quorvex-demo --phases $phases --phase-ms $phase_ms --sleepers $sleepers"
+levels="$build/quorvex-exact-levels"
+
+command -v perf >/dev/null || { echo "perf not found: install linux-perf" >&2; exit 1; }
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT INT TERM
+
+switches() {
+    perf script -i "$1" --ns -F pid,tid,cpu,time,event,trace 2>/dev/null
+}
+
+echo "== switch records, every 10 ms"
+$levels sample --interval-ms 10 --phase-ms "$phase_ms" $demo
+
+echo "== perf sched trace of another run of the same shape, every 10 ms"
+# The shell notes its process id, which the workload keeps through the exec.
+perf sched record -k CLOCK_MONOTONIC -o "$tmp/alone.data" -- \
+    sh -c 'echo $$ > "$0"; exec "$@"' "$tmp/pid" $demo >/dev/null 2>&1
+switches "$tmp/alone.data" | $levels trace --pid "$(cat "$tmp/pid")" --interval-ms 10 --phase-ms "$phase_ms"
+
+echo "== one run, sampled by the switch records and read from the trace at the same instants"
+perf sched record -k CLOCK_MONOTONIC -o "$tmp/together.data" -- \
+    $levels sample --interval-ms 10 --phase-ms "$phase_ms" --instants "$tmp/instants" $demo 2>/dev/null
+switches "$tmp/together.data" | $levels trace --instants "$tmp/instants" --phase-ms "$phase_ms"
+
+# Reading /proc at every sample takes processor time from the workload too.
+echo "== /proc state R, every 10 ms, beside the switch records of the same run"
+$levels sample --interval-ms 10 --phase-ms "$phase_ms" --proc $demo

@@ -1,0 +1,276 @@
+// quorvex-exact-levels: the share of samples at each concurrency level (the
+// number of a process's threads on a processor at once), from the exact
+// thread-state source or from a kernel scheduler trace, so that the two can
+// be held side by side (compare_with_perf_sched.sh).
+//
+//   sample [options] PROGRAM [ARG...]   runs PROGRAM, samples its threads
+//   trace --pid PID [options]           reads `perf script` sched_switch
+//                                       lines of a trace from standard input
+//                                       (PID: the process in the trace)
+// options:
+//   --interval-ms N   sampling interval (default 10)
+//   --phase-ms N      also give the shares per span of N ms (the demo's phases)
+//   --proc            sample: also count the threads in /proc state R
+//   --instants FILE   sample: write the process id, each instant and its
+//                     level there; trace: sample the trace at those instants
+//                     instead, for that process, and count the agreements
+
+#include "HeldChild.h"
+#include "SwitchRecords.h"
+#include "TaskCensus.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <time.h>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string mode;
+    int intervalMs = 10;
+    int phaseMs = 0;
+    bool proc = false;
+    std::string instantsFile;
+    int pid = 0;
+    std::vector<std::string> program;
+};
+
+struct Level {
+    std::uint64_t instantNs;
+    int level;
+};
+
+std::uint64_t NowNs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+void SleepUntil(std::uint64_t instantNs)
+{
+    const timespec until{static_cast<time_t>(instantNs / 1'000'000'000), static_cast<long>(instantNs % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+// Levels 0 .. the highest seen, in per cent of the samples, then the share
+// at two or more ("Parallel Time").
+void PrintTable(const char* title, const std::vector<Level>& levels, std::uint64_t startNs, int phaseMs, int maxLevel)
+{
+    std::map<int, std::vector<int>> spans;  // -1: the whole run
+    for (const Level& l : levels) {
+        spans[-1].push_back(l.level);
+        if (phaseMs > 0)
+            spans[static_cast<int>((l.instantNs - startNs) / (phaseMs * 1'000'000ULL))].push_back(l.level);
+    }
+    std::printf("%s\n%-6s %6s", title, "span", "n");
+    for (int level = 0; level <= maxLevel; ++level)
+        std::printf("  L%-5d", level);
+    std::printf("  Parallel\n");
+    for (const auto& [span, values] : spans) {
+        std::printf("%-6s %6zu", span < 0 ? "all" : std::to_string(span + 1).c_str(), values.size());
+        const double n = static_cast<double>(values.size());
+        for (int level = 0; level <= maxLevel; ++level)
+            std::printf("  %6.2f", 100.0 * static_cast<double>(std::count(values.begin(), values.end(), level)) / n);
+        std::printf("  %6.2f\n",
+                    100.0 * static_cast<double>(std::count_if(values.begin(), values.end(), [](int v) { return v >= 2; })) /
+                        n);
+    }
+    std::printf("\n");
+}
+
+int MaxLevel(const std::vector<Level>& levels)
+{
+    int max = 0;
+    for (const Level& l : levels)
+        max = std::max(max, l.level);
+    return max;
+}
+
+int Sample(const Options& options)
+{
+    HeldChild child(options.program);
+    std::string whyNot;
+    const auto source = SwitchRecordSource::Attach(child.Pid(), &whyNot);
+    if (!source) {
+        std::fprintf(stderr, "no switch records: %s\n", whyNot.c_str());
+        return 1;
+    }
+    if (!child.Release()) {
+        std::fprintf(stderr, "cannot start %s\n", options.program[0].c_str());
+        return 1;
+    }
+    const std::uint64_t start = NowNs();
+    std::vector<Level> exact;
+    std::vector<Level> proc;
+    ActivitySnapshot snapshot;
+    for (std::uint64_t instant = start + options.intervalMs * 1'000'000ULL;; instant += options.intervalMs * 1'000'000ULL) {
+        SleepUntil(instant);
+        if (source->Collect(instant, snapshot) != ThreadActivitySource::Status::Ok)
+            break;
+        exact.push_back({instant, static_cast<int>(std::count_if(snapshot.threads.begin(), snapshot.threads.end(),
+                                                                  [](const ThreadActivity& t) { return t.onProcessor; }))});
+        if (options.proc) {
+            const std::vector<TaskReading> tasks = ReadTaskCensus("/proc", child.Pid());
+            proc.push_back({instant, static_cast<int>(std::count_if(tasks.begin(), tasks.end(),
+                                                                     [](const TaskReading& t) { return t.running; }))});
+        }
+    }
+    child.Wait();
+    const int maxLevel = std::max(MaxLevel(exact), MaxLevel(proc));
+    PrintTable("switch records", exact, start, options.phaseMs, maxLevel);
+    if (options.proc)
+        PrintTable("/proc state R", proc, start, options.phaseMs, maxLevel);
+    std::printf("lost records: %llu\n", static_cast<unsigned long long>(source->LostRecords()));
+    if (!options.instantsFile.empty()) {
+        std::ofstream file(options.instantsFile);
+        file << start << " " << child.Pid() << "\n";
+        for (const Level& l : exact)
+            file << l.instantNs << " " << l.level << "\n";
+    }
+    return 0;
+}
+
+struct Switch {
+    std::uint64_t timeNs;
+    int prevTid;
+    int nextTid;
+};
+
+int FieldAfter(const std::string& line, const char* key)
+{
+    const size_t at = line.find(key);
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + std::strlen(key));
+}
+
+// Lines of `perf script --ns -F pid,tid,cpu,time,event,trace`: the tids of
+// the process are those that appear as its current task.
+std::vector<Switch> ReadSwitches(std::istream& in, int pid, std::set<int>& tids)
+{
+    std::vector<Switch> switches;
+    std::string line;
+    tids.insert(pid);
+    while (std::getline(in, line)) {
+        int linePid = 0;
+        int lineTid = 0;
+        double seconds = 0;
+        if (std::sscanf(line.c_str(), " %d/%d [%*d] %lf:", &linePid, &lineTid, &seconds) != 3)
+            continue;
+        if (linePid == pid)
+            tids.insert(lineTid);
+        if (line.find("sched:sched_switch:") != std::string::npos)
+            switches.push_back({static_cast<std::uint64_t>(seconds * 1e9 + 0.5), FieldAfter(line, " prev_pid="),
+                                FieldAfter(line, " next_pid=")});
+    }
+    return switches;
+}
+
+int Trace(const Options& options)
+{
+    std::vector<std::uint64_t> instants;
+    std::vector<int> recorded;
+    std::uint64_t start = 0;
+    int pid = options.pid;
+    if (!options.instantsFile.empty()) {
+        std::ifstream file(options.instantsFile);
+        file >> start >> pid;
+        std::uint64_t instant;
+        int level;
+        while (file >> instant >> level) {
+            instants.push_back(instant);
+            recorded.push_back(level);
+        }
+    }
+    std::set<int> tids;
+    const std::vector<Switch> switches = ReadSwitches(std::cin, pid, tids);
+    if (instants.empty()) {
+        const auto first = std::find_if(switches.begin(), switches.end(), [&](const Switch& s) { return tids.count(s.nextTid); });
+        const auto last = std::find_if(switches.rbegin(), switches.rend(), [&](const Switch& s) { return tids.count(s.prevTid); });
+        if (first == switches.end() || last == switches.rend()) {
+            std::fprintf(stderr, "process %d does not run in the trace\n", pid);
+            return 1;
+        }
+        start = first->timeNs;
+        for (std::uint64_t t = start + options.intervalMs * 1'000'000ULL; t < last->timeNs; t += options.intervalMs * 1'000'000ULL)
+            instants.push_back(t);
+    }
+    std::vector<Level> levels;
+    std::set<int> running;
+    auto next = switches.begin();
+    for (std::uint64_t instant : instants) {
+        for (; next != switches.end() && next->timeNs <= instant; ++next) {
+            running.erase(next->prevTid);
+            if (tids.count(next->nextTid))
+                running.insert(next->nextTid);
+        }
+        levels.push_back({instant, static_cast<int>(running.size())});
+    }
+    PrintTable("perf sched trace", levels, start, options.phaseMs, MaxLevel(levels));
+    if (!recorded.empty()) {
+        size_t same = 0;
+        for (size_t i = 0; i < levels.size(); ++i)
+            same += levels[i].level == recorded[i];
+        std::printf("same level at the same instant: %zu of %zu (%.2f%%)\n", same, levels.size(),
+                    100.0 * static_cast<double>(same) / static_cast<double>(levels.size()));
+    }
+    return 0;
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: quorvex-exact-levels sample [--interval-ms N] [--phase-ms N] [--proc] "
+                         "[--instants FILE] PROGRAM [ARG...]\n"
+                         "       quorvex-exact-levels trace {--pid PID | --instants FILE} [--interval-ms N] "
+                         "[--phase-ms N] < perf-script-output\n");
+    return 2;
+}
+
+bool Parse(int argc, char** argv, Options& options)
+{
+    if (argc < 2)
+        return false;
+    options.mode = argv[1];
+    int i = 2;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--interval-ms" && hasValue)
+            options.intervalMs = std::atoi(argv[++i]);
+        else if (arg == "--phase-ms" && hasValue)
+            options.phaseMs = std::atoi(argv[++i]);
+        else if (arg == "--instants" && hasValue)
+            options.instantsFile = argv[++i];
+        else if (arg == "--pid" && hasValue)
+            options.pid = std::atoi(argv[++i]);
+        else if (arg == "--proc")
+            options.proc = true;
+        else
+            return false;
+    }
+    options.program.assign(argv + i, argv + argc);
+    if (options.intervalMs <= 0)
+        return false;
+    return options.mode == "sample" ? !options.program.empty()
+                                    : options.mode == "trace" && (options.pid > 0 || !options.instantsFile.empty());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!Parse(argc, argv, options))
+        return Usage();
+    return options.mode == "sample" ? Sample(options) : Trace(options);
+}
