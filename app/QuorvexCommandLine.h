@@ -31,6 +31,10 @@ public:
     void PrintUsage();
     void RunConsole();
 
+    // The counter instance name of a target typed after -app: its file name
+    // without a trailing ".exe".
+    static CString ProcessNameOf(const CString& targetName);
+
     CString m_strTargetName;
     CString m_strTargetParams;
     CString m_strTargetPath;
@@ -38,4 +42,7 @@ public:
     CmdLineOption m_options[4];
     FILE* m_stream;
     bool m_bCmdLineTooLong = false;
+
+private:
+    void MeasureTarget();
 };
