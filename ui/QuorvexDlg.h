@@ -117,6 +117,9 @@ public:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // From START until its CollectData returns, whatever the flags say.
+    bool m_bRunInProgress = false;
+
     // The processor fields, filled once when the dialog opens.
     BOOL ShowTopology();
     void ShowProcessorIdentity();

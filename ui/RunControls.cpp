@@ -16,10 +16,19 @@ void CQuorvexDlg::OnBnClickedStart()
         m_btnStart.SetCheck(BST_CHECKED);
         return;
     }
+    // CANCEL has put the controls back to Idle, but the cancelled run is
+    // still winding down further up the stack: a run started now would nest
+    // inside it.
+    if (m_bRunInProgress) {
+        m_btnStart.SetCheck(BST_UNCHECKED);
+        return;
+    }
     m_bRunning = 1;
     m_bCancel = 0;
     m_btnStart.SetWindowText("RUNNING");
+    m_bRunInProgress = true;
     CollectData();
+    m_bRunInProgress = false;
 }
 
 void CQuorvexDlg::OnBnClickedCancel()

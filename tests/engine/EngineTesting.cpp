@@ -4,12 +4,7 @@
 #include "ProcFiles.h"
 
 #include <cstring>
-#include <dirent.h>
-#include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <sstream>
-#include <unistd.h>
 
 void PrintTo(const Box& box, std::ostream* os)
 {
@@ -27,84 +22,6 @@ RecordedBoxes::RecordedBoxes()
 RecordedBoxes::~RecordedBoxes()
 {
     SetMessageBoxHook(nullptr);
-}
-
-ScratchFolder::ScratchFolder()
-{
-    char path[] = "/tmp/quorvex-test-XXXXXX";
-    m_path = mkdtemp(path);
-}
-
-ScratchFolder::~ScratchFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string ScratchFolder::AddScript(const std::string& name, const std::string& body) const
-{
-    const std::string path = m_path + "/" + name;
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    return path;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
-
-std::vector<int> ChildProcesses()
-{
-    std::vector<int> children;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        const size_t nameEnd = line.rfind(')');
-        if (nameEnd == std::string::npos)
-            continue;
-        std::istringstream fields(line.substr(nameEnd + 2));
-        char state;
-        int parent = 0;
-        fields >> state >> parent;
-        if (parent == getpid())
-            children.push_back(std::stoi(name));
-    }
-    return children;
-}
-
-int OpenPidfds()
-{
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(entry.path(), error).string() == "anon_inode:[pidfd]")
-            ++count;
-    }
-    return count;
-}
-
-int OpenDescriptors()
-{
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
 }
 
 void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std::string& params,

@@ -2,7 +2,9 @@
 // What the engine's tests share: recorded message boxes, a scratch folder
 // with a target program, and what a finished run must have left behind.
 
+#include "ChildProcesses.h"
 #include "QuorvexDlg.h"
+#include "ScratchFolder.h"
 
 #include <string>
 #include <vector>
@@ -20,27 +22,6 @@ public:
     ~RecordedBoxes();
     std::vector<Box> boxes;
 };
-
-// A folder that is removed with everything in it.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    const std::string& Path() const { return m_path; }
-    // An executable shell script with this body.
-    std::string AddScript(const std::string& name, const std::string& body) const;
-
-private:
-    std::string m_path;
-};
-
-std::string ReadFile(const std::string& path);
-std::vector<std::string> FilesIn(const std::string& folder);
-
-// Child processes of this process (zombies included), and its open pidfds.
-std::vector<int> ChildProcesses();
-int OpenPidfds();
-int OpenDescriptors();
 
 // A dialog as the console run leaves it before CollectData.
 void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std::string& params,

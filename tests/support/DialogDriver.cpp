@@ -19,6 +19,9 @@ RecordedBoxes::RecordedBoxes()
 {
     SetMessageBoxHook([this](HWND owner, const char* text, const char* caption, UINT) {
         boxes.push_back({owner, text ? text : "", caption ? caption : ""});
+        // A copy: what the box's moment brings about may record further boxes.
+        if (whenShown)
+            whenShown(Box(boxes.back()));
         return IDOK;
     });
 }

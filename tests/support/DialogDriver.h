@@ -22,12 +22,14 @@ struct Box {
     std::string caption;
 };
 
-// Records every message box while it lives, instead of showing it.
+// Records every message box while it lives, instead of showing it. A box
+// stands for the moment it would be up: whenShown runs then.
 class RecordedBoxes {
 public:
     RecordedBoxes();
     ~RecordedBoxes();
     std::vector<Box> boxes;
+    std::function<void(const Box&)> whenShown;
 };
 
 // The toolkit session of one test, with a watchdog that ends a test whose

@@ -3,16 +3,25 @@
 // a person to look at.
 //
 //   dialog_snapshot OUTPUT.png [--figures] [--drop-down ID] [--about]
+//                   [--measure PROGRAM [--params TEXT] [--rate MS] [--log]]
 //
 // --figures fills the result fields and lists with values in the engine's
 // formats, --drop-down opens the list with that control id, --about opens
-// the About box over the dialog.
+// the About box over the dialog. --measure first measures PROGRAM as a user
+// would: it is chosen as the target, TEXT typed as its parameters, MS chosen
+// as the sampling rate and, with --log, "Yes" under Generate Log File (the
+// logs go to the current folder); then START is pressed. Every message box
+// of the run is saved next to OUTPUT (OUTPUT-box1.png, ...), printed, and
+// answered with OK.
 
+#include "FileDialog.h"
 #include "QuorvexApp.h"
 #include "QuorvexDlg.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -29,6 +38,10 @@ struct Options {
     bool figures = false;
     int dropDown = 0;
     bool about = false;
+    std::string measure;
+    std::string params;
+    std::string rate = "100";
+    bool log = false;
 };
 
 void FillFigures(CQuorvexDlg& dlg)
@@ -77,6 +90,52 @@ bool SaveScreen(const std::string& path)
     return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(QString::fromStdString(path), "PNG");
 }
 
+// Saves and answers each message box once it has had time to be drawn.
+void AnswerMessageBoxes(const std::string& output)
+{
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [output, seen = static_cast<QWidget*>(nullptr), count = 0]() mutable {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box != seen) {
+            seen = box;
+            return;
+        }
+        const std::string path = output.substr(0, output.rfind('.')) + "-box" + std::to_string(++count) + ".png";
+        SaveScreen(path);
+        std::printf("[%s] %s  (%s)\n", box->windowTitle().toLocal8Bit().constData(),
+                    box->text().toLocal8Bit().constData(), path.c_str());
+        std::fflush(stdout);
+        seen = nullptr;
+        box->button(QMessageBox::Ok)->click();
+    });
+    timer->start(300);
+}
+
+void SelectSetting(CComboBox& combo, const char* item)
+{
+    if (combo.SelectString(-1, item) == CB_ERR)
+        std::fprintf(stderr, "dialog_snapshot: no item %s\n", item);
+}
+
+// Chooses the target and the settings as a user would, and presses START;
+// returns when the run has.
+void Measure(CQuorvexDlg& dlg, const Options& options)
+{
+    const CString title = FileTitleOf(options.measure.c_str());
+    std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", title.GetString());
+    dlg.m_strAppPath = options.measure.c_str();
+    dlg.m_editAppPath.SetWindowText(dlg.m_strAppPath);
+    dlg.m_editAppParams.SetWindowText(options.params.c_str());
+    SelectSetting(dlg.m_comboSamplingRate, options.rate.c_str());
+    dlg.OnCbnSelchangeSamplingRate();
+    if (options.log) {
+        SelectSetting(dlg.m_comboGenerateLog, "Yes");
+        dlg.OnCbnSelchangeGenerateLog();
+    }
+    AnswerMessageBoxes(options.output);
+    static_cast<QAbstractButton*>(dlg.GetDlgItem(IDC_START)->m_hWnd)->click();
+}
+
 void WhenShown(const std::function<void(QWidget*)>& act, QWidget* other = nullptr)
 {
     QTimer::singleShot(300, [act, other] {
@@ -98,13 +157,22 @@ int main(int argc, char** argv)
             options.figures = true;
         else if (std::strcmp(argv[i], "--about") == 0)
             options.about = true;
+        else if (std::strcmp(argv[i], "--log") == 0)
+            options.log = true;
         else if (std::strcmp(argv[i], "--drop-down") == 0 && i + 1 < argc)
             options.dropDown = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--measure") == 0 && i + 1 < argc)
+            options.measure = argv[++i];
+        else if (std::strcmp(argv[i], "--params") == 0 && i + 1 < argc)
+            options.params = argv[++i];
+        else if (std::strcmp(argv[i], "--rate") == 0 && i + 1 < argc)
+            options.rate = argv[++i];
         else
             options.output = argv[i];
     }
     if (options.output.empty()) {
-        std::fprintf(stderr, "usage: dialog_snapshot OUTPUT.png [--figures] [--drop-down ID] [--about]\n");
+        std::fprintf(stderr, "usage: dialog_snapshot OUTPUT.png [--figures] [--drop-down ID] [--about]\n"
+                             "                       [--measure PROGRAM [--params TEXT] [--rate MS] [--log]]\n");
         return 2;
     }
 
@@ -115,6 +183,8 @@ int main(int argc, char** argv)
     bool saved = false;
     WhenShown([&](QWidget* window) {
         window->move(20, 20);
+        if (!options.measure.empty())
+            Measure(dlg, options);
         if (options.figures)
             FillFigures(dlg);
         if (options.dropDown)
