@@ -1,26 +1,30 @@
 // quorvex-exact-levels: the share of samples at each concurrency level (the
-// number of a process's threads on a processor at once), from the exact
-// thread-state source or from a kernel scheduler trace, so that the two can
-// be held side by side (compare_with_perf_sched.sh).
+// number of a process's threads on a processor at once), as quorvex's counter
+// service sees it or as a kernel scheduler trace shows it, so that the two
+// can be held side by side (compare_with_perf_sched.sh).
 //
-//   sample [options] PROGRAM [ARG...]   runs PROGRAM, samples its threads
+//   sample [options] PROGRAM [ARG...]   starts PROGRAM as quorvex starts a
+//                                       target and samples the "Thread State"
+//                                       counters of its threads
 //   trace --pid PID [options]           reads `perf script` sched_switch
 //                                       lines of a trace from standard input
 //                                       (PID: the process in the trace)
 // options:
 //   --interval-ms N   sampling interval (default 10)
 //   --phase-ms N      also give the shares per span of N ms (the demo's phases)
-//   --proc            sample: also count the threads in /proc state R
+//   --proc            sample: the /proc estimate instead of the context-switch
+//                     records (QUORVEX_THREAD_STATES=proc)
 //   --instants FILE   sample: write the process id, each instant and its
 //                     level there; trace: sample the trace at those instants
 //                     instead, for that process, and count the agreements
 
-#include "HeldChild.h"
-#include "SwitchRecords.h"
-#include "TaskCensus.h"
+#include "CommandLine.h"
+#include "Pdh.h"
+#include "ProcFiles.h"
+#include "Process.h"
+#include "Timing.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,9 +32,7 @@
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
-#include <time.h>
 #include <vector>
 
 namespace {
@@ -50,19 +52,10 @@ struct Level {
     int level;
 };
 
-std::uint64_t NowNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-void SleepUntil(std::uint64_t instantNs)
-{
-    const timespec until{static_cast<time_t>(instantNs / 1'000'000'000), static_cast<long>(instantNs % 1'000'000'000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
-}
+// Counters for this many thread numbers; those beyond the process's threads
+// fail to read and count as not running.
+constexpr int WATCHED_THREADS = 64;
+constexpr double THREAD_RUNNING = 2;
 
 // Levels 0 .. the highest seen, in per cent of the samples, then the share
 // at two or more ("Parallel Time").
@@ -98,45 +91,65 @@ int MaxLevel(const std::vector<Level>& levels)
     return max;
 }
 
+// The number of watched threads in state 2 at the collection just made.
+int RunningThreads(const std::vector<PDH_HCOUNTER>& states)
+{
+    int running = 0;
+    for (PDH_HCOUNTER state : states) {
+        PDH_FMT_COUNTERVALUE value;
+        running += PdhGetFormattedCounterValue(state, PDH_FMT_DOUBLE, nullptr, &value) == ERROR_SUCCESS &&
+                   value.doubleValue == THREAD_RUNNING;
+    }
+    return running;
+}
+
+bool Start(const std::vector<std::string>& program, PROCESS_INFORMATION& pi)
+{
+    STARTUPINFOA startupInfo = {};
+    startupInfo.cb = sizeof startupInfo;
+    std::string commandLine = JoinCommandLine(program);
+    return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupInfo, &pi);
+}
+
 int Sample(const Options& options)
 {
-    HeldChild child(options.program);
-    std::string whyNot;
-    const auto source = SwitchRecordSource::Attach(child.Pid(), &whyNot);
-    if (!source) {
-        std::fprintf(stderr, "no switch records: %s\n", whyNot.c_str());
-        return 1;
-    }
-    if (!child.Release()) {
-        std::fprintf(stderr, "cannot start %s\n", options.program[0].c_str());
-        return 1;
-    }
-    const std::uint64_t start = NowNs();
-    std::vector<Level> exact;
-    std::vector<Level> proc;
-    ActivitySnapshot snapshot;
-    for (std::uint64_t instant = start + options.intervalMs * 1'000'000ULL;; instant += options.intervalMs * 1'000'000ULL) {
-        SleepUntil(instant);
-        if (source->Collect(instant, snapshot) != ThreadActivitySource::Status::Ok)
-            break;
-        exact.push_back({instant, static_cast<int>(std::count_if(snapshot.threads.begin(), snapshot.threads.end(),
-                                                                  [](const ThreadActivity& t) { return t.onProcessor; }))});
-        if (options.proc) {
-            const std::vector<TaskReading> tasks = ReadTaskCensus("/proc", child.Pid());
-            proc.push_back({instant, static_cast<int>(std::count_if(tasks.begin(), tasks.end(),
-                                                                     [](const TaskReading& t) { return t.running; }))});
-        }
-    }
-    child.Wait();
-    const int maxLevel = std::max(MaxLevel(exact), MaxLevel(proc));
-    PrintTable("switch records", exact, start, options.phaseMs, maxLevel);
     if (options.proc)
-        PrintTable("/proc state R", proc, start, options.phaseMs, maxLevel);
-    std::printf("lost records: %llu\n", static_cast<unsigned long long>(source->LostRecords()));
+        setenv("QUORVEX_THREAD_STATES", "proc", 1);
+    PDH_HQUERY query;
+    PdhOpenQueryA(nullptr, 0, &query);
+    std::vector<PDH_HCOUNTER> states(WATCHED_THREADS);
+    const std::string instance = InstanceName(options.program[0]);
+    for (int i = 0; i < WATCHED_THREADS; ++i) {
+        const std::string path = "\\Thread(" + instance + "/" + std::to_string(i) + ")\\Thread State";
+        PdhAddCounterA(query, path.c_str(), 0, &states[static_cast<size_t>(i)]);
+    }
+    PROCESS_INFORMATION pi = {};
+    if (!Start(options.program, pi)) {
+        std::fprintf(stderr, "cannot start %s\n", options.program[0].c_str());
+        PdhCloseQuery(query);
+        return 1;
+    }
+    const std::uint64_t start = MonotonicNowNs();
+    std::vector<Level> levels;
+    for (;;) {
+        Sleep(static_cast<DWORD>(options.intervalMs));
+        if (PdhCollectQueryData(query) != ERROR_SUCCESS)
+            break;
+        levels.push_back({LastSleepDeadlineNs(), RunningThreads(states)});
+    }
+    PdhCloseQuery(query);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    if (levels.empty()) {
+        std::fprintf(stderr, "%s ended before the first sample\n", options.program[0].c_str());
+        return 1;
+    }
+    PrintTable(options.proc ? "/proc state R" : "quorvex's thread states", levels, start, options.phaseMs,
+               MaxLevel(levels));
     if (!options.instantsFile.empty()) {
         std::ofstream file(options.instantsFile);
-        file << start << " " << child.Pid() << "\n";
-        for (const Level& l : exact)
+        file << start << " " << pi.dwProcessId << "\n";
+        for (const Level& l : levels)
             file << l.instantNs << " " << l.level << "\n";
     }
     return 0;
