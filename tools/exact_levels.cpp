@@ -155,10 +155,11 @@ int Sample(const Options& options)
     return 0;
 }
 
-struct Switch {
+// What a trace line tells: from timeNs on, processor cpu runs task tid.
+struct Occupant {
     std::uint64_t timeNs;
-    int prevTid;
-    int nextTid;
+    int cpu;
+    int tid;
 };
 
 int FieldAfter(const std::string& line, const char* key)
@@ -167,26 +168,33 @@ int FieldAfter(const std::string& line, const char* key)
     return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + std::strlen(key));
 }
 
-// Lines of `perf script --ns -F pid,tid,cpu,time,event,trace`: the tids of
-// the process are those that appear as its current task.
-std::vector<Switch> ReadSwitches(std::istream& in, int pid, std::set<int>& tids)
+// Lines of `perf script --ns -F pid,tid,cpu,time,event,trace`. A line names
+// the task current on its processor; a sched_switch line the task switched
+// to. Every line counts, not only the switches: a switch made by a task that
+// the trace cannot name (one of another pid namespace, in a container) is
+// missing, and the next line from that processor mends it. The tids of the
+// process are those that appear as its current task.
+std::vector<Occupant> ReadOccupants(std::istream& in, int pid, std::set<int>& tids)
 {
-    std::vector<Switch> switches;
+    std::vector<Occupant> occupants;
     std::string line;
     tids.insert(pid);
     while (std::getline(in, line)) {
         int linePid = 0;
         int lineTid = 0;
+        int cpu = 0;
         double seconds = 0;
-        if (std::sscanf(line.c_str(), " %d/%d [%*d] %lf:", &linePid, &lineTid, &seconds) != 3)
+        if (std::sscanf(line.c_str(), " %d/%d [%d] %lf:", &linePid, &lineTid, &cpu, &seconds) != 4)
             continue;
         if (linePid == pid)
             tids.insert(lineTid);
-        if (line.find("sched:sched_switch:") != std::string::npos)
-            switches.push_back({static_cast<std::uint64_t>(seconds * 1e9 + 0.5), FieldAfter(line, " prev_pid="),
-                                FieldAfter(line, " next_pid=")});
+        const bool isSwitch = line.find("sched:sched_switch:") != std::string::npos;
+        occupants.push_back({static_cast<std::uint64_t>(seconds * 1e9 + 0.5), cpu,
+                             isSwitch ? FieldAfter(line, " next_pid=") : lineTid});
     }
-    return switches;
+    std::stable_sort(occupants.begin(), occupants.end(),
+                     [](const Occupant& a, const Occupant& b) { return a.timeNs < b.timeNs; });
+    return occupants;
 }
 
 int Trace(const Options& options)
@@ -206,11 +214,12 @@ int Trace(const Options& options)
         }
     }
     std::set<int> tids;
-    const std::vector<Switch> switches = ReadSwitches(std::cin, pid, tids);
+    const std::vector<Occupant> occupants = ReadOccupants(std::cin, pid, tids);
+    const auto ofProcess = [&](const Occupant& o) { return tids.count(o.tid) > 0; };
     if (instants.empty()) {
-        const auto first = std::find_if(switches.begin(), switches.end(), [&](const Switch& s) { return tids.count(s.nextTid); });
-        const auto last = std::find_if(switches.rbegin(), switches.rend(), [&](const Switch& s) { return tids.count(s.prevTid); });
-        if (first == switches.end() || last == switches.rend()) {
+        const auto first = std::find_if(occupants.begin(), occupants.end(), ofProcess);
+        const auto last = std::find_if(occupants.rbegin(), occupants.rend(), ofProcess);
+        if (first == occupants.end()) {
             std::fprintf(stderr, "process %d does not run in the trace\n", pid);
             return 1;
         }
@@ -219,15 +228,14 @@ int Trace(const Options& options)
             instants.push_back(t);
     }
     std::vector<Level> levels;
-    std::set<int> running;
-    auto next = switches.begin();
+    std::map<int, int> current;  // by processor
+    auto next = occupants.begin();
     for (std::uint64_t instant : instants) {
-        for (; next != switches.end() && next->timeNs <= instant; ++next) {
-            running.erase(next->prevTid);
-            if (tids.count(next->nextTid))
-                running.insert(next->nextTid);
-        }
-        levels.push_back({instant, static_cast<int>(running.size())});
+        for (; next != occupants.end() && next->timeNs <= instant; ++next)
+            current[next->cpu] = next->tid;
+        levels.push_back({instant, static_cast<int>(std::count_if(current.begin(), current.end(), [&](const auto& c) {
+                              return tids.count(c.second) > 0;
+                          }))});
     }
     PrintTable("perf sched trace", levels, start, options.phaseMs, MaxLevel(levels));
     if (!recorded.empty()) {
