@@ -221,6 +221,30 @@ TEST_P(CounterSourceOfBoth, CollectionAfterASleepBelongsToTheSleepsEnd)
     EXPECT_NEAR(Value(cpu).value_or(0), expected, expected * 0.1 + 2);
 }
 
+// A collection long after the sleep before it belongs to the moment it runs:
+// the sleep's end lies too far back to stand for it.
+TEST_P(CounterSourceOfBoth, CollectionLongAfterASleepBelongsToItsOwnTime)
+{
+    Query query;
+    PDH_HCOUNTER cpu = query.Add(Path("Process", kDemo, "% Processor Time"));
+    const std::unique_ptr<Target> demo = Start(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
+    Sleep(300);
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+    if (Refused())
+        GTEST_SKIP() << notices.lines[0];
+    const std::uint64_t cpuBefore = ProcessCpuNs(demo->Pid());
+    const std::uint64_t before = MonotonicNowNs();
+    Sleep(10);
+    while (MonotonicNowNs() < LastSleepDeadlineNs() + 2 * MAX_INSTANT_AGE_NS) {
+    }
+    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
+    const double expected = static_cast<double>(ProcessCpuNs(demo->Pid()) - cpuBefore) /
+                            static_cast<double>(MonotonicNowNs() - before) * 100;
+    ASSERT_GT(expected, 5) << "the demo hardly ran";
+
+    EXPECT_NEAR(Value(cpu).value_or(0), expected, expected * 0.1 + 2);
+}
+
 TEST(CounterSource, EndedTargetGivesNoDataForGood)
 {
     Query query;

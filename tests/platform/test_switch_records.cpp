@@ -435,7 +435,7 @@ TEST(SwitchRecordSource, CounterServiceFallsBackToProcWhenTheRecordsStop)
 }
 
 // Runs `body` in a forked process and returns what it wrote, so that the
-// test can change its own credentials or system-call filter there.
+// test can install a system-call filter there.
 std::string InChildProcess(const std::function<std::string()>& body)
 {
     int out[2];
