@@ -64,7 +64,8 @@ ProgramResult RunConsole(const std::vector<std::string>& args, const std::string
 
 // The demo in a phase of two busy threads and one sleeper: 4 threads, for
 // long enough to give 10 samples after the second start's settling second.
-const std::vector<std::string> kShortDemo = {"--phases", "2", "--phase-ms", "3000", "--sleepers", "1"};
+// It ends between two samples, so that none sees its threads ending.
+const std::vector<std::string> kShortDemo = {"--phases", "2", "--phase-ms", "3050", "--sleepers", "1"};
 
 TEST(ConsoleRun, MeasuresTheDemoAndReportsItsThreadsAndTime)
 {
@@ -73,7 +74,7 @@ TEST(ConsoleRun, MeasuresTheDemoAndReportsItsThreadsAndTime)
     const ProgramResult result = RunConsole(args);
 
     const std::string expected = RegexLiteral(kBanner) + SystemReportPattern() +
-                                 ApplicationReport("quorvex-demo", "--phases 2 --phase-ms 3000 --sleepers 1", "100",
+                                 ApplicationReport("quorvex-demo", "--phases 2 --phase-ms 3050 --sleepers 1", "100",
                                                    kNumber, "  4", "(29[89][0-9]|3[01][0-9][0-9])", kCount) +
                                  RegexLiteral(kPrompt);
     EXPECT_TRUE(std::regex_match(result.out, std::regex(expected))) << result.out;
@@ -100,7 +101,7 @@ TEST(ConsoleRun, FindsATargetByADirectoryPartBelowTheProgramsFolder)
     std::vector<std::string> args = {"-app", "tests/../quorvex-demo"};
     args.insert(args.end(), kShortDemo.begin(), kShortDemo.end());
     const ProgramResult result = RunConsole(args);
-    const std::string expected = ApplicationReport("tests/../quorvex-demo", "--phases 2 --phase-ms 3000 --sleepers 1",
+    const std::string expected = ApplicationReport("tests/../quorvex-demo", "--phases 2 --phase-ms 3050 --sleepers 1",
                                                    "100", kNumber, "  4", "[0-9]+", kCount);
     EXPECT_TRUE(std::regex_search(result.out, std::regex(expected))) << result.out;
 }
