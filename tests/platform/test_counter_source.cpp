@@ -190,11 +190,44 @@ std::uint64_t ProcessCpuNs(int pid)
     return static_cast<std::uint64_t>(cpu.tv_sec) * 1000000000 + static_cast<std::uint64_t>(cpu.tv_nsec);
 }
 
+// The process's processor time, in percent of one processor, from a
+// collection to a late one.
+struct LateCollection {
+    double toTheSleepsEnd;      // used until the sleep's end, over the time until then
+    double untilTheCollection;  // used until the collection, over the time until the sleep's end
+    double overItsOwnTime;      // used until the collection, over the time until then
+};
+
+// Right after a collection: sleeps, keeps this thread busy until lateNs
+// after the sleep's end, then collects.
+LateCollection CollectLate(Query& query, int pid, DWORD sleepMs, std::uint64_t lateNs)
+{
+    const std::uint64_t cpuBefore = ProcessCpuNs(pid);
+    const std::uint64_t before = MonotonicNowNs();
+    Sleep(sleepMs);
+    const std::uint64_t cpuAtTheSleepsEnd = ProcessCpuNs(pid);
+    const std::uint64_t sleepEnd = LastSleepDeadlineNs();
+    while (MonotonicNowNs() < sleepEnd + lateNs) {
+    }
+    EXPECT_EQ(query.Collect(), ERROR_SUCCESS);
+    const std::uint64_t cpuAtTheCollection = ProcessCpuNs(pid);
+    const std::uint64_t collected = MonotonicNowNs();
+    const auto percent = [](std::uint64_t cpuNs, std::uint64_t ns) {
+        return static_cast<double>(cpuNs) / static_cast<double>(ns) * 100;
+    };
+    return {percent(cpuAtTheSleepsEnd - cpuBefore, sleepEnd - before),
+            percent(cpuAtTheCollection - cpuBefore, sleepEnd - before),
+            percent(cpuAtTheCollection - cpuBefore, collected - before)};
+}
+
 // The rate of a collection right after a sleep is worked out to the end of
 // that sleep, not to the moment the collection ran: here the collection runs
 // 200 ms late. The records tell the processor time used until the sleep's
 // end; /proc only the time used until the collection, 400 ms of it over 200.
-TEST_P(CounterSourceOfBoth, CollectionAfterASleepBelongsToTheSleepsEnd)
+// A collection long after the sleep before it belongs to its own time (and
+// comes first here: after a late one, /proc's time runs from a reading made
+// later than the instant it stands for).
+TEST_P(CounterSourceOfBoth, CollectionBelongsToTheEndOfARecentSleep)
 {
     Query query;
     PDH_HCOUNTER cpu = query.Add(Path("Process", kDemo, "% Processor Time"));
@@ -203,45 +236,13 @@ TEST_P(CounterSourceOfBoth, CollectionAfterASleepBelongsToTheSleepsEnd)
     ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
     if (Refused())
         GTEST_SKIP() << notices.lines[0];
-    const std::uint64_t cpuBefore = ProcessCpuNs(demo->Pid());
-    const std::uint64_t before = MonotonicNowNs();
-    Sleep(200);
-    const std::uint64_t cpuAtTheSleepsEnd = ProcessCpuNs(demo->Pid());
-    const std::uint64_t sleepEnd = LastSleepDeadlineNs();
-    while (MonotonicNowNs() < sleepEnd + 200000000) {
-    }
-    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
-    const std::uint64_t cpuAtTheCollection = ProcessCpuNs(demo->Pid());
-    const auto percent = [&](std::uint64_t cpuNs) {
-        return static_cast<double>(cpuNs - cpuBefore) / static_cast<double>(sleepEnd - before) * 100;
-    };
-    ASSERT_GT(cpuAtTheCollection - cpuBefore, 20000000u) << "the demo hardly ran";
 
-    const double expected = percent(GetParam().proc ? cpuAtTheCollection : cpuAtTheSleepsEnd);
-    EXPECT_NEAR(Value(cpu).value_or(0), expected, expected * 0.1 + 2);
-}
+    const LateCollection old = CollectLate(query, demo->Pid(), 10, 2 * MAX_INSTANT_AGE_NS);
+    ASSERT_GT(old.overItsOwnTime, 5) << "the demo hardly ran";
+    EXPECT_NEAR(Value(cpu).value_or(0), old.overItsOwnTime, old.overItsOwnTime * 0.1 + 2);
 
-// A collection long after the sleep before it belongs to the moment it runs:
-// the sleep's end lies too far back to stand for it.
-TEST_P(CounterSourceOfBoth, CollectionLongAfterASleepBelongsToItsOwnTime)
-{
-    Query query;
-    PDH_HCOUNTER cpu = query.Add(Path("Process", kDemo, "% Processor Time"));
-    const std::unique_ptr<Target> demo = Start(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
-    Sleep(300);
-    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
-    if (Refused())
-        GTEST_SKIP() << notices.lines[0];
-    const std::uint64_t cpuBefore = ProcessCpuNs(demo->Pid());
-    const std::uint64_t before = MonotonicNowNs();
-    Sleep(10);
-    while (MonotonicNowNs() < LastSleepDeadlineNs() + 2 * MAX_INSTANT_AGE_NS) {
-    }
-    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
-    const double expected = static_cast<double>(ProcessCpuNs(demo->Pid()) - cpuBefore) /
-                            static_cast<double>(MonotonicNowNs() - before) * 100;
-    ASSERT_GT(expected, 5) << "the demo hardly ran";
-
+    const LateCollection recent = CollectLate(query, demo->Pid(), 200, 200'000'000);
+    const double expected = GetParam().proc ? recent.untilTheCollection : recent.toTheSleepsEnd;
     EXPECT_NEAR(Value(cpu).value_or(0), expected, expected * 0.1 + 2);
 }
 
