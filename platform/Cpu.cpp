@@ -25,10 +25,14 @@ DWORD_PTR MaskOf(const cpu_set_t& set)
     return mask;
 }
 
+// The kernel numbers processors below a few thousand; a larger number is
+// no processor, and must not make the list huge.
+constexpr unsigned MAX_CPU_NUMBER = 1u << 16;
+
 bool ParseNumber(std::string_view text, unsigned& value)
 {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size();
+    return error == std::errc() && end == text.data() + text.size() && value < MAX_CPU_NUMBER;
 }
 
 // "a" or "a-b"; false for anything else.
@@ -44,34 +48,41 @@ bool ParseRange(std::string_view range, unsigned& first, unsigned& last)
     return ParseNumber(range.substr(0, dash), first) && ParseNumber(range.substr(dash + 1), last) && first <= last;
 }
 
-DWORD_PTR RangeMask(unsigned first, unsigned last)
-{
-    DWORD_PTR mask = 0;
-    for (unsigned cpu = first; cpu <= last && cpu < MASK_BITS; ++cpu)
-        mask |= DWORD_PTR{1} << cpu;
-    return mask;
-}
-
 } // namespace
 
-DWORD_PTR CpuListMask(std::string_view list)
+std::vector<unsigned> ParseCpuList(std::string_view list)
 {
     while (!list.empty() && (list.back() == '\n' || list.back() == ' '))
         list.remove_suffix(1);
+    std::vector<unsigned> cpus;
     if (list.empty())
-        return 0;
-    DWORD_PTR mask = 0;
+        return cpus;
     while (true) {
         const size_t comma = list.find(',');
         unsigned first = 0;
         unsigned last = 0;
         if (!ParseRange(list.substr(0, comma), first, last))
-            return 0;
-        mask |= RangeMask(first, last);
+            return {};
+        for (unsigned cpu = first; cpu <= last; ++cpu)
+            cpus.push_back(cpu);
         if (comma == std::string_view::npos)
-            return mask;
+            return cpus;
         list.remove_prefix(comma + 1);
     }
+}
+
+std::vector<unsigned> OnlineCpus(const std::filesystem::path& root)
+{
+    return ParseCpuList(ReadMachineFile(root, "sys/devices/system/cpu/online").value_or(""));
+}
+
+DWORD_PTR CpuMask(const std::vector<unsigned>& cpus)
+{
+    DWORD_PTR mask = 0;
+    for (const unsigned cpu : cpus)
+        if (cpu < MASK_BITS)
+            mask |= DWORD_PTR{1} << cpu;
+    return mask;
 }
 
 HostCpu::HostCpu(std::filesystem::path root) : m_root(std::move(root)) {}
@@ -98,7 +109,7 @@ BOOL HostCpu::GetProcessAffinityMask(DWORD_PTR* processMask, DWORD_PTR* systemMa
     *processMask = known ? MaskOf(set) : 0;
 
     // Without the list (no /sys in a container) nothing shows a restriction.
-    const DWORD_PTR onlineMask = CpuListMask(ReadMachineFile(m_root, "sys/devices/system/cpu/online").value_or(""));
+    const DWORD_PTR onlineMask = CpuMask(OnlineCpus(m_root));
     *systemMask = onlineMask ? onlineMask : *processMask;
     return known ? TRUE : FALSE;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,6 +21,13 @@ namespace {
 
 constexpr double kThreadRunning = 2;
 constexpr double kThreadWaiting = 5;
+
+constexpr char EXACT_NOTICE[] = "quorvex: thread states from the kernel's context-switch records";
+
+std::string ProcNotice(const std::string& statesFrom)
+{
+    return "quorvex: " + statesFrom + "; concurrency may be overstated when the machine is oversubscribed";
+}
 
 std::string ExecutableName(const std::string& pidDirectory)
 {
@@ -55,17 +63,10 @@ std::optional<StartedProcess> ProcessNamed(const std::string& name)
     return youngest;
 }
 
-std::unique_ptr<ThreadActivitySource> OpenThreadActivity(const std::string& name)
+void WriteToStandardError(const std::string& line)
 {
-    // A process whose name cannot be read must not pass for one without a name.
-    if (name.empty())
-        return nullptr;
-    std::optional<StartedProcess> process = LatestStartedProcess(name);
-    if (!process)
-        process = ProcessNamed(name);
-    if (!process)
-        return nullptr;
-    return ProcThreadActivity::Open(process->pid, process->startTicks);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 double Percent(std::uint64_t cpuNs, std::uint64_t previousCpuNs, std::uint64_t elapsedNs)
@@ -86,6 +87,7 @@ std::uint64_t CpuNsOf(const std::vector<ThreadActivity>& threads, int tid)
 
 struct ProcCounterService::Instance {
     std::string name;
+    StartedProcess process{};
     std::unique_ptr<ThreadActivitySource> source;  // null until bound
     bool ended = false;
     int collections = 0;
@@ -94,27 +96,59 @@ struct ProcCounterService::Instance {
     std::uint64_t currentNs = 0;
     std::uint64_t previousNs = 0;
 
-    PDH_STATUS Collect(std::uint64_t instantNs)
+    PDH_STATUS Collect(std::uint64_t instantNs, ProcCounterService& service)
     {
         if (ended)
             return PDH_NO_DATA;
-        if (!source && !(source = OpenThreadActivity(name)))
+        if (!source && !Bind(service))
             return PDH_NO_DATA;
-        switch (source->Collect(instantNs, previous)) {
-        case ThreadActivitySource::Status::Ok:
-            std::swap(current, previous);
-            previousNs = std::exchange(currentNs, instantNs);
-            ++collections;
-            return ERROR_SUCCESS;
-        case ThreadActivitySource::Status::Gone:
+        ThreadActivitySource::Status status = source->Collect(instantNs, previous);
+        // The records stopped while the process runs on (an exec of a set-uid
+        // or unreadable program): /proc is all that is left.
+        if (status == ThreadActivitySource::Status::Lost)
+            status = ReadProc(service, "thread states from /proc from now on (the kernel stopped the context-switch "
+                                       "records of process " + std::to_string(process.pid) + ")")
+                         ? source->Collect(instantNs, previous)
+                         : ThreadActivitySource::Status::Gone;
+        if (status != ThreadActivitySource::Status::Ok) {
             ended = true;
             source.reset();
             return PDH_NO_DATA;
-        case ThreadActivitySource::Status::Lost:
-            break;
         }
-        // The source could not tell this time: the values stay as they were.
-        return PDH_INVALID_DATA;
+        std::swap(current, previous);
+        previousNs = std::exchange(currentNs, instantNs);
+        ++collections;
+        return ERROR_SUCCESS;
+    }
+
+    bool Bind(ProcCounterService& service)
+    {
+        // A process whose name cannot be read must not pass for one without a name.
+        if (name.empty())
+            return false;
+        std::string whyNot;
+        if (const std::optional<StartedProcess> started = LatestStartedProcess(name)) {
+            process = *started;
+            source = TakeAttachedThreadStates(process, whyNot);
+        } else if (const std::optional<StartedProcess> stranger = ProcessNamed(name)) {
+            process = *stranger;
+            whyNot = "process " + std::to_string(process.pid) + " was not started by quorvex";
+        } else {
+            return false;
+        }
+        if (!source)
+            return ReadProc(service, "thread states from /proc (" + whyNot + ")");
+        service.Notify(EXACT_NOTICE);
+        return true;
+    }
+
+    // /proc for the rest of the query; false when the process is gone.
+    bool ReadProc(ProcCounterService& service, const std::string& statesFrom)
+    {
+        source = ProcThreadActivity::Open(process.pid, process.startTicks);
+        if (source)
+            service.Notify(ProcNotice(statesFrom));
+        return source != nullptr;
     }
 
     bool HasRate() const { return collections >= 2 && currentNs > previousNs; }
@@ -164,18 +198,29 @@ struct ProcCounterService::Query {
         return *instances.back();
     }
 
-    // A collection right after a sleep belongs to the sleep's end.
+    // A collection right after a sleep belongs to the sleep's end; one that
+    // comes long after it, or after no sleep, to the moment it is made.
     std::uint64_t Instant()
     {
         const std::uint64_t now = MonotonicNowNs();
         const std::uint64_t deadline = LastSleepDeadlineNs();
         const bool slept = deadline != std::exchange(sleepDeadlineSeen, deadline);
-        return slept ? std::min(deadline, now) : now;
+        return slept && deadline <= now && now - deadline <= MAX_INSTANT_AGE_NS ? deadline : now;
     }
 };
 
-ProcCounterService::ProcCounterService() = default;
+ProcCounterService::ProcCounterService(NoticeSink sink)
+    : m_sink(sink ? std::move(sink) : NoticeSink(WriteToStandardError))
+{
+}
+
 ProcCounterService::~ProcCounterService() = default;
+
+void ProcCounterService::Notify(const std::string& line)
+{
+    if (m_told.insert(line).second)
+        m_sink(line);
+}
 
 ProcCounterService::Query* ProcCounterService::FindQuery(PDH_HQUERY query) const
 {
@@ -185,6 +230,8 @@ ProcCounterService::Query* ProcCounterService::FindQuery(PDH_HQUERY query) const
 
 PDH_STATUS ProcCounterService::OpenQuery(PDH_HQUERY* query)
 {
+    if (m_queries.empty())
+        m_told.clear();
     auto opened = std::make_unique<Query>();
     *query = opened.get();
     m_queries.emplace(opened.get(), std::move(opened));
@@ -214,7 +261,7 @@ PDH_STATUS ProcCounterService::CollectQueryData(PDH_HQUERY query)
     // Success when any instance was collected; else why the others were not.
     PDH_STATUS status = PDH_NO_DATA;
     for (const auto& instance : of->instances) {
-        const PDH_STATUS collected = instance->Collect(instantNs);
+        const PDH_STATUS collected = instance->Collect(instantNs, *this);
         if (collected == ERROR_SUCCESS)
             status = ERROR_SUCCESS;
         else if (status == PDH_NO_DATA)

@@ -1,23 +1,36 @@
 #pragma once
-// The counter service over /proc. A query's counters name process instances;
-// at its first collection that finds one, an instance binds to the process of
-// that name that this program started last (a process of the same name that
-// another program started is taken only when this one started none) and stays
-// bound to it: once that process has ended, collections report PDH_NO_DATA.
-// Thread numbers are the ranks of the thread ids at each collection. Rates are
-// processor time over the time between the two last collections' instants,
-// where a collection that follows a Sleep belongs to the end of that sleep.
+// The counter service over the kernel's view of a process. A query's counters
+// name process instances; at its first collection that finds one, an instance
+// binds to the process of that name that this program started last (a process
+// of the same name that another program started is taken only when this one
+// started none) and stays bound to it: once that process has ended,
+// collections report PDH_NO_DATA. Thread numbers are the ranks of the thread
+// ids at each collection. Rates are processor time over the time between the
+// two last collections' instants, where a collection that follows a Sleep
+// belongs to the end of that sleep.
+//
+// Thread states and times come from the context-switch records attached when
+// the process was started, else from /proc, whose state R also counts threads
+// waiting for a processor. Which one, and why not the records, is told once
+// per measurement (from the first query opened to the last one closed).
 
 #include "Pdh.h"
 #include "ThreadActivity.h"
 
+#include <functional>
 #include <memory>
+#include <set>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 class ProcCounterService : public CounterService {
 public:
-    ProcCounterService();
+    // Takes each notice, a line without its line feed.
+    using NoticeSink = std::function<void(const std::string& line)>;
+
+    // The default sink writes to standard error.
+    explicit ProcCounterService(NoticeSink sink = nullptr);
     ~ProcCounterService() override;
 
     PDH_STATUS OpenQuery(PDH_HQUERY* query) override;
@@ -32,7 +45,10 @@ private:
     struct Query;
 
     Query* FindQuery(PDH_HQUERY query) const;
+    void Notify(const std::string& line);
 
+    NoticeSink m_sink;
+    std::set<std::string> m_told;  // in this measurement
     std::unordered_map<const void*, std::unique_ptr<Query>> m_queries;
     std::unordered_map<const void*, const Counter*> m_counters;
 };

@@ -111,9 +111,9 @@ bool ReadProcStat(int fd, ProcStat& stat)
     return length > 0 && ParseProcStat(std::string_view(buffer, static_cast<size_t>(length)), stat);
 }
 
-bool ReadPidStat(pid_t pid, ProcStat& stat)
+bool ReadPidStat(pid_t pid, ProcStat& stat, const std::string& procRoot)
 {
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const std::string path = procRoot + "/" + std::to_string(pid) + "/stat";
     const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     return fd.IsOpen() && ReadProcStat(fd.Get(), stat);
 }

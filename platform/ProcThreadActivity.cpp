@@ -18,11 +18,16 @@ std::uint64_t Nanoseconds(const timespec& time)
     return static_cast<std::uint64_t>(time.tv_sec) * 1000000000 + static_cast<std::uint64_t>(time.tv_nsec);
 }
 
+bool IsDead(const ProcStat& stat)
+{
+    return stat.state == 'Z' || stat.state == 'X';
+}
+
 // A zombie leader whose thread group still runs is not the process's end:
 // the group is gone when the leader is a zombie on its own.
 bool HasEnded(const ProcStat& stat)
 {
-    return (stat.state == 'Z' || stat.state == 'X') && stat.numThreads <= 1;
+    return IsDead(stat) && stat.numThreads <= 1;
 }
 
 // The tids in a task/ directory, ascending.
@@ -50,9 +55,10 @@ std::vector<int> TaskIds(int directory)
 
 } // namespace
 
-std::unique_ptr<ProcThreadActivity> ProcThreadActivity::Open(pid_t pid, std::uint64_t startTicks)
+std::unique_ptr<ProcThreadActivity> ProcThreadActivity::Open(pid_t pid, std::uint64_t startTicks,
+                                                             const std::string& procRoot)
 {
-    const std::string path = "/proc/" + std::to_string(pid);
+    const std::string path = procRoot + "/" + std::to_string(pid);
     UniqueFd directory(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directory.IsOpen())
         return nullptr;
@@ -123,7 +129,9 @@ bool ProcThreadActivity::OpenThread(int tid, ThreadFiles& files) const
 }
 
 // Leaves out the threads that have ended since the last listing (their files
-// answer ESRCH); false when there were any.
+// answer ESRCH; false when there were any) and a zombie main thread, which
+// stays listed, and counted in the process's thread count, until the last
+// thread ends.
 bool ProcThreadActivity::ReadThreads(std::vector<ThreadActivity>& threads) const
 {
     char buffer[512];
@@ -133,10 +141,12 @@ bool ProcThreadActivity::ReadThreads(std::vector<ThreadActivity>& threads) const
         std::uint64_t cpuNs;
         ProcStat stat;
         if (length > 0 && ParseSchedstatRuntimeNs(std::string_view(buffer, static_cast<size_t>(length)), cpuNs) &&
-            ReadProcStat(files.stat.Get(), stat))
-            threads.push_back({files.tid, stat.state == 'R', cpuNs});
-        else
+            ReadProcStat(files.stat.Get(), stat)) {
+            if (!IsDead(stat))
+                threads.push_back({files.tid, stat.state == 'R', cpuNs});
+        } else {
             allThere = false;
+        }
     }
     return allThere;
 }

@@ -2,21 +2,24 @@
 // The thread view of one process read from /proc. The per-thread files stay
 // open and are re-read in place; task/ is listed again only when the thread
 // count changed or a thread vanished. State R means running or waiting to
-// run, so on a busy machine this overstates concurrency.
+// run, so on a busy machine this overstates concurrency. A main thread that
+// ended before the others stays listed as a zombie; it is no thread any more.
 
 #include "ProcFiles.h"
 #include "ThreadActivity.h"
 
 #include <ctime>
 #include <memory>
+#include <string>
 #include <sys/types.h>
 #include <vector>
 
 class ProcThreadActivity : public ThreadActivitySource {
 public:
     // Null when the process no longer carries startTicks (it ended, and its
-    // pid may have been reused).
-    static std::unique_ptr<ProcThreadActivity> Open(pid_t pid, std::uint64_t startTicks);
+    // pid may have been reused). procRoot is "/proc" except in tests.
+    static std::unique_ptr<ProcThreadActivity> Open(pid_t pid, std::uint64_t startTicks,
+                                                    const std::string& procRoot = "/proc");
 
     Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;
 

@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "LastError.h"
 #include "ProcFiles.h"
+#include "SwitchRecords.h"
 
 #include <cerrno>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <poll.h>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -54,10 +56,17 @@ void WatchForExit(const std::shared_ptr<ExitRecord>& record)
     record->usage = usage;
 }
 
+// What the start hook attached, or why nothing was.
+struct Attached {
+    std::unique_ptr<ThreadActivitySource> threadStates;
+    std::string whyNot;
+};
+
 class Target {
 public:
-    Target(pid_t pid, UniqueFd pidfd, std::uint64_t startTicks, std::uint64_t creationNs)
-        : m_record(std::make_shared<ExitRecord>()), m_startTicks(startTicks), m_creationNs(creationNs)
+    Target(pid_t pid, UniqueFd pidfd, std::uint64_t startTicks, std::uint64_t creationNs, Attached attached)
+        : m_record(std::make_shared<ExitRecord>()), m_startTicks(startTicks), m_creationNs(creationNs),
+          m_attached(std::move(attached))
     {
         m_record->pid = pid;
         m_record->pidfd = std::move(pidfd);
@@ -95,11 +104,26 @@ public:
 
     void Times(FILETIME& creation, FILETIME& exit, FILETIME& kernel, FILETIME& user) const;
 
+    std::uint64_t StartTicks() const { return m_startTicks; }
+
+    // Once; the caller holds the start registry's lock.
+    std::unique_ptr<ThreadActivitySource> TakeThreadStates(std::string& whyNot)
+    {
+        if (!m_attached.threadStates) {
+            whyNot = m_attached.whyNot;
+            return nullptr;
+        }
+        m_attached.whyNot = "the context-switch records of process " + std::to_string(m_record->pid) +
+                            " serve another query";
+        return std::move(m_attached.threadStates);
+    }
+
 private:
     std::shared_ptr<ExitRecord> m_record;
     std::thread m_watcher;
     std::uint64_t m_startTicks;
     std::uint64_t m_creationNs;
+    Attached m_attached;
 };
 
 std::uint64_t HundredNs(const timeval& time)
@@ -168,6 +192,7 @@ std::shared_ptr<Target> ProcessTarget(HANDLE object)
 struct StartRegistry {
     std::mutex mutex;
     std::map<std::string, StartedProcess> latest;
+    std::map<int, std::weak_ptr<Target>> targets;  // by pid, while a handle is open
     ProcessStartHook hook;
 };
 
@@ -311,21 +336,25 @@ void Reap(pid_t pid)
     }
 }
 
-void CallStartHook(pid_t pid)
+Attached CallStartHook(pid_t pid)
 {
     ProcessStartHook hook;
     {
         std::lock_guard lock(Registry().mutex);
         hook = Registry().hook;
     }
-    if (hook)
-        hook(pid);
+    Attached attached;
+    attached.threadStates =
+        hook ? hook(pid, attached.whyNot) : SwitchRecordSource::Attach(pid, &attached.whyNot);
+    return attached;
 }
 
-void RecordStart(const std::string& path, const StartedProcess& started)
+void RecordStart(const std::string& path, const StartedProcess& started, const std::shared_ptr<Target>& target)
 {
     std::lock_guard lock(Registry().mutex);
     Registry().latest[InstanceName(path)] = started;
+    std::erase_if(Registry().targets, [](const auto& entry) { return entry.second.expired(); });
+    Registry().targets[started.pid] = target;
 }
 
 // The exec's outcome: 0 when it succeeded (the report pipe closed on exec).
@@ -349,7 +378,7 @@ BOOL Release(const ExecPlan& plan, pid_t pid, ChildPipes& pipes, PROCESS_INFORMA
         Reap(pid);
         return Fail(error);
     }
-    CallStartHook(pid);
+    Attached attached = CallStartHook(pid);
     const std::uint64_t creationNs = MonotonicNowNs();
     [[maybe_unused]] const ssize_t released = write(pipes.holdWrite.Get(), "g", 1);
     pipes.holdWrite = UniqueFd();
@@ -357,8 +386,9 @@ BOOL Release(const ExecPlan& plan, pid_t pid, ChildPipes& pipes, PROCESS_INFORMA
         Reap(pid);
         return Fail(error);
     }
-    const auto target = std::make_shared<Target>(pid, std::move(pidfd), stat.startTicks, creationNs);
-    RecordStart(plan.path, {pid, stat.startTicks});
+    const auto target =
+        std::make_shared<Target>(pid, std::move(pidfd), stat.startTicks, creationNs, std::move(attached));
+    RecordStart(plan.path, {pid, stat.startTicks}, target);
     info.hProcess = NewHandle(target, true);
     info.hThread = NewHandle(target, false);
     info.dwProcessId = static_cast<DWORD>(pid);
@@ -449,4 +479,16 @@ std::optional<StartedProcess> LatestStartedProcess(const std::string& instanceNa
     if (found == Registry().latest.end())
         return std::nullopt;
     return found->second;
+}
+
+std::unique_ptr<ThreadActivitySource> TakeAttachedThreadStates(const StartedProcess& process, std::string& whyNot)
+{
+    std::lock_guard lock(Registry().mutex);
+    const auto found = Registry().targets.find(process.pid);
+    const std::shared_ptr<Target> target = found == Registry().targets.end() ? nullptr : found->second.lock();
+    if (!target || target->StartTicks() != process.startTicks) {
+        whyNot = "no context-switch records were attached to process " + std::to_string(process.pid);
+        return nullptr;
+    }
+    return target->TakeThreadStates(whyNot);
 }

@@ -1,18 +1,21 @@
 #pragma once
 // Starting, timing and ending a target process.
 //
-// CreateProcessA forks a child that waits on a pipe until the parent releases
-// it, then execs; an exec failure comes back through a second pipe, so a start
-// that cannot exec fails synchronously. The child dies with the thread that
-// started it (PR_SET_PDEATHSIG), so no target outlives quorvex. Each started
-// process has a watcher thread that stamps its exit the moment the kernel
-// reports it and reaps it; TerminateProcess kills and reaps it at once.
+// CreateProcessA forks a child that waits on a pipe until the parent has
+// attached the exact thread-state source to it and releases it, then execs;
+// an exec failure comes back through a second pipe, so a start that cannot
+// exec fails synchronously. The child dies with the thread that started it
+// (PR_SET_PDEATHSIG), so no target outlives quorvex. Each started process has
+// a watcher thread that stamps its exit the moment the kernel reports it and
+// reaps it; TerminateProcess kills and reaps it at once.
 
+#include "ThreadActivity.h"
 #include "Timing.h"
 #include "WinTypes.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -62,9 +65,12 @@ BOOL GetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIM
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL CloseHandle(HANDLE object);
 
-// Called with the child's pid while it waits before its exec: the place to
-// attach to the target before it runs any of its own code.
-using ProcessStartHook = std::function<void(int pid)>;
+// Called with the child's pid while it waits before its exec, so that what it
+// attaches sees every thread of the target from its first instruction on:
+// the exact thread-state source, or null with a one-line reason. The default
+// attaches the kernel's context-switch records (SwitchRecordSource::Attach).
+using ProcessStartHook = std::function<std::unique_ptr<ThreadActivitySource>(int pid, std::string& whyNot)>;
+// Null restores the default. Returns the hook replaced (null: the default).
 ProcessStartHook SetProcessStartHook(ProcessStartHook hook);
 
 // The process of this instance name that this program started last, if any
@@ -74,3 +80,7 @@ struct StartedProcess {
     std::uint64_t startTicks;
 };
 std::optional<StartedProcess> LatestStartedProcess(const std::string& instanceName);
+
+// What the start hook attached to a process this program started, handed over
+// once while a handle of the process is open; null with the reason otherwise.
+std::unique_ptr<ThreadActivitySource> TakeAttachedThreadStates(const StartedProcess& process, std::string& whyNot);

@@ -53,6 +53,7 @@ void SwitchRecordTracker::SortPending()
 
 void SwitchRecordTracker::AdvanceTo(std::uint64_t instantNs)
 {
+    instantNs = m_reachedNs = std::max(instantNs, m_reachedNs);
     SortPending();
     const auto due = std::upper_bound(m_pending.begin(), m_pending.end(), instantNs,
                                       [](std::uint64_t t, const SwitchRecord& r) { return t < r.timeNs; });
@@ -159,6 +160,7 @@ std::uint64_t SwitchRecordTracker::UsedAt(const Thread& thread, std::uint64_t ti
 
 void SwitchRecordTracker::Snapshot(std::uint64_t instantNs, ActivitySnapshot& snapshot)
 {
+    instantNs = std::max(instantNs, m_reachedNs);
     snapshot.threads.clear();
     std::uint64_t total = m_endedNs;
     for (auto& [tid, t] : m_threads) {
@@ -170,12 +172,12 @@ void SwitchRecordTracker::Snapshot(std::uint64_t instantNs, ActivitySnapshot& sn
     snapshot.processCpuNs = m_reportedTotalNs;
 }
 
-void SwitchRecordTracker::Resync(const std::vector<TaskReading>& tasks, std::uint64_t nowNs)
+void SwitchRecordTracker::Resync(const std::vector<ThreadActivity>& threads, std::uint64_t nowNs)
 {
     std::erase_if(m_pending, [nowNs](const SwitchRecord& r) { return r.timeNs <= nowNs; });
     std::vector<int> listed;
-    for (const TaskReading& task : tasks)
-        listed.push_back(task.tid);
+    for (const ThreadActivity& listedThread : threads)
+        listed.push_back(listedThread.tid);
     std::sort(listed.begin(), listed.end());
     for (auto thread = m_threads.begin(); thread != m_threads.end();) {
         const auto next = std::next(thread);
@@ -183,12 +185,12 @@ void SwitchRecordTracker::Resync(const std::vector<TaskReading>& tasks, std::uin
             End(thread, nowNs);
         thread = next;
     }
-    for (const TaskReading& task : tasks) {
-        Thread& thread = m_threads[task.tid];
-        thread.onProcessor = task.running;
+    for (const ThreadActivity& listedThread : threads) {
+        Thread& thread = m_threads[listedThread.tid];
+        thread.onProcessor = listedThread.onProcessor;
         thread.cpu = -1;
         thread.since = nowNs;
-        thread.cpuNs = task.cpuNs;
+        thread.cpuNs = listedThread.cpuNs;
     }
     m_needsResync = false;
     ++m_resyncs;

@@ -29,13 +29,6 @@ struct SwitchRecord {
     std::uint64_t lost = 0;  // dropped records, for Lost
 };
 
-// A thread as /proc shows it, for a re-sync after a gap in the stream.
-struct TaskReading {
-    int tid;
-    bool running;  // state R: on a processor or waiting for one
-    std::uint64_t cpuNs;
-};
-
 class SwitchRecordTracker {
 public:
     // Starts with the single thread tid == pid, off the processor, having
@@ -46,10 +39,11 @@ public:
     // processors may arrive in any order relative to each other.
     void Add(const SwitchRecord& record);
     // Applies, in time order, every added record up to the instant; later
-    // ones wait for a later instant.
+    // ones wait for a later instant. An instant before one already reached
+    // counts as that one.
     void AdvanceTo(std::uint64_t instantNs);
-    // The live threads at the instant; the instant must not precede the last
-    // AdvanceTo. Processor times never decrease from one snapshot to the next.
+    // The live threads at the instant (at the latest one reached, if that is
+    // later). Processor times never decrease from one snapshot to the next.
     void Snapshot(std::uint64_t instantNs, ActivitySnapshot& snapshot);
 
     // After a gap the thread list comes from /proc, read just after nowNs;
@@ -58,7 +52,7 @@ public:
     bool NeedsResync() const { return m_needsResync; }
     // A gap seen before the kernel's own record of it arrives.
     void MarkGap() { m_needsResync = true; }
-    void Resync(const std::vector<TaskReading>& tasks, std::uint64_t nowNs);
+    void Resync(const std::vector<ThreadActivity>& threads, std::uint64_t nowNs);
 
     std::size_t LiveThreads() const { return m_threads.size(); }
     std::uint64_t LostRecords() const { return m_lostRecords; }
@@ -89,7 +83,7 @@ private:
     std::uint64_t m_reportedTotalNs = 0;
     std::vector<SwitchRecord> m_pending;
     bool m_pendingSorted = true;
-    std::uint64_t m_appliedUpTo = 0;
+    std::uint64_t m_reachedNs = 0;  // the latest instant advanced to
     std::uint64_t m_lostRecords = 0;
     bool m_needsResync = false;
     unsigned m_resyncs = 0;

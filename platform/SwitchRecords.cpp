@@ -1,13 +1,15 @@
 #include "SwitchRecords.h"
 
 #include "CString.h"
-#include "TaskCensus.h"
+#include "Cpu.h"
+#include "MachineFiles.h"
+#include "ProcFiles.h"
+#include "ProcThreadActivity.h"
+#include "Timing.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fstream>
 #include <linux/perf_event.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -20,7 +22,7 @@ namespace {
 // The drain thread applies records this old as it reads them, so that a
 // target left running while nobody collects costs bounded memory. Collect's
 // instant is never that old.
-constexpr std::uint64_t SETTLE_NS = 1'000'000'000;
+constexpr std::uint64_t SETTLE_NS = 2 * MAX_INSTANT_AGE_NS;
 // Between a process's last thread ending and the process counting as exited
 // lie a few microseconds of kernel work; a live process that lost its events
 // is told apart by waiting this long.
@@ -77,13 +79,6 @@ bool DecodeTask(const unsigned char* bytes, std::size_t size, RecordKind kind, S
     return true;
 }
 
-std::uint64_t MonotonicNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(now.tv_nsec);
-}
-
 std::size_t PageSize()
 {
     return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -91,9 +86,14 @@ std::size_t PageSize()
 
 int ReadParanoidLevel(const std::string& procRoot)
 {
-    std::ifstream file(procRoot + "/sys/kernel/perf_event_paranoid");
-    int level = 0;
-    return file >> level ? level : 0;
+    return std::atoi(ReadMachineLine(procRoot, "sys/kernel/perf_event_paranoid").value_or("0").c_str());
+}
+
+// The process's threads as /proc lists them now; false when it is gone.
+bool ReadThreadList(int pid, std::uint64_t startTicks, const std::string& procRoot, ActivitySnapshot& list)
+{
+    const auto threads = ProcThreadActivity::Open(pid, startTicks, procRoot);
+    return threads && threads->Collect(MonotonicNowNs(), list) == ThreadActivitySource::Status::Ok;
 }
 
 std::string RefusalReason(int error, const std::string& procRoot)
@@ -131,13 +131,6 @@ int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes)
     attr.watermark = 1;
     attr.wakeup_watermark = static_cast<std::uint32_t>(ringBytes / 2);
     return static_cast<int>(syscall(SYS_perf_event_open, &attr, pid, cpu, -1, PERF_FLAG_FD_CLOEXEC));
-}
-
-std::vector<int> OnlineCpus()
-{
-    std::ifstream file("/sys/devices/system/cpu/online");
-    std::string text;
-    return std::getline(file, text) ? ParseCpuList(text) : std::vector<int>{};
 }
 
 } // namespace
@@ -212,36 +205,39 @@ std::unique_ptr<SwitchRecordSource> SwitchRecordSource::Attach(int pid, std::str
         reason = "forced by QUORVEX_THREAD_STATES=proc";
         return nullptr;
     }
-    const std::vector<TaskReading> tasks = ReadTaskCensus(options.procRoot, pid);
-    if (tasks.empty()) {
+    ProcStat stat;
+    ActivitySnapshot list;
+    if (!ReadPidStat(pid, stat, options.procRoot) || !ReadThreadList(pid, stat.startTicks, options.procRoot, list)) {
         reason = "process " + std::to_string(pid) + " not found";
         return nullptr;
     }
     // Threads that exist already would not inherit the events.
-    if (tasks.size() > 1 || tasks[0].tid != pid) {
+    if (list.threads.size() != 1 || list.threads[0].tid != pid) {
         reason = "process " + std::to_string(pid) + " is not a single-threaded process";
         return nullptr;
     }
-    std::unique_ptr<SwitchRecordSource> source(new SwitchRecordSource(pid, tasks[0].cpuNs, options));
+    std::unique_ptr<SwitchRecordSource> source(
+        new SwitchRecordSource(pid, stat.startTicks, list.threads[0].cpuNs, options));
     if (!source->Open(reason))
         source.reset();
     return source;
 }
 
-SwitchRecordSource::SwitchRecordSource(int pid, std::uint64_t cpuNs, const SwitchRecordOptions& options)
-    : m_pid(pid), m_options(options), m_tracker(pid, cpuNs)
+SwitchRecordSource::SwitchRecordSource(int pid, std::uint64_t startTicks, std::uint64_t cpuNs,
+                                       const SwitchRecordOptions& options)
+    : m_pid(pid), m_startTicks(startTicks), m_options(options), m_tracker(pid, cpuNs)
 {
 }
 
 bool SwitchRecordSource::Open(std::string& whyNot)
 {
-    const std::vector<int> cpus = OnlineCpus();
+    const std::vector<unsigned> cpus = OnlineCpus();
     if (cpus.empty()) {
         whyNot = "cannot read the online processors";
         return false;
     }
-    for (int cpu : cpus) {
-        m_rings.push_back(PerfRing::Open(m_pid, cpu, m_options.ringPages, m_options.procRoot, whyNot));
+    for (const unsigned cpu : cpus) {
+        m_rings.push_back(PerfRing::Open(m_pid, static_cast<int>(cpu), m_options.ringPages, m_options.procRoot, whyNot));
         if (!m_rings.back())
             return false;
     }
@@ -280,8 +276,11 @@ ThreadActivitySource::Status SwitchRecordSource::Collect(std::uint64_t instantNs
     DrainRings();
     m_tracker.AdvanceTo(instantNs);
     if (m_tracker.NeedsResync()) {
-        const std::uint64_t censusNs = MonotonicNs();
-        m_tracker.Resync(ReadTaskCensus(m_options.procRoot, m_pid), censusNs);
+        // A process that is gone lists no thread.
+        const std::uint64_t listedNs = MonotonicNowNs();
+        ActivitySnapshot list;
+        ReadThreadList(m_pid, m_startTicks, m_options.procRoot, list);
+        m_tracker.Resync(list.threads, listedNs);
     }
     // No thread left, or the events closed: the process is exiting right
     // now, or the kernel detached the events at an exec (set-uid or
@@ -345,7 +344,7 @@ void SwitchRecordSource::DrainInBackground()
         }
         std::lock_guard lock(m_mutex);
         DrainRings();
-        const std::uint64_t now = MonotonicNs();
+        const std::uint64_t now = MonotonicNowNs();
         if (now > SETTLE_NS)
             m_tracker.AdvanceTo(now - SETTLE_NS);
     }
@@ -416,29 +415,4 @@ std::uint64_t ReadRing(const unsigned char* data, std::size_t size, std::uint64_
         tail += header.size;
     }
     return tail;
-}
-
-std::vector<int> ParseCpuList(const std::string& text)
-{
-    std::vector<int> cpus;
-    const char* p = text.c_str();
-    while (*p && *p != '\n') {
-        char* end;
-        const long first = std::strtol(p, &end, 10);
-        long last = first;
-        if (end == p || first < 0)
-            return {};
-        if (*end == '-') {
-            p = end + 1;
-            last = std::strtol(p, &end, 10);
-            if (end == p || last < first)
-                return {};
-        }
-        for (long cpu = first; cpu <= last; ++cpu)
-            cpus.push_back(static_cast<int>(cpu));
-        p = *end == ',' ? end + 1 : end;
-        if (*end != ',' && *end != '\0' && *end != '\n')
-            return {};
-    }
-    return cpus;
 }

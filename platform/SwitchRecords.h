@@ -28,15 +28,15 @@ class PerfRing;
 class SwitchRecordSource final : public ThreadActivitySource {
 public:
     // Follows process pid and every thread it creates from now on (not the
-    // processes it forks). Call it while the process is single-threaded and
-    // waits before its exec. Null, with a one-line reason in *whyNot, where
-    // the kernel refuses the records or QUORVEX_THREAD_STATES=proc asks for
-    // the /proc estimate.
+    // processes it forks). The process must be single-threaded: CreateProcessA
+    // attaches it while the child waits before its exec. Null, with a
+    // one-line reason in *whyNot, where the kernel refuses the records or
+    // QUORVEX_THREAD_STATES=proc asks for the /proc estimate.
     static std::unique_ptr<SwitchRecordSource> Attach(int pid, std::string* whyNot,
                                                       const SwitchRecordOptions& options = {});
     ~SwitchRecordSource() override;
 
-    // The threads at instantNs, which is at most a second before the call
+    // The threads at instantNs, at most MAX_INSTANT_AGE_NS before the call
     // (the end of the sleep just finished). Gone once the process has exited;
     // Lost, for good, when the kernel stopped the records of a live process
     // (an exec of a set-uid or unreadable program).
@@ -46,13 +46,14 @@ public:
     unsigned Resyncs() const;           // re-reads of /proc that those losses caused
 
 private:
-    SwitchRecordSource(int pid, std::uint64_t cpuNs, const SwitchRecordOptions& options);
+    SwitchRecordSource(int pid, std::uint64_t startTicks, std::uint64_t cpuNs, const SwitchRecordOptions& options);
     bool Open(std::string& whyNot);
     void DrainRings();
     void DrainInBackground();
     bool HasExited(int timeoutMs) const;
 
     const int m_pid;
+    const std::uint64_t m_startTicks;
     const SwitchRecordOptions m_options;
     int m_pidFd = -1;
     int m_stopFd = -1;
@@ -73,7 +74,3 @@ bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchReco
 // the new tail.
 std::uint64_t ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
                        const std::function<void(const unsigned char*, std::size_t)>& take);
-
-// The processors named by a kernel CPU list such as "0-3,6" (the format of
-// /sys/devices/system/cpu/online); empty when the text is malformed.
-std::vector<int> ParseCpuList(const std::string& text);

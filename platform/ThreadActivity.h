@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+// How long before a Collect its instant may lie: a collection belongs to the
+// end of the sleep just before it, not to one that ended long ago.
+constexpr std::uint64_t MAX_INSTANT_AGE_NS = 500'000'000;
+
 struct ThreadActivity {
     int tid;
     bool onProcessor;     // on a processor at the instant
@@ -26,6 +30,7 @@ public:
     };
 
     virtual ~ThreadActivitySource() = default;
-    // The process's threads at instantNs (CLOCK_MONOTONIC, not in the future).
+    // The process's threads at instantNs (CLOCK_MONOTONIC, not in the
+    // future, at most MAX_INSTANT_AGE_NS in the past).
     virtual Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) = 0;
 };

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Holds the concurrency levels that the exact thread-state source samples
-# against the kernel's own scheduler trace (perf sched, from Debian's
-# linux-perf), for one shape of the demo workload. Needs the right to trace
-# the scheduler (root, or perf_event_paranoid -1).
+# Holds the concurrency levels that quorvex's counter service samples (from
+# the context-switch records, and from /proc with --proc) against the
+# kernel's own scheduler trace (perf sched, from Debian's linux-perf), for one
+# shape of the demo workload. Needs the right to trace the scheduler (root,
+# or perf_event_paranoid -1).
 #
 # usage: tools/compare_with_perf_sched.sh [BUILD_DIR [PHASES [PHASE_MS [SLEEPERS]]]]
 set -eu
@@ -21,7 +22,7 @@ switches() {
     perf script -i "$1" --ns -F pid,tid,cpu,time,event,trace 2>/dev/null
 }
 
-echo "== switch records, every 10 ms"
+echo "== quorvex's thread states, every 10 ms"
 $levels sample --interval-ms 10 --phase-ms "$phase_ms" $demo
 
 echo "== perf sched trace of another run of the same shape, every 10 ms"
@@ -30,11 +31,11 @@ perf sched record -k CLOCK_MONOTONIC -o "$tmp/alone.data" -- \
     sh -c 'echo $$ > "$0"; exec "$@"' "$tmp/pid" $demo >/dev/null 2>&1
 switches "$tmp/alone.data" | $levels trace --pid "$(cat "$tmp/pid")" --interval-ms 10 --phase-ms "$phase_ms"
 
-echo "== one run, sampled by the switch records and read from the trace at the same instants"
-perf sched record -k CLOCK_MONOTONIC -o "$tmp/together.data" -- \
-    $levels sample --interval-ms 10 --phase-ms "$phase_ms" --instants "$tmp/instants" $demo 2>/dev/null
-switches "$tmp/together.data" | $levels trace --instants "$tmp/instants" --phase-ms "$phase_ms"
-
-# Reading /proc at every sample takes processor time from the workload too.
-echo "== /proc state R, every 10 ms, beside the switch records of the same run"
-$levels sample --interval-ms 10 --phase-ms "$phase_ms" --proc $demo
+# Each source alone: reading /proc at every sample takes processor time from
+# the workload too.
+for source in "" --proc; do
+    echo "== one run, sampled by quorvex ${source:+($source) }and read from the trace at the same instants"
+    perf sched record -k CLOCK_MONOTONIC -o "$tmp/together.data" -- \
+        $levels sample --interval-ms 10 --phase-ms "$phase_ms" $source --instants "$tmp/instants" $demo 2>/dev/null
+    switches "$tmp/together.data" | $levels trace --instants "$tmp/instants" --phase-ms "$phase_ms"
+done

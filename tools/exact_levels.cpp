@@ -1,26 +1,30 @@
 // quorvex-exact-levels: the share of samples at each concurrency level (the
-// number of a process's threads on a processor at once), from the exact
-// thread-state source or from a kernel scheduler trace, so that the two can
-// be held side by side (compare_with_perf_sched.sh).
+// number of a process's threads on a processor at once), as quorvex's counter
+// service sees it or as a kernel scheduler trace shows it, so that the two
+// can be held side by side (compare_with_perf_sched.sh).
 //
-//   sample [options] PROGRAM [ARG...]   runs PROGRAM, samples its threads
+//   sample [options] PROGRAM [ARG...]   starts PROGRAM as quorvex starts a
+//                                       target and samples the "Thread State"
+//                                       counters of its threads
 //   trace --pid PID [options]           reads `perf script` sched_switch
 //                                       lines of a trace from standard input
 //                                       (PID: the process in the trace)
 // options:
 //   --interval-ms N   sampling interval (default 10)
 //   --phase-ms N      also give the shares per span of N ms (the demo's phases)
-//   --proc            sample: also count the threads in /proc state R
+//   --proc            sample: the /proc estimate instead of the context-switch
+//                     records (QUORVEX_THREAD_STATES=proc)
 //   --instants FILE   sample: write the process id, each instant and its
 //                     level there; trace: sample the trace at those instants
 //                     instead, for that process, and count the agreements
 
-#include "HeldChild.h"
-#include "SwitchRecords.h"
-#include "TaskCensus.h"
+#include "CommandLine.h"
+#include "Pdh.h"
+#include "ProcFiles.h"
+#include "Process.h"
+#include "Timing.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,9 +32,7 @@
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
-#include <time.h>
 #include <vector>
 
 namespace {
@@ -50,19 +52,10 @@ struct Level {
     int level;
 };
 
-std::uint64_t NowNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-void SleepUntil(std::uint64_t instantNs)
-{
-    const timespec until{static_cast<time_t>(instantNs / 1'000'000'000), static_cast<long>(instantNs % 1'000'000'000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
-}
+// Counters for this many thread numbers; those beyond the process's threads
+// fail to read and count as not running.
+constexpr int WATCHED_THREADS = 64;
+constexpr double THREAD_RUNNING = 2;
 
 // Levels 0 .. the highest seen, in per cent of the samples, then the share
 // at two or more ("Parallel Time").
@@ -98,54 +91,75 @@ int MaxLevel(const std::vector<Level>& levels)
     return max;
 }
 
+// The number of watched threads in state 2 at the collection just made.
+int RunningThreads(const std::vector<PDH_HCOUNTER>& states)
+{
+    int running = 0;
+    for (PDH_HCOUNTER state : states) {
+        PDH_FMT_COUNTERVALUE value;
+        running += PdhGetFormattedCounterValue(state, PDH_FMT_DOUBLE, nullptr, &value) == ERROR_SUCCESS &&
+                   value.doubleValue == THREAD_RUNNING;
+    }
+    return running;
+}
+
+bool Start(const std::vector<std::string>& program, PROCESS_INFORMATION& pi)
+{
+    STARTUPINFOA startupInfo = {};
+    startupInfo.cb = sizeof startupInfo;
+    std::string commandLine = JoinCommandLine(program);
+    return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupInfo, &pi);
+}
+
 int Sample(const Options& options)
 {
-    HeldChild child(options.program);
-    std::string whyNot;
-    const auto source = SwitchRecordSource::Attach(child.Pid(), &whyNot);
-    if (!source) {
-        std::fprintf(stderr, "no switch records: %s\n", whyNot.c_str());
-        return 1;
-    }
-    if (!child.Release()) {
-        std::fprintf(stderr, "cannot start %s\n", options.program[0].c_str());
-        return 1;
-    }
-    const std::uint64_t start = NowNs();
-    std::vector<Level> exact;
-    std::vector<Level> proc;
-    ActivitySnapshot snapshot;
-    for (std::uint64_t instant = start + options.intervalMs * 1'000'000ULL;; instant += options.intervalMs * 1'000'000ULL) {
-        SleepUntil(instant);
-        if (source->Collect(instant, snapshot) != ThreadActivitySource::Status::Ok)
-            break;
-        exact.push_back({instant, static_cast<int>(std::count_if(snapshot.threads.begin(), snapshot.threads.end(),
-                                                                  [](const ThreadActivity& t) { return t.onProcessor; }))});
-        if (options.proc) {
-            const std::vector<TaskReading> tasks = ReadTaskCensus("/proc", child.Pid());
-            proc.push_back({instant, static_cast<int>(std::count_if(tasks.begin(), tasks.end(),
-                                                                     [](const TaskReading& t) { return t.running; }))});
-        }
-    }
-    child.Wait();
-    const int maxLevel = std::max(MaxLevel(exact), MaxLevel(proc));
-    PrintTable("switch records", exact, start, options.phaseMs, maxLevel);
     if (options.proc)
-        PrintTable("/proc state R", proc, start, options.phaseMs, maxLevel);
-    std::printf("lost records: %llu\n", static_cast<unsigned long long>(source->LostRecords()));
+        setenv("QUORVEX_THREAD_STATES", "proc", 1);
+    PDH_HQUERY query;
+    PdhOpenQueryA(nullptr, 0, &query);
+    std::vector<PDH_HCOUNTER> states(WATCHED_THREADS);
+    const std::string instance = InstanceName(options.program[0]);
+    for (int i = 0; i < WATCHED_THREADS; ++i) {
+        const std::string path = "\\Thread(" + instance + "/" + std::to_string(i) + ")\\Thread State";
+        PdhAddCounterA(query, path.c_str(), 0, &states[static_cast<size_t>(i)]);
+    }
+    PROCESS_INFORMATION pi = {};
+    if (!Start(options.program, pi)) {
+        std::fprintf(stderr, "cannot start %s\n", options.program[0].c_str());
+        PdhCloseQuery(query);
+        return 1;
+    }
+    const std::uint64_t start = MonotonicNowNs();
+    std::vector<Level> levels;
+    for (;;) {
+        Sleep(static_cast<DWORD>(options.intervalMs));
+        if (PdhCollectQueryData(query) != ERROR_SUCCESS)
+            break;
+        levels.push_back({LastSleepDeadlineNs(), RunningThreads(states)});
+    }
+    PdhCloseQuery(query);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    if (levels.empty()) {
+        std::fprintf(stderr, "%s ended before the first sample\n", options.program[0].c_str());
+        return 1;
+    }
+    PrintTable(options.proc ? "/proc state R" : "quorvex's thread states", levels, start, options.phaseMs,
+               MaxLevel(levels));
     if (!options.instantsFile.empty()) {
         std::ofstream file(options.instantsFile);
-        file << start << " " << child.Pid() << "\n";
-        for (const Level& l : exact)
+        file << start << " " << pi.dwProcessId << "\n";
+        for (const Level& l : levels)
             file << l.instantNs << " " << l.level << "\n";
     }
     return 0;
 }
 
-struct Switch {
+// What a trace line tells: from timeNs on, processor cpu runs task tid.
+struct Occupant {
     std::uint64_t timeNs;
-    int prevTid;
-    int nextTid;
+    int cpu;
+    int tid;
 };
 
 int FieldAfter(const std::string& line, const char* key)
@@ -154,26 +168,33 @@ int FieldAfter(const std::string& line, const char* key)
     return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + std::strlen(key));
 }
 
-// Lines of `perf script --ns -F pid,tid,cpu,time,event,trace`: the tids of
-// the process are those that appear as its current task.
-std::vector<Switch> ReadSwitches(std::istream& in, int pid, std::set<int>& tids)
+// Lines of `perf script --ns -F pid,tid,cpu,time,event,trace`. A line names
+// the task current on its processor; a sched_switch line the task switched
+// to. Every line counts, not only the switches: a switch made by a task that
+// the trace cannot name (one of another pid namespace, in a container) is
+// missing, and the next line from that processor mends it. The tids of the
+// process are those that appear as its current task.
+std::vector<Occupant> ReadOccupants(std::istream& in, int pid, std::set<int>& tids)
 {
-    std::vector<Switch> switches;
+    std::vector<Occupant> occupants;
     std::string line;
     tids.insert(pid);
     while (std::getline(in, line)) {
         int linePid = 0;
         int lineTid = 0;
+        int cpu = 0;
         double seconds = 0;
-        if (std::sscanf(line.c_str(), " %d/%d [%*d] %lf:", &linePid, &lineTid, &seconds) != 3)
+        if (std::sscanf(line.c_str(), " %d/%d [%d] %lf:", &linePid, &lineTid, &cpu, &seconds) != 4)
             continue;
         if (linePid == pid)
             tids.insert(lineTid);
-        if (line.find("sched:sched_switch:") != std::string::npos)
-            switches.push_back({static_cast<std::uint64_t>(seconds * 1e9 + 0.5), FieldAfter(line, " prev_pid="),
-                                FieldAfter(line, " next_pid=")});
+        const bool isSwitch = line.find("sched:sched_switch:") != std::string::npos;
+        occupants.push_back({static_cast<std::uint64_t>(seconds * 1e9 + 0.5), cpu,
+                             isSwitch ? FieldAfter(line, " next_pid=") : lineTid});
     }
-    return switches;
+    std::stable_sort(occupants.begin(), occupants.end(),
+                     [](const Occupant& a, const Occupant& b) { return a.timeNs < b.timeNs; });
+    return occupants;
 }
 
 int Trace(const Options& options)
@@ -193,11 +214,12 @@ int Trace(const Options& options)
         }
     }
     std::set<int> tids;
-    const std::vector<Switch> switches = ReadSwitches(std::cin, pid, tids);
+    const std::vector<Occupant> occupants = ReadOccupants(std::cin, pid, tids);
+    const auto ofProcess = [&](const Occupant& o) { return tids.count(o.tid) > 0; };
     if (instants.empty()) {
-        const auto first = std::find_if(switches.begin(), switches.end(), [&](const Switch& s) { return tids.count(s.nextTid); });
-        const auto last = std::find_if(switches.rbegin(), switches.rend(), [&](const Switch& s) { return tids.count(s.prevTid); });
-        if (first == switches.end() || last == switches.rend()) {
+        const auto first = std::find_if(occupants.begin(), occupants.end(), ofProcess);
+        const auto last = std::find_if(occupants.rbegin(), occupants.rend(), ofProcess);
+        if (first == occupants.end()) {
             std::fprintf(stderr, "process %d does not run in the trace\n", pid);
             return 1;
         }
@@ -206,15 +228,14 @@ int Trace(const Options& options)
             instants.push_back(t);
     }
     std::vector<Level> levels;
-    std::set<int> running;
-    auto next = switches.begin();
+    std::map<int, int> current;  // by processor
+    auto next = occupants.begin();
     for (std::uint64_t instant : instants) {
-        for (; next != switches.end() && next->timeNs <= instant; ++next) {
-            running.erase(next->prevTid);
-            if (tids.count(next->nextTid))
-                running.insert(next->nextTid);
-        }
-        levels.push_back({instant, static_cast<int>(running.size())});
+        for (; next != occupants.end() && next->timeNs <= instant; ++next)
+            current[next->cpu] = next->tid;
+        levels.push_back({instant, static_cast<int>(std::count_if(current.begin(), current.end(), [&](const auto& c) {
+                              return tids.count(c.second) > 0;
+                          }))});
     }
     PrintTable("perf sched trace", levels, start, options.phaseMs, MaxLevel(levels));
     if (!recorded.empty()) {

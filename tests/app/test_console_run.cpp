@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -73,7 +75,7 @@ TEST(ConsoleRun, MeasuresTheDemoAndReportsItsThreadsAndTime)
 
     const std::string expected = RegexLiteral(kBanner) + SystemReportPattern() +
                                  ApplicationReport("quorvex-demo", "--phases 2 --phase-ms 3000 --sleepers 1", "100",
-                                                   kNumber, "  4", "(29[89][0-9]|30[0-4][0-9])", kCount, "  [1-4]") +
+                                                   kNumber, "  4", "(29[89][0-9]|30[0-9][0-9]|31[0-4][0-9])", kCount, "  [1-4]") +
                                  RegexLiteral(kPrompt);
     EXPECT_TRUE(std::regex_match(result.out, std::regex(expected))) << result.out;
     EXPECT_NE(result.err.find("[IMPORTANT!!!] Make sure the application is terminated COMPLETELY\nbefore continue!\n"),
@@ -88,7 +90,7 @@ TEST(ConsoleRun, AtOneSecondTooFewSamplesLeaveTheStatisticsEmpty)
         RunConsole({"-n", "1000", "-app", "quorvex-demo", "--phases", "1", "--phase-ms", "2500", "--sleepers", "0"});
     const std::string expected = RegexLiteral(kBanner) + SystemReportPattern() +
                                  ApplicationReport("quorvex-demo", "--phases 1 --phase-ms 2500 --sleepers 0", "1000",
-                                                   "", "", "(24[89][0-9]|25[0-4][0-9])", "       [1-3]") +
+                                                   "", "", "(24[89][0-9]|2[56][0-9][0-9])", "       [1-3]") +
                                  RegexLiteral(kPrompt);
     EXPECT_TRUE(std::regex_match(result.out, std::regex(expected))) << result.out;
     EXPECT_NE(result.err.find("[Get Max Thread] Need to collect at least  10\n"), std::string::npos) << result.err;
@@ -176,6 +178,76 @@ TEST(ConsoleRun, GoesOnWithoutALogThatCannotBeOpened)
     EXPECT_EQ(result.err, "");
     EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
+
+const std::string kExactNotice = "quorvex: thread states from the kernel's context-switch records";
+const std::string kForcedProcNotice =
+    "quorvex: thread states from /proc (forced by QUORVEX_THREAD_STATES=proc); concurrency may be overstated when "
+    "the machine is oversubscribed";
+constexpr char kSetpriv[] = "/usr/bin/setpriv";
+
+struct NoticeCase {
+    const char* name;
+    std::vector<std::string> asUser;           // setpriv's options to run quorvex as another user
+    std::optional<std::string> threadStates;   // QUORVEX_THREAD_STATES
+    std::string notice;
+};
+
+void PrintTo(const NoticeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ThreadStateNoticeTest : public testing::TestWithParam<NoticeCase> {};
+
+std::vector<std::string> NoticeLines(const std::string& err)
+{
+    std::vector<std::string> lines;
+    std::istringstream text(err);
+    for (std::string line; std::getline(text, line);) {
+        if (line.starts_with("quorvex: "))
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+// Once for the probe and the run, on standard error only: standard output
+// is the same whichever the source.
+TEST_P(ThreadStateNoticeTest, IsOneLineOnStandardError)
+{
+    const NoticeCase& c = GetParam();
+    std::string program = QUORVEX_BIN;
+    std::vector<std::string> args = {"-n",         "100",  "-app",       "quorvex-demo", "--phases", "2",
+                                     "--phase-ms", "1500", "--sleepers", "1"};
+    if (!c.asUser.empty()) {
+        if (geteuid() != 0 || access(kSetpriv, X_OK) != 0)
+            GTEST_SKIP() << "needs root and setpriv to run as another user";
+        program = kSetpriv;
+        args.insert(args.begin(), QUORVEX_BIN);
+        args.insert(args.begin(), c.asUser.begin(), c.asUser.end());
+    }
+    const ProgramResult result =
+        RunProgram(program, args, {.input = "\n", .env = {{"QUORVEX_THREAD_STATES", c.threadStates}}});
+
+    const std::vector<std::string> lines = NoticeLines(result.err);
+    if (c.notice == kExactNotice && lines.size() == 1 && lines[0].find("the kernel refuses") != std::string::npos)
+        GTEST_SKIP() << lines[0];
+    EXPECT_EQ(lines, std::vector<std::string>{c.notice}) << result.err;
+    const std::string expected = RegexLiteral(kBanner) + SystemReportPattern() +
+                                 ApplicationReport("quorvex-demo", "--phases 2 --phase-ms 1500 --sleepers 1", "100",
+                                                   "( *[0-9]+\\.[0-9]{2})?", "(  4)?", "1[4-6][0-9][0-9]", kCount) +
+                                 RegexLiteral(kPrompt);
+    EXPECT_TRUE(std::regex_match(result.out, std::regex(expected))) << result.out;
+    EXPECT_EQ(result.exitCode, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ThreadStateNoticeTest,
+    testing::Values(NoticeCase{"ContextSwitchRecords", {}, std::nullopt, kExactNotice},
+                    NoticeCase{"ForcedProc", {}, "proc", kForcedProcNotice},
+                    // An unprivileged user gets the records of their own processes.
+                    NoticeCase{"Unprivileged", {"--reuid=65534", "--regid=65534", "--clear-groups"}, std::nullopt,
+                               kExactNotice}),
+    [](const testing::TestParamInfo<NoticeCase>& info) { return info.param.name; });
 
 struct ProcessNameCase {
     const char* target;

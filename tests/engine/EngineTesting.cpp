@@ -1,8 +1,10 @@
 #include "EngineTesting.h"
 
 #include "MessageBox.h"
+#include "Pdh.h"
 #include "ProcFiles.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
 
@@ -35,4 +37,32 @@ void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std:
     dialog.m_strAppPath = appPath.c_str();
     dialog.m_strAppParams = params.c_str();
     dialog.m_bRunning = dialog.m_bCancel = dialog.m_bManualCapture = dialog.m_bCapturing = dialog.m_bCaptureStopped = 0;
+}
+
+const std::string EXACT_NOTICE = "quorvex: thread states from the kernel's context-switch records";
+
+std::string ProcNotice(const std::string& why)
+{
+    return "quorvex: thread states from /proc (" + why +
+           "); concurrency may be overstated when the machine is oversubscribed";
+}
+
+RecordedNotices::RecordedNotices() : m_service([this](const std::string& line) { lines.push_back(line); })
+{
+    SetCounterService(&m_service);
+}
+
+RecordedNotices::~RecordedNotices()
+{
+    SetCounterService(nullptr);
+}
+
+ForcedProc::ForcedProc()
+{
+    setenv("QUORVEX_THREAD_STATES", "proc", 1);
+}
+
+ForcedProc::~ForcedProc()
+{
+    unsetenv("QUORVEX_THREAD_STATES");
 }

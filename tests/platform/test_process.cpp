@@ -235,10 +235,12 @@ TEST_F(ProcessTest, StartHookSeesTheChildBeforeItsExec)
 {
     std::string seen;
     int hookedPid = 0;
-    SetProcessStartHook([&](int pid) {
+    SetProcessStartHook([&](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
         char exe[4096] = {};
         hookedPid = pid;
         seen = std::string(exe, readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe));
+        whyNot = "seen";
+        return nullptr;
     });
     PROCESS_INFORMATION pi = {};
     const BOOL started = Start("/bin/sleep 30", pi);
@@ -247,6 +249,9 @@ TEST_F(ProcessTest, StartHookSeesTheChildBeforeItsExec)
     char self[4096] = {};
     EXPECT_EQ(seen, std::string(self, readlink("/proc/self/exe", self, sizeof self)));
     EXPECT_EQ(hookedPid, static_cast<int>(pi.dwProcessId));
+    std::string whyNot;
+    EXPECT_FALSE(TakeAttachedThreadStates(*LatestStartedProcess("sleep"), whyNot));
+    EXPECT_EQ(whyNot, "seen") << "what the hook said stays with the process";
     End(pi);
 }
 

@@ -1,12 +1,9 @@
 #include "SwitchRecordTracker.h"
 #include "SwitchRecords.h"
-#include "TaskCensus.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <linux/perf_event.h>
 #include <ostream>
 
@@ -127,6 +124,25 @@ TEST(SwitchRecordTracker, CountsOnFromTheSameSwitchInAtEveryInstant)
         seen.push_back(snapshot.threads[0].cpuNs);
     }
     EXPECT_EQ(seen, (std::vector<std::uint64_t>{1100, 1200, 1250, 1300}));
+}
+
+// The drain thread may have reached past a collection's instant; the
+// collection then sees the threads as they were there, never a mix.
+TEST(SwitchRecordTracker, AnInstantBeforeOneReachedCountsAsThatOne)
+{
+    SwitchRecordTracker tracker(PID, 0);
+    tracker.Add(In(100, PID, 0));
+    tracker.Add(Out(300, PID, 0));
+    tracker.AdvanceTo(400);
+    tracker.AdvanceTo(200);
+    ActivitySnapshot snapshot;
+    tracker.Snapshot(200, snapshot);
+    EXPECT_TRUE(snapshot.threads[0] == (ThreadRow{PID, false, 200}));
+
+    tracker.Add(In(500, PID, 0));
+    tracker.AdvanceTo(600);
+    tracker.Snapshot(550, snapshot);
+    EXPECT_TRUE(snapshot.threads[0] == (ThreadRow{PID, true, 300}));
 }
 
 TEST(SwitchRecordTracker, LostRecordsAskForAResyncThatReplacesTheThreadList)
@@ -256,57 +272,6 @@ TEST(ReadRing, JoinsARecordThatWrapsAndStopsAtAPartialOne)
     EXPECT_EQ(ReadRing(ring.data(), ring.size(), tail, head - 8, take), tail + first.size());
     EXPECT_EQ(ReadRing(ring.data(), ring.size(), tail + first.size(), head, take), head);
     EXPECT_EQ(taken, (std::vector<std::vector<unsigned char>>{first, second}));
-}
-
-struct CpuListCase {
-    const char* text;
-    std::vector<int> cpus;
-};
-
-void PrintTo(const CpuListCase& c, std::ostream* os)
-{
-    *os << '"' << c.text << '"';
-}
-
-class CpuList : public testing::TestWithParam<CpuListCase> {};
-
-TEST_P(CpuList, Parses)
-{
-    EXPECT_EQ(ParseCpuList(GetParam().text), GetParam().cpus);
-}
-
-INSTANTIATE_TEST_SUITE_P(Lists, CpuList,
-                         testing::Values(CpuListCase{"0-1\n", {0, 1}}, CpuListCase{"0", {0}},
-                                         CpuListCase{"0,2-4,7\n", {0, 2, 3, 4, 7}}, CpuListCase{"", {}},
-                                         CpuListCase{"3-1", {}}, CpuListCase{"x", {}}, CpuListCase{"0-1,y", {}},
-                                         CpuListCase{"1 2", {}}));
-
-TEST(TaskCensus, ListsLiveThreadsWithStateAndTime)
-{
-    const std::filesystem::path root = testing::TempDir() + "census_proc";
-    std::filesystem::remove_all(root);
-    const auto task = [&](int tid, const char* stat, const char* schedstat) {
-        const std::filesystem::path dir = root / "42" / "task" / std::to_string(tid);
-        std::filesystem::create_directories(dir);
-        std::ofstream(dir / "stat") << stat;
-        std::ofstream(dir / "schedstat") << schedstat;
-    };
-    task(43, "43 (odd) R (name) S 1 2 3", "777 0 0\n");
-    task(42, "42 (demo) R 1 2 3", "123456789 5 6\n");
-    task(44, "44 (demo) Z 1 2 3", "9 0 0\n");
-    task(45, "45 (demo) D 1 2 3", "10 0 0\n");
-
-    const std::vector<TaskReading> tasks = ReadTaskCensus(root, 42);
-    ASSERT_EQ(tasks.size(), 3u);
-    EXPECT_EQ(tasks[0].tid, 42);
-    EXPECT_TRUE(tasks[0].running);
-    EXPECT_EQ(tasks[0].cpuNs, 123456789u);
-    EXPECT_EQ(tasks[1].tid, 43);
-    EXPECT_FALSE(tasks[1].running) << "the state follows the last ')'";
-    EXPECT_EQ(tasks[1].cpuNs, 777u);
-    EXPECT_EQ(tasks[2].tid, 45);
-    EXPECT_TRUE(ReadTaskCensus(root, 41).empty());
-    std::filesystem::remove_all(root);
 }
 
 } // namespace

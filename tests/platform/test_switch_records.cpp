@@ -1,9 +1,14 @@
 // The exact thread-state source against real processes: the demo workload
-// and quorvex-thread-shapes, started held before their exec as the engine
-// starts a target.
+// and quorvex-thread-shapes, started by CreateProcessA, which attaches the
+// source while the child waits before its exec.
 
-#include "HeldChild.h"
+#include "Pdh.h"
+#include "ProcCounterService.h"
+#include "ProcFiles.h"
+#include "Process.h"
+#include "StartedTarget.h"
 #include "SwitchRecords.h"
+#include "Timing.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <grp.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <random>
@@ -32,21 +36,33 @@ using Status = ThreadActivitySource::Status;
 
 const char* const REFUSED = "the kernel refuses";
 
+// What the start attached; the default start hook and the tests' own attach
+// nothing but SwitchRecordSource.
+std::unique_ptr<SwitchRecordSource> TakeSource(const StartedTarget& target, std::string& whyNot)
+{
+    return std::unique_ptr<SwitchRecordSource>(
+        static_cast<SwitchRecordSource*>(TakeAttachedThreadStates(target.Process(), whyNot).release()));
+}
+
 // A test that cannot get switch records here says why and skips.
-#define ATTACH_OR_SKIP(source, child, ...)                                                      \
+#define TAKE_OR_SKIP(source, started)                                                           \
     std::string whyNot;                                                                        \
-    const auto source = SwitchRecordSource::Attach((child).Pid(), &whyNot, ##__VA_ARGS__);     \
+    const std::unique_ptr<SwitchRecordSource> source = TakeSource(started, whyNot);            \
     if (!source && whyNot.starts_with(REFUSED))                                                \
         GTEST_SKIP() << whyNot;                                                                \
-    ASSERT_TRUE(source) << whyNot;                                                             \
-    ASSERT_TRUE((child).Release())
+    ASSERT_TRUE(source) << whyNot
 
-std::uint64_t NowNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(now.tv_nsec);
-}
+// While it lives, starts attach the records with these options.
+class AttachingWith {
+public:
+    explicit AttachingWith(const SwitchRecordOptions& options)
+    {
+        SetProcessStartHook([options](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
+            return SwitchRecordSource::Attach(pid, &whyNot, options);
+        });
+    }
+    ~AttachingWith() { SetProcessStartHook(nullptr); }
+};
 
 int Processors()
 {
@@ -128,13 +144,13 @@ std::uint64_t ProcessClockNs(int pid)
 // The sleeps vary by a quarter either way: other processes on the machine
 // that wake periodically (other samplers) must not line up with the
 // instants, or the samples would not represent the run.
-Status SampleUntilDone(SwitchRecordSource& source, int pid, int intervalMs, std::vector<Sample>& samples,
+Status SampleUntilDone(ThreadActivitySource& source, int pid, int intervalMs, std::vector<Sample>& samples,
                        const std::function<void(const Sample&)>& after = {})
 {
     std::mt19937 random(12345);
     const std::uint64_t intervalNs = static_cast<std::uint64_t>(intervalMs) * 1'000'000;
     std::uniform_int_distribution<std::uint64_t> sleepNs(intervalNs * 3 / 4, intervalNs * 5 / 4);
-    const std::uint64_t start = NowNs();
+    const std::uint64_t start = MonotonicNowNs();
     std::uint64_t instant = start;
     for (;;) {
         instant += sleepNs(random);
@@ -197,8 +213,8 @@ const ThreadActivity* Find(const ActivitySnapshot& snapshot, int tid)
 // however the machine's other load (other users' builds) shares it out.
 TEST_P(BusyDemo, ThreadsAreOnProcessorsAsOftenAsTheyRun)
 {
-    HeldChild child(Demo(std::to_string(GetParam().busy), 2500, 2));
-    ATTACH_OR_SKIP(source, child);
+    const StartedTarget child(Demo(std::to_string(GetParam().busy), 2500, 2));
+    TAKE_OR_SKIP(source, child);
     std::vector<Sample> samples;
     EXPECT_EQ(SampleUntilDone(*source, child.Pid(), 20, samples), Status::Gone);
     for (const Sample& sample : samples)
@@ -241,8 +257,8 @@ void ExpectNear(std::uint64_t records, std::uint64_t kernel, const char* what)
 
 TEST(SwitchRecordSource, AgreesWithTheKernelOnThreadsAndTimes)
 {
-    HeldChild child(Demo("2", 1500, 2));
-    ATTACH_OR_SKIP(source, child);
+    const StartedTarget child(Demo("2", 1500, 2));
+    TAKE_OR_SKIP(source, child);
     std::vector<Sample> samples;
     int compared = 0;
     const auto compare = [&](const Sample& sample) {
@@ -261,9 +277,9 @@ TEST(SwitchRecordSource, AgreesWithTheKernelOnThreadsAndTimes)
 
 TEST(SwitchRecordSource, FollowsAnExecFromAThreadOtherThanTheMain)
 {
-    HeldChild child({QUORVEX_THREAD_SHAPES, "exec-from-thread", QUORVEX_DEMO, "--phases", "1", "--phase-ms", "700",
-                     "--sleepers", "1"});
-    ATTACH_OR_SKIP(source, child);
+    const StartedTarget child({QUORVEX_THREAD_SHAPES, "exec-from-thread", QUORVEX_DEMO, "--phases", "1", "--phase-ms", "700",
+                         "--sleepers", "1"});
+    TAKE_OR_SKIP(source, child);
     std::vector<Sample> samples;
     EXPECT_EQ(SampleUntilDone(*source, child.Pid(), 20, samples), Status::Gone);
     const std::vector<Sample> before = Between(samples, 100, 250);
@@ -280,8 +296,8 @@ TEST(SwitchRecordSource, FollowsAnExecFromAThreadOtherThanTheMain)
 
 TEST(SwitchRecordSource, KeepsTheThreadsOfAProcessWhoseMainThreadEnded)
 {
-    HeldChild child({QUORVEX_THREAD_SHAPES, "main-exits-first", "800"});
-    ATTACH_OR_SKIP(source, child);
+    const StartedTarget child({QUORVEX_THREAD_SHAPES, "main-exits-first", "800"});
+    TAKE_OR_SKIP(source, child);
     std::vector<Sample> samples;
     EXPECT_EQ(SampleUntilDone(*source, child.Pid(), 20, samples), Status::Gone);
     const std::vector<Sample> spinning = Between(samples, 250, 700);
@@ -296,11 +312,12 @@ TEST(SwitchRecordSource, KeepsTheThreadsOfAProcessWhoseMainThreadEnded)
 // resume.
 TEST(SwitchRecordSource, LostRecordsAreCountedAndResynced)
 {
-    HeldChild child(Demo("8", 4000, 2));
-    ATTACH_OR_SKIP(source, child, SwitchRecordOptions{1, false});
+    const AttachingWith oneUndrainedPage({1, false});
+    const StartedTarget child(Demo("8", 4000, 2));
+    TAKE_OR_SKIP(source, child);
     ActivitySnapshot ignored;
     usleep(1'000'000);
-    ASSERT_EQ(source->Collect(NowNs(), ignored), Status::Ok);
+    ASSERT_EQ(source->Collect(MonotonicNowNs(), ignored), Status::Ok);
     EXPECT_EQ(source->Resyncs(), 1u) << "a full ring is a gap before the kernel reports it";
     std::vector<Sample> samples;
     EXPECT_EQ(SampleUntilDone(*source, child.Pid(), 20, samples), Status::Gone);
@@ -316,8 +333,9 @@ TEST(SwitchRecordSource, LostRecordsAreCountedAndResynced)
 // whenever it is half full, loses nothing between collections a second apart.
 TEST(SwitchRecordSource, DrainThreadLosesNothingAtOneSecond)
 {
-    HeldChild child(Demo("8", 3500, 2));
-    ATTACH_OR_SKIP(source, child, SwitchRecordOptions{1, true});
+    const AttachingWith onePage({1, true});
+    const StartedTarget child(Demo("8", 3500, 2));
+    TAKE_OR_SKIP(source, child);
     std::vector<Sample> samples;
     EXPECT_EQ(SampleUntilDone(*source, child.Pid(), 1000, samples), Status::Gone);
     EXPECT_GE(samples.size(), 3u);
@@ -347,36 +365,77 @@ private:
     std::filesystem::path m_path;
 };
 
-// A copy that others may execute but not read.
-std::string CopyUnreadable(const std::string& program, const ScratchDir& dir)
+constexpr uid_t NOBODY = 65534;
+
+// A copy of the demo that runs as nobody whoever starts it.
+std::string CopySetUidNobody(const ScratchDir& dir)
 {
-    const std::filesystem::path copy = dir.Path() / "quorvex-demo";
-    std::filesystem::copy_file(program, copy);
-    std::filesystem::permissions(copy, static_cast<std::filesystem::perms>(0711));
+    const std::filesystem::path copy = dir.Path() / "quorvex-suid-demo";
+    std::filesystem::copy_file(QUORVEX_DEMO, copy);
+    if (chown(copy.c_str(), NOBODY, NOBODY) != 0)
+        return "";
+    std::filesystem::permissions(copy, static_cast<std::filesystem::perms>(04755));
     return copy;
 }
 
-constexpr uid_t NOBODY = 65534;
-
-// The kernel detaches the events when a process execs a program its user
-// cannot read (as with a set-uid one), and the process runs on unseen.
-TEST(SwitchRecordSource, LostWhenTheKernelDetachesAtAnExec)
+// The kernel detaches the events when a process execs a set-uid program (or
+// one its user cannot read), and the process runs on unseen.
+TEST(SwitchRecordSource, LostWhenASetUidTargetDropsTheRecords)
 {
     if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to start the target as another user";
-    const ScratchDir dir("quorvex_unreadable");
-    const std::string program = CopyUnreadable(QUORVEX_DEMO, dir);
-    HeldChild child({program, "--phases", "1", "--phase-ms", "2000", "--sleepers", "0"}, {NOBODY});
-    ATTACH_OR_SKIP(source, child);
+        GTEST_SKIP() << "needs root to make a program set-uid to another user";
+    const ScratchDir dir("quorvex_suid");
+    const std::string program = CopySetUidNobody(dir);
+    ASSERT_NE(program, "");
+    const StartedTarget child({program, "--phases", "1", "--phase-ms", "2000", "--sleepers", "0"});
+    TAKE_OR_SKIP(source, child);
     std::vector<Sample> samples;
     EXPECT_EQ(SampleUntilDone(*source, child.Pid(), 20, samples), Status::Lost);
     EXPECT_TRUE(IsAlive("/proc/" + std::to_string(child.Pid()))) << "the process itself runs on";
     ActivitySnapshot snapshot;
-    EXPECT_EQ(source->Collect(NowNs(), snapshot), Status::Lost) << "lost for good";
+    EXPECT_EQ(source->Collect(MonotonicNowNs(), snapshot), Status::Lost) << "lost for good";
+}
+
+// The counter service goes on from /proc when the records stop, and says so.
+TEST(SwitchRecordSource, CounterServiceFallsBackToProcWhenTheRecordsStop)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a program set-uid to another user";
+    const ScratchDir dir("quorvex_suid_service");
+    const std::string program = CopySetUidNobody(dir);
+    ASSERT_NE(program, "");
+    std::vector<std::string> notices;
+    ProcCounterService service([&notices](const std::string& line) { notices.push_back(line); });
+    SetCounterService(&service);
+    PDH_HQUERY query = nullptr;
+    PDH_HCOUNTER threads = nullptr;
+    PdhOpenQueryA(nullptr, 0, &query);
+    PdhAddCounterA(query, "\\Process(quorvex-suid-demo)\\Thread Count", 0, &threads);
+    const StartedTarget child({program, "--phases", "2", "--phase-ms", "3000", "--sleepers", "1"});
+    Sleep(300);
+    const PDH_STATUS first = PdhCollectQueryData(query);
+    Sleep(100);
+    const PDH_STATUS second = PdhCollectQueryData(query);
+    PDH_FMT_COUNTERVALUE value = {};
+    const PDH_STATUS read = PdhGetFormattedCounterValue(threads, PDH_FMT_DOUBLE, nullptr, &value);
+    PdhCloseQuery(query);
+    SetCounterService(nullptr);
+
+    if (!notices.empty() && notices[0].find(REFUSED) != std::string::npos)
+        GTEST_SKIP() << notices[0];
+    EXPECT_EQ(first, ERROR_SUCCESS);
+    EXPECT_EQ(second, ERROR_SUCCESS);
+    EXPECT_EQ(read, ERROR_SUCCESS);
+    EXPECT_EQ(value.doubleValue, 4);
+    EXPECT_EQ(notices, (std::vector<std::string>{
+                           "quorvex: thread states from the kernel's context-switch records",
+                           "quorvex: thread states from /proc from now on (the kernel stopped the context-switch "
+                           "records of process " + std::to_string(child.Pid()) +
+                               "); concurrency may be overstated when the machine is oversubscribed"}));
 }
 
 // Runs `body` in a forked process and returns what it wrote, so that the
-// test can change its own credentials or system-call filter there.
+// test can install a system-call filter there.
 std::string InChildProcess(const std::function<std::string()>& body)
 {
     int out[2];
@@ -405,35 +464,6 @@ int OpenDescriptors()
                                           std::filesystem::directory_iterator()));
 }
 
-TEST(SwitchRecordSource, UnprivilegedUserGetsRecordsForTheirOwnProcess)
-{
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to become another user";
-    const std::string paranoid = ReadLine("/proc/sys/kernel/perf_event_paranoid");
-    if (std::atoi(paranoid.c_str()) > 2)
-        GTEST_SKIP() << "perf_event_paranoid is " << paranoid;
-    const std::string result = InChildProcess([] {
-        // A process that changed its user is not dumpable, and the kernel
-        // lets no one but root watch it or its children; a user's own
-        // processes are.
-        if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0 ||
-            prctl(PR_SET_DUMPABLE, 1) != 0)
-            return std::string("cannot become nobody");
-        HeldChild child(Demo("4", 600, 1));
-        std::string whyNot;
-        const auto source = SwitchRecordSource::Attach(child.Pid(), &whyNot);
-        if (!source)
-            return whyNot;
-        child.Release();
-        std::vector<Sample> samples;
-        SampleUntilDone(*source, child.Pid(), 20, samples);
-        const auto fits = [](const Sample& s) { return OnProcessors(s.snapshot) <= Processors(); };
-        return samples.size() > 10 && std::all_of(samples.begin(), samples.end(), fits) ? std::string("ok")
-                                                                                        : std::string("wrong samples");
-    });
-    EXPECT_EQ(result, "ok");
-}
-
 struct RefusalCase {
     int error;
     const char* paranoid;  // what the source reads as perf_event_paranoid
@@ -452,14 +482,14 @@ class Refusal : public testing::TestWithParam<RefusalCase> {};
 TEST_P(Refusal, GivesAOneLineReason)
 {
     const RefusalCase c = GetParam();
-    const std::string result = InChildProcess([&c] {
-        // A /proc of our own: the real process directories, a chosen paranoia.
+    const StartedTarget sleeper(std::vector<std::string>{"/bin/sleep", "30"});
+    const std::string result = InChildProcess([&c, &sleeper] {
+        // A /proc of our own: the real process directory, a chosen paranoia.
         const ScratchDir root("refusal_proc");
         std::filesystem::create_directories(root.Path() / "sys/kernel");
         std::ofstream(root.Path() / "sys/kernel/perf_event_paranoid") << c.paranoid << "\n";
-        HeldChild child(Demo("1", 100, 0));
-        std::filesystem::create_directory_symlink("/proc/" + std::to_string(child.Pid()),
-                                                  root.Path() / std::to_string(child.Pid()));
+        std::filesystem::create_directory_symlink("/proc/" + std::to_string(sleeper.Pid()),
+                                                  root.Path() / std::to_string(sleeper.Pid()));
 
         sock_filter filter[] = {
             BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
@@ -474,7 +504,7 @@ TEST_P(Refusal, GivesAOneLineReason)
         std::string whyNot;
         SwitchRecordOptions options;
         options.procRoot = root.Path();
-        const bool attached = SwitchRecordSource::Attach(child.Pid(), &whyNot, options) != nullptr;
+        const bool attached = SwitchRecordSource::Attach(sleeper.Pid(), &whyNot, options) != nullptr;
         if (attached)
             return std::string("attached");
         return OpenDescriptors() == descriptors ? whyNot : "leaked descriptors: " + whyNot;
@@ -495,33 +525,45 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SwitchRecordSource, ProcInTheEnvironmentForcesTheFallback)
 {
-    HeldChild child(Demo("1", 100, 0));
-    std::string whyNot;
     setenv("QUORVEX_THREAD_STATES", "proc", 1);
-    const bool forcedAttach = SwitchRecordSource::Attach(child.Pid(), &whyNot) != nullptr;
+    const StartedTarget forced(Demo("1", 100, 0));
     setenv("QUORVEX_THREAD_STATES", "exact", 1);
-    std::string otherWhyNot;
-    const bool otherAttach = SwitchRecordSource::Attach(child.Pid(), &otherWhyNot) != nullptr;
+    const StartedTarget other(Demo("1", 100, 0));
     unsetenv("QUORVEX_THREAD_STATES");
-    EXPECT_FALSE(forcedAttach);
+    std::string whyNot;
+    EXPECT_FALSE(TakeSource(forced, whyNot));
     EXPECT_EQ(whyNot, "forced by QUORVEX_THREAD_STATES=proc");
-    if (!otherAttach && otherWhyNot.starts_with(REFUSED))
+    std::string otherWhyNot;
+    const bool otherAttached = TakeSource(other, otherWhyNot) != nullptr;
+    if (!otherAttached && otherWhyNot.starts_with(REFUSED))
         GTEST_SKIP() << otherWhyNot;
-    EXPECT_TRUE(otherAttach) << otherWhyNot;
+    EXPECT_TRUE(otherAttached) << otherWhyNot;
+}
+
+// The counter service takes the source of its target once; a second query
+// of the same process, or a process whose handles are closed, has none.
+TEST(SwitchRecordSource, AttachedSourceIsHandedOverOnce)
+{
+    StartedTarget child(Demo("1", 2000, 0));
+    TAKE_OR_SKIP(source, child);
+    const std::string pid = std::to_string(child.Pid());
+    EXPECT_FALSE(TakeSource(child, whyNot));
+    EXPECT_EQ(whyNot, "the context-switch records of process " + pid + " serve another query");
+    child.Kill();
+    EXPECT_FALSE(TakeSource(child, whyNot));
+    EXPECT_EQ(whyNot, "no context-switch records were attached to process " + pid);
 }
 
 TEST(SwitchRecordSource, RefusesAProcessThatHasThreadsOrIsGone)
 {
-    HeldChild child(Demo("1", 2000, 2));
-    ASSERT_TRUE(child.Release());
+    StartedTarget child(Demo("1", 2000, 2));
     for (int i = 0; i < 200 && ProcTids(child.Pid()).size() < 4; ++i)
         usleep(10'000);
     std::string whyNot;
     EXPECT_EQ(SwitchRecordSource::Attach(child.Pid(), &whyNot), nullptr);
     EXPECT_EQ(whyNot, "process " + std::to_string(child.Pid()) + " is not a single-threaded process");
 
-    kill(child.Pid(), SIGKILL);
-    child.Wait();
+    child.Kill();
     EXPECT_EQ(SwitchRecordSource::Attach(child.Pid(), &whyNot), nullptr);
     EXPECT_EQ(whyNot, "process " + std::to_string(child.Pid()) + " not found");
 }

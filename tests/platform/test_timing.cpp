@@ -55,14 +55,17 @@ TEST(Timing, SignalsDoNotShortenASleep)
 
 TEST(Timing, LocalTimeIsTheWallClock)
 {
+    // time() reads a coarser clock that may lag a second boundary, so the
+    // bounds come from the same clock as the local time.
     SYSTEMTIME local;
-    time_t now;
-    tm expected;
+    timespec before, after;
     do {
-        now = time(nullptr);
+        clock_gettime(CLOCK_REALTIME, &before);
         GetLocalTime(&local);
-        localtime_r(&now, &expected);
-    } while (time(nullptr) != now);
+        clock_gettime(CLOCK_REALTIME, &after);
+    } while (before.tv_sec != after.tv_sec);
+    tm expected;
+    localtime_r(&before.tv_sec, &expected);
     EXPECT_EQ(local.wYear, expected.tm_year + 1900);
     EXPECT_EQ(local.wMonth, expected.tm_mon + 1);
     EXPECT_EQ(local.wDay, expected.tm_mday);

@@ -173,6 +173,7 @@ TEST(SystemReportOnThisMachine, ShowsTheDetectedTopology)
 
 struct ListCase {
     const char* list;
+    std::vector<unsigned> cpus;
     DWORD_PTR mask;
 };
 
@@ -181,20 +182,38 @@ void PrintTo(const ListCase& c, std::ostream* os)
     *os << '"' << c.list << '"';
 }
 
-class CpuListMaskTest : public testing::TestWithParam<ListCase> {};
+class CpuListTest : public testing::TestWithParam<ListCase> {};
 
-TEST_P(CpuListMaskTest, HoldsTheListedProcessors)
+TEST_P(CpuListTest, NamesTheListedProcessors)
 {
-    EXPECT_EQ(CpuListMask(GetParam().list), GetParam().mask);
+    const std::vector<unsigned> cpus = ParseCpuList(GetParam().list);
+    EXPECT_EQ(cpus, GetParam().cpus);
+    EXPECT_EQ(CpuMask(cpus), GetParam().mask);
+}
+
+std::vector<unsigned> Range(unsigned first, unsigned last)
+{
+    std::vector<unsigned> cpus;
+    for (unsigned cpu = first; cpu <= last; ++cpu)
+        cpus.push_back(cpu);
+    return cpus;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Lists, CpuListMaskTest,
-    testing::Values(ListCase{"0\n", 0x1}, ListCase{"0-1\n", 0x3}, ListCase{"0-3,8,10-11\n", 0xD0F},
-                    ListCase{"63", DWORD_PTR{1} << 63}, ListCase{"0-63", ~DWORD_PTR{0}},
-                    ListCase{"0-127", ~DWORD_PTR{0}}, ListCase{"62-65,70", DWORD_PTR{3} << 62}, ListCase{"", 0},
-                    ListCase{"\n", 0}, ListCase{"x", 0}, ListCase{"3-1", 0}, ListCase{"1,,2", 0}, ListCase{"0-", 0},
-                    ListCase{"-1", 0}, ListCase{"1 2", 0}));
+    Lists, CpuListTest,
+    testing::Values(ListCase{"0\n", {0}, 0x1}, ListCase{"0-1\n", {0, 1}, 0x3},
+                    ListCase{"0-3,8,10-11\n", {0, 1, 2, 3, 8, 10, 11}, 0xD0F}, ListCase{"63", {63}, DWORD_PTR{1} << 63},
+                    ListCase{"0-63", Range(0, 63), ~DWORD_PTR{0}}, ListCase{"0-127", Range(0, 127), ~DWORD_PTR{0}},
+                    ListCase{"62-65,70", {62, 63, 64, 65, 70}, DWORD_PTR{3} << 62}, ListCase{"", {}, 0},
+                    ListCase{"\n", {}, 0}, ListCase{"x", {}, 0}, ListCase{"3-1", {}, 0}, ListCase{"1,,2", {}, 0},
+                    ListCase{"0-", {}, 0}, ListCase{"-1", {}, 0}, ListCase{"1 2", {}, 0}, ListCase{"0-1,y", {}, 0},
+                    ListCase{"0-99999999", {}, 0}));
+
+TEST(HostCpu, OnlineProcessorsAreTheRootsOnlineList)
+{
+    EXPECT_EQ(OnlineCpus(Fixture("xeon-vm")), (std::vector<unsigned>{0, 1}));
+    EXPECT_EQ(OnlineCpus(Fixture("no-cpuinfo")), std::vector<unsigned>{});
+}
 
 TEST(HostCpu, SystemMaskIsTheRootsOnlineList)
 {

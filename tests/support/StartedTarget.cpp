@@ -1,0 +1,45 @@
+#include "StartedTarget.h"
+
+#include "CommandLine.h"
+#include "ProcFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+StartedTarget::StartedTarget(const std::string& commandLine)
+{
+    STARTUPINFOA startupInfo = {};
+    startupInfo.cb = sizeof startupInfo;
+    std::string writable = commandLine;
+    EXPECT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupInfo,
+                               &m_pi))
+        << commandLine;
+    const std::vector<std::string> argv = SplitCommandLine(commandLine);
+    if (m_pi.hProcess && !argv.empty())
+        m_process = LatestStartedProcess(InstanceName(argv.front())).value_or(StartedProcess{});
+}
+
+StartedTarget::StartedTarget(const std::vector<std::string>& argv) : StartedTarget(JoinCommandLine(argv)) {}
+
+StartedTarget::~StartedTarget()
+{
+    Kill();
+}
+
+void StartedTarget::Kill()
+{
+    if (!m_pi.hProcess)
+        return;
+    TerminateProcess(m_pi.hProcess, 0);
+    CloseHandle(m_pi.hThread);
+    CloseHandle(m_pi.hProcess);
+    m_pi = {};
+}
+
+void StartedTarget::WaitForExit() const
+{
+    FILETIME creation, exit, kernel, user;
+    while (GetProcessTimes(m_pi.hProcess, &creation, &exit, &kernel, &user) && FileTimeValue(exit) == 0)
+        usleep(1000);
+}

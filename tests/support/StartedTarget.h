@@ -1,0 +1,30 @@
+#pragma once
+// A process started as the engine starts a target (CreateProcessA, which
+// attaches the exact thread-state source before the exec), killed and
+// released with the object.
+
+#include "Process.h"
+
+#include <string>
+#include <vector>
+
+class StartedTarget {
+public:
+    explicit StartedTarget(const std::string& commandLine);
+    // The arguments joined by the runtime's rules.
+    explicit StartedTarget(const std::vector<std::string>& argv);
+    ~StartedTarget();
+
+    StartedTarget(const StartedTarget&) = delete;
+    StartedTarget& operator=(const StartedTarget&) = delete;
+
+    void Kill();
+    void WaitForExit() const;
+    int Pid() const { return m_process.pid; }
+    // The process as the start recorded it, which names it for good.
+    const StartedProcess& Process() const { return m_process; }
+
+private:
+    PROCESS_INFORMATION m_pi = {};
+    StartedProcess m_process{};
+};
