@@ -299,7 +299,7 @@ TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
     const double lifetimeMs = std::stod(last[1]) * 1000;
     const double elapsed = Number(dialog.m_strElapsedMs);
     EXPECT_GE(elapsed, lifetimeMs - 1);
-    EXPECT_LE(elapsed, lifetimeMs + 50);
+    EXPECT_LE(elapsed, lifetimeMs + 20);
     EXPECT_NE(dialog.m_strCpuAvg.str(), "") << "enough samples for the statistics";
 }
 
