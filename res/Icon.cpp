@@ -6,16 +6,14 @@
 
 namespace {
 
+// The eight colours every size uses.
+#define ICON_PALETTE \
+    "  c None", "r c #5b7fa8", "b c #1d3557", "t c #34506f", "g c #2ec4b6", "a c #ffb703", "c c #f4845f", \
+        "l c #8ecae6",
+
 const char* const kIcon48[] = {
     "48 48 8 1",
-    "  c None",
-    "r c #5b7fa8",
-    "b c #1d3557",
-    "t c #34506f",
-    "g c #2ec4b6",
-    "a c #ffb703",
-    "c c #f4845f",
-    "l c #8ecae6",
+    ICON_PALETTE
     "     rrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrr     ",
     "   rrbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbrr   ",
     "  rbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbr  ",
@@ -68,14 +66,7 @@ const char* const kIcon48[] = {
 
 const char* const kIcon32[] = {
     "32 32 8 1",
-    "  c None",
-    "r c #5b7fa8",
-    "b c #1d3557",
-    "t c #34506f",
-    "g c #2ec4b6",
-    "a c #ffb703",
-    "c c #f4845f",
-    "l c #8ecae6",
+    ICON_PALETTE
     "   rrrrrrrrrrrrrrrrrrrrrrrrrr   ",
     " rrbbbbbbbbbbbbbbbbbbbbbbbbbbrr ",
     " rbbbbbbbbbbbbbbbbbbbbbbbbbbbbr ",
@@ -112,14 +103,7 @@ const char* const kIcon32[] = {
 
 const char* const kIcon16[] = {
     "16 16 8 1",
-    "  c None",
-    "r c #5b7fa8",
-    "b c #1d3557",
-    "t c #34506f",
-    "g c #2ec4b6",
-    "a c #ffb703",
-    "c c #f4845f",
-    "l c #8ecae6",
+    ICON_PALETTE
     " rrrrrrrrrrrrrr ",
     "rrbbbbbbbbbbbbrr",
     "rbbbbbbbbbbbbbbr",
