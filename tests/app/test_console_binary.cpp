@@ -12,6 +12,8 @@ namespace {
 struct ConsoleCase {
     std::vector<std::string> args;
     std::string parserOutput;
+    std::string applicationReport;  // a pattern
+    std::string err;
 };
 
 void PrintTo(const ConsoleCase& c, std::ostream* os)
@@ -20,31 +22,33 @@ void PrintTo(const ConsoleCase& c, std::ostream* os)
         *os << arg << ' ';
 }
 
+const std::string kCannotStart = "[Error] Error starting The process !!!\n"
+                                 "[Get Max Thread Error] Cannot query data !!!\n"
+                                 "[Error] Cannot get Total number of threads\n";
+
 class ConsoleOutputTest : public testing::TestWithParam<ConsoleCase> {};
 
-TEST_P(ConsoleOutputTest, PrintsBannerParserOutputSystemReportAndPrompt)
+TEST_P(ConsoleOutputTest, PrintsBannerParserOutputSystemReportApplicationReportAndPrompt)
 {
     const ProgramResult result = RunProgram(QUORVEX_BIN, GetParam().args, {.input = "\n"});
     const std::regex expected(RegexLiteral(kBanner + GetParam().parserOutput) + SystemReportPattern() +
-                              RegexLiteral(kPrompt));
+                              GetParam().applicationReport + RegexLiteral(kPrompt));
     EXPECT_TRUE(std::regex_match(result.out, expected)) << result.out;
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, GetParam().err);
     EXPECT_EQ(result.exitCode, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ConsoleOutputTest,
-    testing::Values(ConsoleCase{{"-h"}, kUsage}, ConsoleCase{{"-x"}, "\nInvalid instruction...\n" + kUsage},
-                    ConsoleCase{{"-n", "5"}, "\nInvalid parameter: entry must be either 1, 10, 100 or 1000\n" + kUsage},
-                    ConsoleCase{{"prog.exe"}, "\nInvalid instruction...\n" + kUsage},
-                    ConsoleCase{{"-n", "100"}, ""}));
-
-TEST(ConsoleMode, EndsWithoutInputWhenStandardInputIsClosed)
-{
-    const ProgramResult result = RunProgram(QUORVEX_BIN, {"-h"}, {.timeoutSeconds = 20});
-    EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitCode, 0);
-}
+    testing::Values(ConsoleCase{{"-h"}, kUsage}, ConsoleCase{{"-x"}, kInvalidInstruction},
+                    ConsoleCase{{"-n", "5"}, kInvalidSampling},
+                    // Targets that cannot be started: the engine says so, and nothing is measured.
+                    ConsoleCase{{"-n", "10", "-app", "prog.exe", "a", "b"}, "",
+                                ApplicationReportPattern("prog.exe", "a b", "10"), kCannotStart},
+                    // An absolute path begins with the option character: -app stays with no name.
+                    ConsoleCase{{"-app", "/bin/true"}, kInvalidInstruction, ApplicationReportPattern("", "", "100"),
+                                kCannotStart},
+                    ConsoleCase{{"-app"}, "", ApplicationReportPattern("", "", "100"), kCannotStart}));
 
 TEST(ConsoleMode, FailsWithExitCode1WhenThereIsNoConsole)
 {

@@ -6,117 +6,82 @@
 
 namespace {
 
-const std::string kInvalid = "\nInvalid instruction...\n" + kUsage;
-const std::string kBadSampling = "\nInvalid parameter: entry must be either 1, 10, 100 or 1000\n" + kUsage;
-
-struct ParseCase {
-    const char* line;
-    std::string output;
-    bool samplingSet;
-    const char* sampling;
-    bool logSet;
-    const char* log;
-    bool appSet;
-    const char* appValue;
-    const char* targetName;
-    const char* targetParams;
-};
-
-void PrintTo(const ParseCase& c, std::ostream* os)
+// The options given, each with its value; -app's as value|name|parameters.
+std::string Parsed(const CQuorvexCommandLine& cmdLine)
 {
-    *os << '"' << c.line << '"';
+    const CmdLineOption* options = cmdLine.m_options;
+    std::string parsed;
+    if (options[OPT_SAMPLING].m_bSet)
+        parsed += "n[" + options[OPT_SAMPLING].m_strValue.str() + "] ";
+    if (options[OPT_LOG].m_bSet)
+        parsed += "l[" + options[OPT_LOG].m_strValue.str() + "] ";
+    if (options[OPT_APP].m_bSet)
+        parsed += "app[" + options[OPT_APP].m_strValue.str() + "|" + cmdLine.m_strTargetName.str() + "|" +
+                  cmdLine.m_strTargetParams.str() + "] ";
+    return parsed;
 }
 
-class ParseOptionsTest : public testing::TestWithParam<ParseCase> {};
-
-TEST_P(ParseOptionsTest, ParsesAsTheGrammarSays)
+TEST(ParseOptions, FollowsTheGrammar)
 {
-    const ParseCase& c = GetParam();
-    CQuorvexCommandLine cmdLine(c.line);
-    EXPECT_EQ(CaptureStdout([&] { cmdLine.ParseOptions(); }), c.output);
-    EXPECT_EQ(cmdLine.m_options[OPT_SAMPLING].m_bSet, c.samplingSet);
-    EXPECT_STREQ(cmdLine.m_options[OPT_SAMPLING].m_strValue, c.sampling);
-    EXPECT_EQ(cmdLine.m_options[OPT_LOG].m_bSet, c.logSet);
-    EXPECT_STREQ(cmdLine.m_options[OPT_LOG].m_strValue, c.log);
-    EXPECT_EQ(cmdLine.m_options[OPT_APP].m_bSet, c.appSet);
-    EXPECT_STREQ(cmdLine.m_options[OPT_APP].m_strValue, c.appValue);
-    EXPECT_STREQ(cmdLine.m_strTargetName, c.targetName);
-    EXPECT_STREQ(cmdLine.m_strTargetParams, c.targetParams);
-    EXPECT_FALSE(cmdLine.m_options[OPT_NONE].m_bSet);
+    const struct {
+        const char* line;
+        std::string output;
+        std::string parsed;
+    } rows[] = {
+        {"", "", ""},
+        {"-n 10 -app prog.exe a b", "", "n[10] app[prog.exe a b|prog.exe|a b] "},
+        {"/n 1000 /app x", "", "n[1000] app[x|x|] "},
+        {"-n 5", kInvalidSampling, "n[] "},
+        {"-n 010", kInvalidSampling, "n[] "},
+        // An option waiting for its value keeps its default at the end or before another option.
+        {"-n", "", "n[] "},
+        {"-n -l", "", "n[] l[Quorvex_Log.txt] "},
+        {"-l -app prog.exe", "", "l[Quorvex_Log.txt] app[prog.exe|prog.exe|] "},
+        {"-l run1.txt", "", "l[run1.txt] "},
+        // What was parsed before an error or -h stays.
+        {"-l mylog -x", kInvalidInstruction, "l[mylog] "},
+        {"-n 100 -help -app x", kUsage, "n[100] "},
+        {"-h", kUsage, ""},
+        {"-N 10", kInvalidInstruction, ""},
+        {"-nx 10", "", "n[10] "},
+        {"-apple x y", "", "app[x y|x|y] "},
+        {"prog.exe", kInvalidInstruction, ""},
+        {"-n 10 20", kInvalidInstruction, "n[10] "},
+        {"-app prog.exe -n 10", "", "app[prog.exe -n 10|prog.exe|-n 10] "},
+        {"-app -prog", kInvalidInstruction, "app[||] "},
+        {"-app", "", "app[||] "},
+        {"-n\t10", "", "n[] "},  // a tab does not separate
+        {"  -app  prog.exe   a\t \"b c\"  \t ", "", "app[prog.exe   a\t \"b c\"|prog.exe|a\t \"b c\"] "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        CQuorvexCommandLine cmdLine(row.line);
+        EXPECT_EQ(CaptureStdout([&] { cmdLine.ParseOptions(); }), row.output);
+        EXPECT_EQ(Parsed(cmdLine), row.parsed);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Grammar, ParseOptionsTest,
-    testing::Values(
-        ParseCase{"", "", false, "", false, "", false, "", "", ""},
-        ParseCase{" \t \r\n", "", false, "", false, "", false, "", "", ""},
-        ParseCase{"-n 10 -app prog.exe a b", "", true, "10", false, "", true, "prog.exe a b", "prog.exe", "a b"},
-        ParseCase{"-app prog.exe -n 10", "", false, "", false, "", true, "prog.exe -n 10", "prog.exe", "-n 10"},
-        ParseCase{"/n 1000 /app x", "", true, "1000", false, "", true, "x", "x", ""},
-        ParseCase{"-n 1 -app x", "", true, "1", false, "", true, "x", "x", ""},
-        ParseCase{"-n 5", kBadSampling, true, "", false, "", false, "", "", ""},
-        ParseCase{"-n 010", kBadSampling, true, "", false, "", false, "", "", ""},
-        ParseCase{"-n 10 -n 5 -app x", kBadSampling, true, "10", false, "", false, "", "", ""},
-        ParseCase{"-n", "", true, "", false, "", false, "", "", ""},
-        ParseCase{"-n -l", "", true, "", true, "Quorvex_Log.txt", false, "", "", ""},
-        ParseCase{"-l", "", false, "", true, "Quorvex_Log.txt", false, "", "", ""},
-        ParseCase{"-l -app prog.exe", "", false, "", true, "Quorvex_Log.txt", true, "prog.exe", "prog.exe", ""},
-        ParseCase{"-l run1.txt", "", false, "", true, "run1.txt", false, "", "", ""},
-        ParseCase{"-l mylog -x", kInvalid, false, "", true, "mylog", false, "", "", ""},
-        ParseCase{"-x", kInvalid, false, "", false, "", false, "", "", ""},
-        ParseCase{"-f log.txt", kInvalid, false, "", false, "", false, "", "", ""},
-        ParseCase{"-N 10", kInvalid, false, "", false, "", false, "", "", ""},
-        ParseCase{"-APP x", kInvalid, false, "", false, "", false, "", "", ""},
-        ParseCase{"-", kInvalid, false, "", false, "", false, "", "", ""},
-        ParseCase{"-h", kUsage, false, "", false, "", false, "", "", ""},
-        ParseCase{"/h -app x", kUsage, false, "", false, "", false, "", "", ""},
-        ParseCase{"-n 100 -help -app x", kUsage, true, "100", false, "", false, "", "", ""},
-        ParseCase{"-nx 10", "", true, "10", false, "", false, "", "", ""},
-        ParseCase{"-apple x y", "", false, "", false, "", true, "x y", "x", "y"},
-        ParseCase{"prog.exe", kInvalid, false, "", false, "", false, "", "", ""},
-        ParseCase{"-n 10 20", kInvalid, true, "10", false, "", false, "", "", ""},
-        ParseCase{"-app -prog", kInvalid, false, "", false, "", true, "", "", ""},
-        ParseCase{"-app", "", false, "", false, "", true, "", "", ""},
-        ParseCase{"-n\t10", "", true, "", false, "", false, "", "", ""},
-        ParseCase{"-app\tprog.exe a", "", false, "", false, "", true, "a", "a", ""},
-        ParseCase{"  -app  prog.exe   a\t \"b c\"  \t ", "", false, "", false, "", true, "prog.exe   a\t \"b c\"",
-                  "prog.exe", "a\t \"b c\""},
-        ParseCase{"-app prog.exe \t a", "", false, "", false, "", true, "prog.exe \t a", "prog.exe", "a"},
-        ParseCase{"-app tools\\prog.exe x y", "", false, "", false, "", true, "tools\\prog.exe x y",
-                  "tools\\prog.exe", "x y"}));
-
-TEST(CommandLineBound, KeepsALineOf1023Characters)
+TEST(ParseOptions, KeepsALineOf1023CharactersAndRefusesALongerOne)
 {
     const std::string params(1023 - 9, 'a');
-    const std::string line = "-app x.e " + params;
-    ASSERT_EQ(line.size(), 1023u);
-    CQuorvexCommandLine cmdLine(line.c_str());
-    EXPECT_EQ(CaptureStdout([&] { cmdLine.ParseOptions(); }), "");
-    EXPECT_STREQ(cmdLine.m_strTargetParams, params.c_str());
-}
+    CQuorvexCommandLine kept(("-app x.e " + params).c_str());
+    EXPECT_EQ(CaptureStdout([&] { kept.ParseOptions(); }), "");
+    EXPECT_EQ(Parsed(kept), "app[x.e " + params + "|x.e|" + params + "] ");
 
-TEST(CommandLineBound, RefusesALongerLineWithoutParsingAnyOfIt)
-{
-    const std::string line = "-n 10 -app x.e " + std::string(1024 - 15, 'a');
-    ASSERT_EQ(line.size(), 1024u);
-    CQuorvexCommandLine cmdLine(line.c_str());
-    EXPECT_STREQ(cmdLine.m_szCmdLine, "");
-    EXPECT_EQ(CaptureStdout([&] { cmdLine.ParseOptions(); }),
+    CQuorvexCommandLine refused(("-app x.e " + params + "a").c_str());
+    EXPECT_EQ(CaptureStdout([&] { refused.ParseOptions(); }),
               "\nInvalid instruction: the command line is longer than 1023 characters\n" + kUsage);
-    EXPECT_FALSE(cmdLine.m_options[OPT_SAMPLING].m_bSet);
-    EXPECT_FALSE(cmdLine.m_options[OPT_APP].m_bSet);
+    EXPECT_EQ(Parsed(refused), "");
 }
 
-TEST(CommandLineObject, StartsEmpty)
+TEST(ProcessNameOf, IsTheFileNameWithoutATrailingExe)
 {
-    CQuorvexCommandLine cmdLine("-h");
-    EXPECT_STREQ(cmdLine.m_szCmdLine, "-h");
-    EXPECT_EQ(cmdLine.m_stream, nullptr);
-    for (const CmdLineOption& option : cmdLine.m_options) {
-        EXPECT_FALSE(option.m_bSet);
-        EXPECT_TRUE(option.m_strValue.IsEmpty());
-    }
-    EXPECT_TRUE(cmdLine.m_strTargetPath.IsEmpty());
+    const std::pair<const char*, const char*> rows[] = {{"prog.exe", "prog"},     {"tools\\prog.exe", "prog"},
+                                                        {"prog", "prog"},         {"../../usr/bin/xz", "xz"},
+                                                        {"prog.exec", "prog.exec"}, {"dir.exe/prog", "prog"},
+                                                        {"", ""}};
+    for (const auto& [target, processName] : rows)
+        EXPECT_STREQ(CQuorvexCommandLine::ProcessNameOf(target), processName) << target;
 }
 
 } // namespace

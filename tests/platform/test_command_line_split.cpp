@@ -4,48 +4,31 @@
 
 namespace {
 
-struct SplitCase {
-    const char* line;
-    std::vector<std::string> args;
-};
-
-void PrintTo(const SplitCase& c, std::ostream* os)
+TEST(SplitCommandLine, SplitsByTheRuntimeRules)
 {
-    *os << c.line;
-}
-
-class SplitCommandLineTest : public testing::TestWithParam<SplitCase> {};
-
-TEST_P(SplitCommandLineTest, SplitsByTheRuntimeRules)
-{
-    EXPECT_EQ(SplitCommandLine(GetParam().line), GetParam().args);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, SplitCommandLineTest,
-    testing::Values(SplitCase{"/bin/prog ", {"/bin/prog"}}, SplitCase{"/bin/prog a  b\tc", {"/bin/prog", "a", "b", "c"}},
-                    SplitCase{"\"/my dir/prog\" x", {"/my dir/prog", "x"}},
-                    SplitCase{"/my dir/prog x", {"/my", "dir/prog", "x"}},
-                    SplitCase{"p \"a b\" c", {"p", "a b", "c"}}, SplitCase{"p a\"b c\"d", {"p", "ab cd"}},
-                    SplitCase{"p \"\"", {"p", ""}}, SplitCase{"p \\\"a\\\"", {"p", "\"a\""}},
-                    SplitCase{"p a\\\\\"b c\"", {"p", "a\\b c"}}, SplitCase{"p a\\\\b", {"p", "a\\\\b"}},
-                    SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}}, SplitCase{"p \"unclosed arg", {"p", "unclosed arg"}},
-                    SplitCase{"prog\\dir\\x.exe", {"prog\\dir\\x.exe"}}, SplitCase{"", {""}}));
-
-TEST(JoinCommandLine, SplitsBackIntoTheSameArguments)
-{
-    const std::vector<std::vector<std::string>> cases = {
-        {"prog", "plain", "with blank", "", "tab\there", "quote\"inside", "trailing\\", "back\\\\\"slash\""},
-        {"prog", "a\\b\\c", "\\\\server\\share dir\\"},
+    const std::pair<const char*, std::vector<std::string>> rows[] = {
+        {"/bin/prog a  b\tc", {"/bin/prog", "a", "b", "c"}},
+        {"\"/my dir/prog\" x", {"/my dir/prog", "x"}},
+        {"p a\"b c\"d", {"p", "ab cd"}},
+        {"p \"\"", {"p", ""}},
+        {"p \\\"a\\\"", {"p", "\"a\""}},
+        {"p a\\\\\"b c\"", {"p", "a\\b c"}},
+        {"p a\\\\b", {"p", "a\\\\b"}},
+        {"p \"a\"\"b\"", {"p", "a\"b"}},
+        {"p \"unclosed arg", {"p", "unclosed arg"}},
+        {"", {""}},
     };
-    for (const auto& args : cases)
-        EXPECT_EQ(SplitCommandLine(JoinCommandLine(args)), args);
+    for (const auto& [line, args] : rows)
+        EXPECT_EQ(SplitCommandLine(line), args) << line;
 }
 
-TEST(JoinCommandLine, LeavesPlainArgumentsAsTyped)
+TEST(JoinCommandLine, LeavesPlainArgumentsAsTypedAndSplitsBackIntoTheSameArguments)
 {
     EXPECT_EQ(JoinCommandLine({"-n", "10", "-app", "prog.exe", "a"}), "-n 10 -app prog.exe a");
     EXPECT_EQ(JoinCommandLine({"-app", "p", "a b", ""}), "-app p \"a b\" \"\"");
+    const std::vector<std::string> args = {"prog", "with blank", "", "tab\there", "quote\"inside", "trailing\\",
+                                           "back\\\\\"slash\"", "\\\\server\\share dir\\"};
+    EXPECT_EQ(SplitCommandLine(JoinCommandLine(args)), args);
 }
 
 } // namespace

@@ -12,6 +12,16 @@ std::string SystemReportPattern()
            "(CPU Frequency \\(MHz\\): [0-9]+\n)?";
 }
 
+std::string ApplicationReportPattern(const std::string& name, const std::string& params, const std::string& interval,
+                                     const ReportValues& v)
+{
+    return RegexLiteral("\n---- Application Detection ----\nApplication Name:" + name + "\nApplication Parameters:" +
+                        params + "\nSampling interval (msec):" + interval + "\nCPU Utilization (percentage)") +
+           "\n\t          Min:" + v.cpu + " Avg:" + v.cpu + " Max:" + v.cpu + "\nNumber of Threads:\n\t          Min:" +
+           v.threadsMin + "   Avg:" + v.threads + "   Max:" + v.threads + "   \nElapsed Time \\(ms\\): " + v.elapsed +
+           "\nNumber of Samples: " + v.samples;
+}
+
 std::string RegexLiteral(const std::string& text)
 {
     std::string escaped;

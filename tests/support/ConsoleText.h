@@ -15,10 +15,24 @@ inline const std::string kUsage =
     "-l logfile            Generate a log file (optional). Default log file named\n"
     "                      Quorvex_Log.txt . Optional argument is logname. \n"
     "-app appname params   Run the application with optional parameters.\n";
+inline const std::string kInvalidInstruction = "\nInvalid instruction...\n" + kUsage;
+inline const std::string kInvalidSampling = "\nInvalid parameter: entry must be either 1, 10, 100 or 1000\n" + kUsage;
 
 // A regular expression (ECMAScript) for the system report of this machine,
 // whatever its measured values.
 std::string SystemReportPattern();
+
+// A regular expression for the application report: the name, parameters and
+// interval as text, the values as patterns (empty for values not filled).
+struct ReportValues {
+    std::string cpu;
+    std::string threads;
+    std::string elapsed;
+    std::string samples;
+    std::string threadsMin = threads;
+};
+std::string ApplicationReportPattern(const std::string& name, const std::string& params, const std::string& interval,
+                                     const ReportValues& values = {});
 
 // Escapes text for use inside a regular expression.
 std::string RegexLiteral(const std::string& text);

@@ -1,13 +1,13 @@
 #include "RunProgram.h"
 
-#include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
+#include <thread>
+
 #include <fcntl.h>
-#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -37,76 +37,38 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings)
     return pointers;
 }
 
-// Only async-signal-safe calls after the fork.
-[[noreturn]] void ExecChild(char* const* argv, char* const* envp, const ProgramOptions& options, int in, int out,
-                            int err)
+// An unnamed file, not inherited by what the program itself starts.
+FILE* ScratchFile(const std::string& text = {})
 {
-    if (options.newSession)
-        setsid();
-    dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    if (options.closeStdout)
-        close(STDOUT_FILENO);
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
-        _exit(126);
-    execve(argv[0], argv, envp);
-    _exit(127);
+    FILE* file = std::tmpfile();
+    fcntl(fileno(file), F_SETFD, FD_CLOEXEC);
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fflush(file);
+    std::rewind(file);
+    return file;
 }
 
-double Now()
+std::string Contents(FILE* file)
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        text += static_cast<char>(c);
+    std::fclose(file);
+    return text;
 }
 
-// Feeds the input and drains both outputs until the child closes them.
-void Exchange(int in, int out, int err, const std::string& input, ProgramResult& result, pid_t child,
-              int timeoutSeconds)
+// The exit code; -1 for a program killed at the deadline.
+int WaitForExit(pid_t child, int timeoutSeconds)
 {
-    size_t written = 0;
-    if (input.empty()) {
-        close(in);
-        in = -1;
-    }
-    const double deadline = Now() + timeoutSeconds;
-    while (out >= 0 || err >= 0) {
-        pollfd fds[3] = {{out, POLLIN, 0}, {err, POLLIN, 0}, {in, POLLOUT, 0}};
-        const int remaining = static_cast<int>((deadline - Now()) * 1000);
-        if (remaining <= 0) {
-            result.timedOut = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline)
             kill(child, SIGKILL);
-            break;
-        }
-        if (poll(fds, 3, remaining) < 0 && errno != EINTR)
-            break;
-        char buffer[65536];
-        for (int i = 0; i < 2; ++i) {
-            int& fd = i == 0 ? out : err;
-            if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            } else {
-                close(fd);
-                fd = -1;
-            }
-        }
-        if (in >= 0 && (fds[2].revents & (POLLOUT | POLLERR))) {
-            const ssize_t n = write(in, input.data() + written, input.size() - written);
-            written += n > 0 ? static_cast<size_t>(n) : input.size();
-            if (written >= input.size()) {
-                close(in);
-                in = -1;
-            }
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    for (int fd : {in, out, err}) {
-        if (fd >= 0)
-            close(fd);
-    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
@@ -114,26 +76,35 @@ void Exchange(int in, int out, int err, const std::string& input, ProgramResult&
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const ProgramOptions& options)
 {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-        return {};
-    signal(SIGPIPE, SIG_IGN);
+    FILE* in = ScratchFile(options.input);
+    FILE* out = ScratchFile();
+    FILE* err = ScratchFile();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fileno(in), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fileno(out), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fileno(err), STDERR_FILENO);
+    if (options.closeStdout)
+        posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+    if (!options.workingDirectory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (options.newSession)
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+
     std::vector<std::string> argStrings{program};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     const std::vector<std::string> envStrings = Environment(options);
-    const std::vector<char*> argv = Pointers(argStrings);
-    const std::vector<char*> envp = Pointers(envStrings);
-    const pid_t child = fork();
-    if (child == 0)
-        ExecChild(argv.data(), envp.data(), options, in[0], out[1], err[1]);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
     ProgramResult result;
-    Exchange(in[1], out[0], err[0], options.input, result, child, options.timeoutSeconds);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_t child = 0;
+    if (posix_spawn(&child, program.c_str(), &actions, &attributes, Pointers(argStrings).data(),
+                    Pointers(envStrings).data()) == 0)
+        result.exitCode = WaitForExit(child, options.timeoutSeconds);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    std::fclose(in);
+    result.out = Contents(out);
+    result.err = Contents(err);
     return result;
 }

@@ -10,11 +10,10 @@ struct ProgramResult {
     std::string out;
     std::string err;
     int exitCode = -1;   // -1 when it did not exit normally
-    bool timedOut = false;
 };
 
 struct ProgramOptions {
-    std::string input;                                        // fed to standard input, then closed
+    std::string input;                                        // all that standard input holds
     std::map<std::string, std::optional<std::string>> env;    // nullopt removes a variable
     std::string workingDirectory;                             // empty: the test's own
     int timeoutSeconds = 120;
