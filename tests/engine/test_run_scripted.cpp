@@ -359,6 +359,29 @@ TEST_F(ScriptedRun, SingleThreadedTargetHasNoConcurrencyRows)
                                     "Concurrent Level   %Time\n[End Summary]"));
 }
 
+TEST_F(ScriptedRun, LoggingOffCreatesNoFile)
+{
+    dialog.m_strGenerateLog = "No";
+    Play(2, Samples(10, TwoThreadSample));
+
+    dialog.CollectData();
+
+    EXPECT_EQ(dialog.m_strSamples.str(), "      10");
+    EXPECT_EQ(FilesIn(folder.Path()), std::vector<std::string>{"render.exe"});
+}
+
+TEST_F(ScriptedRun, LoggingSwitchedOffDuringTheRunStopsTheRecordsAndSummaries)
+{
+    Script samples = Samples(12, TwoThreadSample);
+    samples[5].action = [this] { dialog.m_strGenerateLog = "No"; };
+    Play(2, samples);
+
+    dialog.CollectData();
+
+    EXPECT_EQ(WithoutTimeStamps(Log("QV")), kTwoThreadHead + TwoThreadRecords(4));
+    EXPECT_EQ(Log("QVS"), kSummaryLogHead);
+}
+
 // The largest count the probe saw, not its last; 200 threads fill every slot.
 TEST_F(ScriptedRun, WatchesTheMostThreadsTheProbeSaw)
 {
