@@ -1,29 +1,15 @@
 #include "EngineTesting.h"
 
-#include "MessageBox.h"
-#include "Pdh.h"
 #include "ProcFiles.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <ostream>
+#include <cstdio>
 
-void PrintTo(const Box& box, std::ostream* os)
+std::vector<std::string> BoxTexts(const RecordedBoxes& recorded)
 {
-    *os << "[" << box.caption << "] " << box.text;
-}
-
-RecordedBoxes::RecordedBoxes()
-{
-    SetMessageBoxHook([this](HWND, const char* text, const char* caption, UINT) {
-        boxes.push_back({text, caption});
-        return IDOK;
-    });
-}
-
-RecordedBoxes::~RecordedBoxes()
-{
-    SetMessageBoxHook(nullptr);
+    std::vector<std::string> texts;
+    for (const Box& box : recorded.boxes)
+        texts.push_back("[" + box.caption + "] " + box.text);
+    return texts;
 }
 
 void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std::string& params,
@@ -45,24 +31,4 @@ std::string ProcNotice(const std::string& why)
 {
     return "quorvex: thread states from /proc (" + why +
            "); concurrency may be overstated when the machine is oversubscribed";
-}
-
-RecordedNotices::RecordedNotices() : m_service([this](const std::string& line) { lines.push_back(line); })
-{
-    SetCounterService(&m_service);
-}
-
-RecordedNotices::~RecordedNotices()
-{
-    SetCounterService(nullptr);
-}
-
-ForcedProc::ForcedProc()
-{
-    setenv("QUORVEX_THREAD_STATES", "proc", 1);
-}
-
-ForcedProc::~ForcedProc()
-{
-    unsetenv("QUORVEX_THREAD_STATES");
 }

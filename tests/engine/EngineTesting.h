@@ -1,28 +1,19 @@
 #pragma once
-// What the engine's tests share: recorded message boxes, a scratch folder
-// with a target program, and what a finished run must have left behind.
+// What the engine's tests share: recorded message boxes, scratch folders,
+// the dialog of a console run, and where thread states come from.
 
 #include "ChildProcesses.h"
+#include "DialogDriver.h"
 #include "ProcCounterService.h"
 #include "QuorvexDlg.h"
 #include "ScratchFolder.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-struct Box {
-    std::string text;
-    std::string caption;
-    bool operator==(const Box&) const = default;
-};
-void PrintTo(const Box& box, std::ostream* os);
-
-class RecordedBoxes {
-public:
-    RecordedBoxes();
-    ~RecordedBoxes();
-    std::vector<Box> boxes;
-};
+// The boxes shown, each as "[title] text".
+std::vector<std::string> BoxTexts(const RecordedBoxes& recorded);
 
 // A dialog as the console run leaves it before CollectData.
 void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std::string& params,
@@ -36,20 +27,19 @@ std::string ProcNotice(const std::string& why);
 // its notices.
 class RecordedNotices {
 public:
-    RecordedNotices();
-    ~RecordedNotices();
+    RecordedNotices() { SetCounterService(&m_service); }
+    ~RecordedNotices() { SetCounterService(nullptr); }
 
     std::vector<std::string> lines;
 
 private:
-    ProcCounterService m_service;
+    ProcCounterService m_service{[this](const std::string& line) { lines.push_back(line); }};
 };
 
 // While it lives, targets are started for the /proc estimate.
-class ForcedProc {
-public:
-    ForcedProc();
-    ~ForcedProc();
+struct ForcedProc {
+    ForcedProc() { setenv("QUORVEX_THREAD_STATES", "proc", 1); }
+    ~ForcedProc() { unsetenv("QUORVEX_THREAD_STATES"); }
     ForcedProc(const ForcedProc&) = delete;
     ForcedProc& operator=(const ForcedProc&) = delete;
 };

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -20,43 +21,28 @@
 
 namespace {
 
-// Watches, independently of the engine, how much processor time the demo
-// started last uses: other work on the machine decides how much it gets.
+// Watches, apart from the engine, how much processor time the demo started
+// last gets: other work on the machine decides that.
 class CpuWatcher {
 public:
     CpuWatcher() : m_thread([this] { Watch(); }) {}
     ~CpuWatcher() { Stop(); }
 
-    void Stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    // Percent of one processor over the sampled span: from one second after
-    // the measured instance started (its settling time) to its end.
+    // Percent of one processor from one second after the measured instance
+    // started (its settling time) to its end.
     double SampledSpanPercent()
     {
         Stop();
-        if (m_readings.empty()) {
-            ADD_FAILURE() << "the demo was never seen running";
-            return 0;
-        }
-        const std::vector<Reading>& readings = m_readings.rbegin()->second;
-        const Reading* first = nullptr;
-        for (const Reading& reading : readings) {
-            if (!first && reading.ns >= readings.front().ns + 1000000000)
-                first = &reading;
-        }
-        const Reading& last = readings.back();
-        if (!first || last.ns == first->ns) {
+        const std::vector<Reading> readings = m_readings.empty() ? std::vector<Reading>{} : m_readings.rbegin()->second;
+        const auto first = std::find_if(readings.begin(), readings.end(), [&](const Reading& reading) {
+            return reading.ns >= readings.front().ns + 1000000000;
+        });
+        if (first == readings.end() || first->ns == readings.back().ns) {
             ADD_FAILURE() << "the demo was not seen running after its settling second";
             return 0;
         }
-        static const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
-        return static_cast<double>(last.ticks - first->ticks) / ticksPerSecond /
-               (static_cast<double>(last.ns - first->ns) / 1e9) * 100;
+        return static_cast<double>(readings.back().ticks - first->ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
+               (static_cast<double>(readings.back().ns - first->ns) / 1e9) * 100;
     }
 
 private:
@@ -64,6 +50,13 @@ private:
         std::uint64_t ns;
         std::uint64_t ticks;
     };
+
+    void Stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
 
     void Watch()
     {
@@ -92,6 +85,37 @@ double Number(const CString& text)
     return std::stod(text.str());
 }
 
+int Processors()
+{
+    return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
+}
+
+double Share(const std::vector<int>& levels, const std::function<bool(int)>& holds)
+{
+    return levels.empty() ? 0 : static_cast<double>(std::count_if(levels.begin(), levels.end(), holds)) /
+                                    static_cast<double>(levels.size());
+}
+
+// Records are "time","cpu", then "cpu","state" per watched thread.
+std::vector<int> RunningPerRecord(const std::string& log)
+{
+    static const std::regex field(R"re("([^"]*)")re");
+    std::vector<int> levels;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.starts_with("\"") || line.starts_with("\"Time\""))
+            continue;
+        std::vector<std::string> fields;
+        for (std::sregex_iterator it(line.begin(), line.end(), field), end; it != end; ++it)
+            fields.push_back((*it)[1]);
+        int running = 0;
+        for (size_t state = 3; state < fields.size(); state += 2)
+            running += fields[state] == "2";
+        levels.push_back(running);
+    }
+    return levels;
+}
+
 class MeasuredRun : public testing::Test {
 protected:
     MeasuredRun() : m_descriptors(OpenDescriptors()) {}
@@ -102,81 +126,33 @@ protected:
         EXPECT_EQ(OpenDescriptors(), m_descriptors);
     }
 
-    void Measure(const std::string& params, const std::string& samplingRate, const std::string& duration)
+    // The number of threads in state 2 at each sample, as the data log has them.
+    std::vector<int> Measure(const std::string& params, const char* samplingRate, const char* duration,
+                             bool proc = false)
     {
+        const ScratchFolder folder;
+        std::optional<ForcedProc> forced;
+        if (proc)
+            forced.emplace();
         SetUpConsoleRun(dialog, QUORVEX_DEMO, params, samplingRate, duration);
+        dialog.m_strGenerateLog = "Yes";
+        std::snprintf(dialog.m_szLogFolder, sizeof dialog.m_szLogFolder, "%s", folder.Path().c_str());
         dialog.CollectData();
+        for (const std::string& name : FilesIn(folder.Path())) {
+            if (!name.starts_with("QVS"))
+                return RunningPerRecord(ReadFile(folder.Path() + "/" + name));
+        }
+        return {};
     }
 
-    // With the data log on: the number of threads in state 2 at each sample.
-    std::vector<int> MeasureLevels(const std::string& params, const std::string& samplingRate,
-                                   const std::string& duration);
+    // Where the kernel refuses the switch records, the source says why.
+    bool Refused() const { return !notices.lines.empty() && notices.lines[0] != EXACT_NOTICE; }
 
     int m_descriptors;
+    RecordedNotices notices;
     RecordedBoxes recorded;
     CQuorvexDlg dialog;
 };
-
-// Records are "time","cpu", then "cpu","state" per watched thread.
-int RecordLevel(const std::string& record)
-{
-    int level = 0;
-    size_t field = 0;
-    for (size_t start = 0; start < record.size(); ++field) {
-        const size_t end = record.find("\",\"", start);
-        const std::string value = record.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (field >= 3 && field % 2 == 1)
-            level += value == "2" || value == "2\"";
-        start = end == std::string::npos ? record.size() : end + 3;
-    }
-    return level;
-}
-
-std::vector<int> DataLogLevels(const std::string& log)
-{
-    std::vector<int> levels;
-    std::istringstream lines(log);
-    std::string line;
-    for (int number = 0; std::getline(lines, line); ++number) {
-        // The head, then the column names.
-        if (number >= 3 && line.starts_with("\""))
-            levels.push_back(RecordLevel(line));
-    }
-    return levels;
-}
-
-std::vector<int> MeasuredRun::MeasureLevels(const std::string& params, const std::string& samplingRate,
-                                            const std::string& duration)
-{
-    const ScratchFolder folder;
-    SetUpConsoleRun(dialog, QUORVEX_DEMO, params, samplingRate, duration);
-    dialog.m_strGenerateLog = "Yes";
-    std::snprintf(dialog.m_szLogFolder, sizeof dialog.m_szLogFolder, "%s", folder.Path().c_str());
-    dialog.CollectData();
-    for (const std::string& name : FilesIn(folder.Path())) {
-        if (name.starts_with("QV") && !name.starts_with("QVS"))
-            return DataLogLevels(ReadFile(folder.Path() + "/" + name));
-    }
-    ADD_FAILURE() << "no data log";
-    return {};
-}
-
-double Share(const std::vector<int>& levels, const std::function<bool(int)>& holds)
-{
-    return levels.empty() ? 0
-                          : static_cast<double>(std::count_if(levels.begin(), levels.end(), holds)) /
-                                static_cast<double>(levels.size());
-}
-
-double Mean(const std::vector<int>& levels)
-{
-    return levels.empty() ? 0 : std::accumulate(levels.begin(), levels.end(), 0.0) / static_cast<double>(levels.size());
-}
-
-int Processors()
-{
-    return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
-}
 
 // Twice as many busy threads as the machine has processors (four on two).
 std::string Oversubscribing()
@@ -190,17 +166,17 @@ std::string Oversubscribing()
 // it got them all, nearly every sample has them all running.
 TEST_F(MeasuredRun, OversubscribedThreadsNeverRunOnMoreThanTheProcessors)
 {
-    const RecordedNotices notices;
     CpuWatcher watcher;
-    const std::vector<int> levels = MeasureLevels(Oversubscribing(), "10", "1");
+    const std::vector<int> levels = Measure(Oversubscribing(), "10", "1");
     const double processorsUsed = watcher.SampledSpanPercent() / 100;
-    if (!notices.lines.empty() && notices.lines[0] != EXACT_NOTICE)
+    if (Refused())
         GTEST_SKIP() << notices.lines[0];
 
     EXPECT_EQ(notices.lines, std::vector<std::string>{EXACT_NOTICE}) << "once for the probe and the run";
     ASSERT_GE(levels.size(), 50u);
     EXPECT_LE(*std::max_element(levels.begin(), levels.end()), Processors());
-    EXPECT_NEAR(Mean(levels), processorsUsed, 0.3);
+    EXPECT_NEAR(std::accumulate(levels.begin(), levels.end(), 0.0) / static_cast<double>(levels.size()),
+                processorsUsed, 0.3);
     if (processorsUsed > Processors() - 0.2) {
         EXPECT_GT(Share(levels, [](int level) { return level == Processors(); }), 0.8);
     }
@@ -211,95 +187,83 @@ TEST_F(MeasuredRun, OversubscribedThreadsNeverRunOnMoreThanTheProcessors)
 // the time.
 TEST_F(MeasuredRun, ProcOverstatesOversubscribedThreads)
 {
-    const RecordedNotices notices;
-    std::vector<int> levels;
-    {
-        const ForcedProc forced;
-        levels = MeasureLevels(Oversubscribing(), "10", "1");
-    }
+    const std::vector<int> levels = Measure(Oversubscribing(), "10", "1", true);
 
     EXPECT_EQ(notices.lines, std::vector<std::string>{ProcNotice("forced by QUORVEX_THREAD_STATES=proc")});
     ASSERT_GE(levels.size(), 50u);
     EXPECT_GT(Share(levels, [](int level) { return level == 2 * Processors(); }), 0.8);
 }
 
-struct SourceCase {
+struct Workload {
     const char* name;
+    const char* params;
     bool proc;
+    int busy;             // threads busy throughout
+    const char* threads;  // all alive from start to end
 };
 
-void PrintTo(const SourceCase& c, std::ostream* os)
+void PrintTo(const Workload& w, std::ostream* os)
 {
-    *os << c.name;
+    *os << w.name;
 }
 
-class MeasuredRunOfBothSources : public MeasuredRun, public testing::WithParamInterface<SourceCase> {};
+class MeasuredWorkload : public MeasuredRun, public testing::WithParamInterface<Workload> {};
 
-INSTANTIATE_TEST_SUITE_P(States, MeasuredRunOfBothSources,
-                         testing::Values(SourceCase{"ContextSwitchRecords", false}, SourceCase{"Proc", true}),
-                         [](const testing::TestParamInfo<SourceCase>& info) { return info.param.name; });
-
-// Near 200 % on an idle machine; whatever the machine gives it, the average
-// is what the demo really used. With two busy threads the sources agree
-// where the demo gets both processors: the records cannot show two running
-// for less than the share of time that the second processor was the demo's.
-TEST_P(MeasuredRunOfBothSources, TwoBusyThreadsRunInParallel)
+// Near 100 % per busy thread on an idle machine; whatever the machine gives
+// the demo, the average is what it really used. With two busy threads the
+// sources agree where the demo gets both processors: the records cannot show
+// two running for less than the share of time that the second processor was
+// the demo's.
+TEST_P(MeasuredWorkload, CpuAndParallelTimeAreWhatTheDemoDid)
 {
-    const RecordedNotices notices;
+    const Workload& w = GetParam();
     CpuWatcher watcher;
-    {
-        std::optional<ForcedProc> forced;
-        if (GetParam().proc)
-            forced.emplace();
-        Measure("--phases 2 --phase-ms 10000 --sleepers 0", "100", "2");
-    }
-    if (!GetParam().proc && !notices.lines.empty() && notices.lines[0] != EXACT_NOTICE)
+    Measure(w.params, "100", "2", w.proc);
+    const double used = watcher.SampledSpanPercent();
+    if (Refused() && !w.proc)
         GTEST_SKIP() << notices.lines[0];
 
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{{"Make sure the application is terminated COMPLETELY\nbefore continue!",
-                                                  "IMPORTANT!!!"}}));
-    const double used = watcher.SampledSpanPercent();
-    EXPECT_NEAR(Number(dialog.m_strCpuAvg), used, Margin(used));
+    EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[IMPORTANT!!!] Make sure the application is terminated "
+                                                           "COMPLETELY\nbefore continue!"});
     EXPECT_GT(used, 20) << "the demo was starved";
-    EXPECT_LT(Number(dialog.m_strCpuAvg), 210);
-    EXPECT_GT(Number(dialog.m_strParallelTime), used - 100 - 15) << "used " << used;
-    if (GetParam().proc) {
-        EXPECT_GT(Number(dialog.m_strParallelTime), 90);
+    EXPECT_NEAR(Number(dialog.m_strCpuAvg), used, Margin(used));
+    EXPECT_LT(Number(dialog.m_strCpuAvg), 100 * w.busy + 10);
+    if (w.busy == 1) {
+        EXPECT_LT(Number(dialog.m_strParallelTime), 10);
+    } else {
+        EXPECT_GT(Number(dialog.m_strParallelTime), w.proc ? 90 : used - 100 - 15) << "used " << used;
     }
-    EXPECT_EQ(dialog.m_strThreadsMax.str(), "  3");
+    EXPECT_EQ(dialog.m_strThreadsMin.str(), w.threads);
+    EXPECT_EQ(dialog.m_strThreadsMax.str(), w.threads);
     EXPECT_EQ(dialog.m_strElapsedMs.str(), "2000");
     EXPECT_GE(std::stoi(dialog.m_strSamples.str()), 10);
 }
 
-TEST_F(MeasuredRun, OneBusyThreadAmongSleepersIsNotParallel)
-{
-    CpuWatcher watcher;
-    Measure("--phases 1 --phase-ms 10000 --sleepers 6", "100", "2");
+const char* const kTwoBusy = "--phases 2 --phase-ms 10000 --sleepers 0";
 
-    const double used = watcher.SampledSpanPercent();
-    EXPECT_NEAR(Number(dialog.m_strCpuAvg), used, Margin(used));
-    EXPECT_LT(Number(dialog.m_strCpuAvg), 110);
-    EXPECT_LT(Number(dialog.m_strParallelTime), 10);
-    EXPECT_EQ(dialog.m_strThreadsMin.str(), "  8");
-    EXPECT_EQ(dialog.m_strThreadsAvg.str(), "  8");
-    EXPECT_EQ(dialog.m_strThreadsMax.str(), "  8");
-}
+INSTANTIATE_TEST_SUITE_P(Demo, MeasuredWorkload,
+                         testing::Values(Workload{"TwoBusyThreadsFromSwitchRecords", kTwoBusy, false, 2, "  3"},
+                                         Workload{"TwoBusyThreadsFromProc", kTwoBusy, true, 2, "  3"},
+                                         Workload{"OneBusyThreadAmongSleepers",
+                                                  "--phases 1 --phase-ms 10000 --sleepers 6", false, 1, "  8"}),
+                         [](const testing::TestParamInfo<Workload>& info) { return info.param.name; });
 
 // The demo reports how long it ran from its start to its end; the process
 // lives a little longer than that (loading, creating and joining threads).
 TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
 {
-    const std::string out = CaptureStdout([this] { Measure("--phases 1 --phase-ms 1500 --sleepers 0 --report", "10", "5"); });
+    const std::string out =
+        CaptureStdout([this] { Measure("--phases 1 --phase-ms 1500 --sleepers 0 --report", "10", "5"); });
 
+    // The probe's instance ends by itself too: the last report is the measured one's.
     std::smatch last;
     const std::regex seconds(R"(seconds (\d+\.\d+))");
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), seconds); it != std::sregex_iterator(); ++it)
+    for (std::sregex_iterator it(out.begin(), out.end(), seconds), end; it != end; ++it)
         last = *it;
     ASSERT_FALSE(last.empty()) << out;
     const double lifetimeMs = std::stod(last[1]) * 1000;
-    const double elapsed = Number(dialog.m_strElapsedMs);
-    EXPECT_GE(elapsed, lifetimeMs - 1);
-    EXPECT_LE(elapsed, lifetimeMs + 20);
+    EXPECT_GE(Number(dialog.m_strElapsedMs), lifetimeMs - 1);
+    EXPECT_LE(Number(dialog.m_strElapsedMs), lifetimeMs + 20);
     EXPECT_NE(dialog.m_strCpuAvg.str(), "") << "enough samples for the statistics";
 }
 
@@ -309,9 +273,9 @@ TEST_F(MeasuredRun, MissingTargetLeavesNothingRunning)
 
     EXPECT_EQ(dialog.CollectData(), 0);
 
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{{"Error starting The process !!!", "Error"},
-                                                {"Cannot query data !!!", "Get Max Thread Error"},
-                                                {"Cannot get Total number of threads", "Error"}}));
+    EXPECT_EQ(BoxTexts(recorded), (std::vector<std::string>{"[Error] Error starting The process !!!",
+                                                            "[Get Max Thread Error] Cannot query data !!!",
+                                                            "[Error] Cannot get Total number of threads"}));
 }
 
 } // namespace

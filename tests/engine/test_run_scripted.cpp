@@ -4,51 +4,175 @@
 
 #include "DataLog.h"
 #include "EngineTesting.h"
-#include "ScriptedCounters.h"
 #include "SummaryLog.h"
-
-#include <QApplication>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <ctime>
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <regex>
-#include <unistd.h>
 
 namespace {
 
+struct Collection {
+    PDH_STATUS status = ERROR_SUCCESS;
+    std::map<std::string, double> values;  // by counter path; a counter not listed cannot be read
+    std::function<void()> action;          // runs as the collection is made, like a click during the run
+};
+// Collections past the end of a script report PDH_NO_DATA: the target has ended.
+using Script = std::vector<Collection>;
+
+// Plays back scripted collections, and fails on demand.
+class ScriptedCounters : public CounterService {
+public:
+    ScriptedCounters() { SetCounterService(this); }
+    ~ScriptedCounters() override { SetCounterService(nullptr); }
+
+    // By the order in which queries are opened: the run's, then the probe's.
+    std::vector<Script> scripts;
+    std::map<int, PDH_STATUS> openFailures;
+    std::map<std::pair<int, std::string>, PDH_STATUS> addFailures;  // by query and path
+    std::vector<std::string> added;
+
+    long OpenQueries() const
+    {
+        return std::count_if(m_queries.begin(), m_queries.end(), [](const Query& query) { return query.open; });
+    }
+
+    PDH_STATUS OpenQuery(PDH_HQUERY* handle) override
+    {
+        const int index = static_cast<int>(m_queries.size());
+        m_queries.push_back({index, !openFailures.count(index)});
+        if (!m_queries.back().open)
+            return openFailures[index];
+        *handle = &m_queries.back();
+        return ERROR_SUCCESS;
+    }
+
+    PDH_STATUS AddCounter(PDH_HQUERY handle, const char* path, PDH_HCOUNTER* counter) override
+    {
+        Query* query = Find(handle);
+        if (!query)
+            return PDH_INVALID_HANDLE;
+        added.push_back(path);
+        const auto failure = addFailures.find({query->index, path});
+        if (failure != addFailures.end())
+            return failure->second;
+        m_counters.push_back({query, path});
+        *counter = &m_counters.back();
+        return ERROR_SUCCESS;
+    }
+
+    PDH_STATUS CollectQueryData(PDH_HQUERY handle) override
+    {
+        Query* query = Find(handle);
+        if (!query)
+            return PDH_INVALID_HANDLE;
+        const size_t next = query->collected++;
+        const auto index = static_cast<size_t>(query->index);
+        query->current = index < scripts.size() && next < scripts[index].size() ? &scripts[index][next] : nullptr;
+        if (!query->current)
+            return PDH_NO_DATA;
+        if (query->current->action)
+            query->current->action();
+        return query->current->status;
+    }
+
+    PDH_STATUS GetCounterValue(PDH_HCOUNTER handle, double* value) override
+    {
+        const auto* counter = static_cast<const Counter*>(handle);
+        if (!counter || !counter->query->open)
+            return PDH_INVALID_HANDLE;
+        const Collection* current = counter->query->current;
+        if (!current || !current->values.count(counter->path))
+            return PDH_INVALID_DATA;
+        *value = current->values.at(counter->path);
+        return ERROR_SUCCESS;
+    }
+
+    PDH_STATUS CloseQuery(PDH_HQUERY handle) override
+    {
+        Query* query = Find(handle);
+        if (!query)
+            return PDH_INVALID_HANDLE;
+        query->open = false;
+        return ERROR_SUCCESS;
+    }
+
+private:
+    struct Query {
+        int index;
+        bool open;
+        size_t collected = 0;
+        const Collection* current = nullptr;
+    };
+    struct Counter {
+        const Query* query;
+        std::string path;
+    };
+
+    // Handles are addresses in the deques, which never move; a closed query's are refused.
+    static Query* Find(PDH_HQUERY handle)
+    {
+        auto* query = static_cast<Query*>(handle);
+        return query && query->open ? query : nullptr;
+    }
+
+    std::deque<Query> m_queries;
+    std::deque<Counter> m_counters;
+};
+
 const std::string kName = "render";
-const Box kMakeSure = {"Make sure the application is terminated COMPLETELY\nbefore continue!", "IMPORTANT!!!"};
-const Box kNeedMore = {"Need to collect at least  10", "Get Max Thread"};
+const std::string kMakeSure = "[IMPORTANT!!!] Make sure the application is terminated COMPLETELY\nbefore continue!";
+const std::string kNeedMore = "[Get Max Thread] Need to collect at least  10";
 
-ThreadSample Thread(double cpu, double state)
+std::string ProcessPath(const char* counter)
 {
-    return {cpu, state};
+    return "\\Process(" + kName + ")\\" + counter;
 }
 
-QueryScript RunScript(const std::vector<ScriptedCollection>& samples)
+std::string ThreadPath(size_t thread, const char* counter)
 {
-    QueryScript script(1);
-    script.insert(script.end(), samples.begin(), samples.end());
-    return script;
+    return "\\Thread(" + kName + "/" + std::to_string(thread) + ")\\" + counter;
 }
 
-std::vector<ScriptedCollection> Samples(int count, const std::function<ScriptedCollection(int)>& sample)
+struct ThreadSample {
+    double cpu;
+    double state;
+};
+
+Collection Sample(double cpu, double threads, const std::vector<ThreadSample>& perThread = {})
 {
-    std::vector<ScriptedCollection> samples;
-    for (int k = 0; k < count; ++k)
-        samples.push_back(sample(k));
-    return samples;
+    Collection sample{.values = {{ProcessPath("% Processor Time"), cpu}, {ProcessPath("Thread Count"), threads}}};
+    for (size_t j = 0; j < perThread.size(); ++j) {
+        sample.values[ThreadPath(j, "% Processor Time")] = perThread[j].cpu;
+        sample.values[ThreadPath(j, "Thread State")] = perThread[j].state;
+    }
+    return sample;
 }
 
 // Thread 0 always running; thread 1 running in the first three samples.
-ScriptedCollection TwoThreadSample(int k)
+Collection TwoThreadSample(int k)
 {
-    return Sample(kName, 98.4375, 2, {Thread(93.75, 2), Thread(4.6875, k < 3 ? 2 : 5)});
+    return Sample(98.4375, 2, {{93.75, 2}, {4.6875, k < 3 ? 2.0 : 5.0}});
+}
+
+// The collection that gives the rates their base, then the samples.
+Script Samples(int count, const std::function<Collection(int)>& sample)
+{
+    Script script(1);
+    for (int k = 0; k < count; ++k)
+        script.push_back(sample(k));
+    return script;
+}
+
+Collection ThreadCount(double count)
+{
+    return {.values = {{ProcessPath("Thread Count"), count}}};
 }
 
 // Time stamps are the only bytes a run cannot know in advance.
@@ -58,92 +182,11 @@ std::string WithoutTimeStamps(const std::string& log)
     return std::regex_replace(log, stamp, "\"TIME\"");
 }
 
-SYSTEMTIME LocalTimeIn(int seconds)
-{
-    const time_t when = time(nullptr) + seconds;
-    tm local;
-    localtime_r(&when, &local);
-    return {static_cast<WORD>(local.tm_year + 1900), static_cast<WORD>(local.tm_mon + 1), 0,
-            static_cast<WORD>(local.tm_mday), static_cast<WORD>(local.tm_hour), static_cast<WORD>(local.tm_min), 0, 0};
-}
-
-class ScriptedRun : public testing::Test {
-protected:
-    ScriptedRun()
-    {
-        m_target = m_folder.AddScript("render.exe", "echo started >> \"$(dirname \"$0\")/starts\"\nexec sleep 60");
-        dialog.m_bGuiMode = 1;
-        dialog.m_strAppPath = m_target.c_str();
-        std::snprintf(dialog.m_szProcessName, sizeof dialog.m_szProcessName, "%s", kName.c_str());
-        std::snprintf(dialog.m_szLogFolder, sizeof dialog.m_szLogFolder, "%s", m_folder.Path().c_str());
-        dialog.m_strSamplingRate = "0";
-        dialog.m_strDuration = "30";
-        dialog.m_strGenerateLog = "No";
-        dialog.m_strProcessorInfo = "Intel(R) Core(TM) i7 CPU 860 @ 2.80GHz";
-        dialog.m_strFrequency = "   2400";
-        dialog.m_strSockets = "  1";
-        dialog.m_strCores = "  2";
-        dialog.m_strLogicals = "  4";
-        dialog.m_strMultiProcessor = "No";
-        dialog.m_strMultiCore = "Yes";
-        dialog.m_strSmt = "Enabled";
-        // As START leaves the dialog.
-        dialog.m_bRunning = 1;
-        dialog.m_bCancel = 0;
-        for (CString* result : {&dialog.m_strCpuMin, &dialog.m_strCpuAvg, &dialog.m_strCpuMax, &dialog.m_strThreadsMin,
-                                &dialog.m_strThreadsAvg, &dialog.m_strThreadsMax, &dialog.m_strParallelTime,
-                                &dialog.m_strThreadTable, &dialog.m_strConcurrency, &dialog.m_strSamples})
-            *result = "before";
-    }
-
-    ~ScriptedRun() override
-    {
-        EXPECT_EQ(ChildProcesses(), std::vector<int>{});
-        EXPECT_EQ(OpenPidfds(), 0);
-        EXPECT_EQ(counters.OpenQueries(), 0);
-    }
-
-    void Script(int probeSamples, double threads, const std::vector<ScriptedCollection>& samples)
-    {
-        counters.scripts = {RunScript(samples), ProbeScript(kName, std::vector<double>(probeSamples, threads))};
-    }
-
-    void LogToFolder() { dialog.m_strGenerateLog = "Yes"; }
-
-    std::string LogFolder() const { return m_folder.Path(); }
-
-    // The file of this kind: prefix, then the time to the minute.
-    std::string OnlyFile(const std::string& prefix) const
-    {
-        const std::regex name(prefix + R"(\d{12}\.txt)");
-        std::string found;
-        for (const std::string& file : FilesIn(m_folder.Path())) {
-            if (std::regex_match(file, name))
-                found = m_folder.Path() + "/" + file;
-        }
-        return found;
-    }
-
-    std::string DataLog() const { return ReadFile(OnlyFile("QV")); }
-    std::string SummaryLog() const { return ReadFile(OnlyFile("QVS")); }
-    int Starts() const
-    {
-        const std::string starts = ReadFile(m_folder.Path() + "/starts");
-        return static_cast<int>(std::count(starts.begin(), starts.end(), '\n'));
-    }
-
-    ScratchFolder m_folder;
-    std::string m_target;
-    ScriptedCounters counters;
-    RecordedBoxes recorded;
-    CQuorvexDlg dialog;
-};
-
-std::string TwoThreadHead()
-{
-    return "[Quorvex]\n[Start Data]\n\"Time\",\"TOTAL_CPU_Utilization\",\"Thread_0_CPU_Utilization\","
-           "\"Thread_0_Status\",\"Thread_1_CPU_Utilization\",\"Thread_1_Status\"";
-}
+const std::string kTwoThreadHead =
+    "[Quorvex]\n[Start Data]\n\"Time\",\"TOTAL_CPU_Utilization\",\"Thread_0_CPU_Utilization\","
+    "\"Thread_0_Status\",\"Thread_1_CPU_Utilization\",\"Thread_1_Status\"";
+const std::string kSummaryLogHead =
+    "\"Quorvex\"\n\"render.exe\"\n\"4\",\"1\"\n\"Cores\",\"Logicals\",\"Elapsed Time (ms)\",\"Parallel Time (%)\"\n";
 
 std::string TwoThreadRecords(int count)
 {
@@ -153,28 +196,113 @@ std::string TwoThreadRecords(int count)
     return records;
 }
 
-std::string SummaryLogHeadOfRender()
-{
-    return "\"Quorvex\"\n\"render.exe\"\n\"4\",\"1\"\n\"Cores\",\"Logicals\",\"Elapsed Time (ms)\",\"Parallel Time (%)\"\n";
-}
+// A dialog with the results of an earlier run, as START leaves it.
+class ScriptedRun : public testing::Test {
+public:
+    ScriptedRun()
+    {
+        target = folder.AddScript("render.exe", "exec sleep 60");
+        dialog.m_bGuiMode = dialog.m_bRunning = 1;
+        dialog.m_bCancel = 0;
+        dialog.m_strAppPath = target.c_str();
+        std::snprintf(dialog.m_szProcessName, sizeof dialog.m_szProcessName, "%s", kName.c_str());
+        std::snprintf(dialog.m_szLogFolder, sizeof dialog.m_szLogFolder, "%s", folder.Path().c_str());
+        dialog.m_strSamplingRate = "0";
+        dialog.m_strDuration = "30";
+        dialog.m_strGenerateLog = "Yes";
+        dialog.m_strProcessorInfo = "Intel(R) Core(TM) i7 CPU 860 @ 2.80GHz";
+        dialog.m_strFrequency = "   2400";
+        dialog.m_strSockets = "  1";
+        dialog.m_strCores = "  2";
+        dialog.m_strLogicals = "  4";
+        dialog.m_strMultiProcessor = "No";
+        dialog.m_strMultiCore = "Yes";
+        dialog.m_strSmt = "Enabled";
+        for (CString* result : Members())
+            *result = "before";
+        dialog.m_strSamples = "before";
+    }
 
-TEST_F(ScriptedRun, WritesBothLogsOfATwoThreadRun)
+    ~ScriptedRun() override
+    {
+        EXPECT_EQ(ChildProcesses(), std::vector<int>{});
+        EXPECT_EQ(OpenPidfds(), 0);
+        EXPECT_EQ(counters.OpenQueries(), 0);
+    }
+
+    // The probe sees this many threads in each of its ten samples.
+    void Play(double threads, Script run)
+    {
+        counters.scripts = {std::move(run), Samples(10, [=](int) { return ThreadCount(threads); })};
+    }
+
+    std::vector<CString*> Members()
+    {
+        return {&dialog.m_strCpuMin,     &dialog.m_strCpuAvg,     &dialog.m_strCpuMax,
+                &dialog.m_strThreadsMin, &dialog.m_strThreadsAvg, &dialog.m_strThreadsMax,
+                &dialog.m_strParallelTime, &dialog.m_strThreadTable, &dialog.m_strConcurrency};
+    }
+
+    std::vector<std::string> Results()
+    {
+        std::vector<std::string> results;
+        for (const CString* result : Members())
+            results.push_back(result->str());
+        return results;
+    }
+
+    // The log of this kind (QV or QVS, then the time to the minute), "" when there is none.
+    std::string Log(const std::string& prefix) const
+    {
+        const std::regex name(prefix + R"(\d{12}\.txt)");
+        for (const std::string& file : FilesIn(folder.Path())) {
+            if (std::regex_match(file, name))
+                return ReadFile(folder.Path() + "/" + file);
+        }
+        return "";
+    }
+
+    ScratchFolder folder;
+    std::string target;
+    ScriptedCounters counters;
+    RecordedBoxes recorded;
+    CQuorvexDlg dialog;
+};
+
+class SampleCount : public ScriptedRun, public testing::WithParamInterface<int> {};
+
+// Nine samples leave the results and the logs' summaries alone; ten publish them.
+TEST_P(SampleCount, TenPublishTheStatisticsAndBothSummaries)
 {
-    Script(10, 2, Samples(10, TwoThreadSample));
-    LogToFolder();
+    const int samples = GetParam();
+    Play(2, Samples(samples, TwoThreadSample));
 
     dialog.CollectData();
 
-    EXPECT_EQ(recorded.boxes, std::vector<Box>{kMakeSure});
+    EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{kMakeSure});
+    EXPECT_EQ(dialog.m_strSamples.str(), samples == 9 ? "       9" : "      10");
     const std::string elapsed = dialog.m_strElapsedMs.str();
-    EXPECT_EQ(WithoutTimeStamps(DataLog()),
-              TwoThreadHead() + TwoThreadRecords(10) +
+    // The target still ran when the script ended: its time so far.
+    EXPECT_GE(std::stoi(elapsed), 1000);
+    EXPECT_LT(std::stoi(elapsed), 60000);
+    if (samples < 10) {
+        EXPECT_EQ(Results(), std::vector<std::string>(9, "before"));
+        EXPECT_EQ(WithoutTimeStamps(Log("QV")), kTwoThreadHead + TwoThreadRecords(samples));
+        EXPECT_EQ(Log("QVS"), kSummaryLogHead);
+        return;
+    }
+    EXPECT_EQ(Results(), (std::vector<std::string>{
+                             " 98.44", " 98.44", " 98.44", "  2", "  2", "  2", " 30.00",
+                             "  0                100.00           93.75           93.75           93.75",
+                             "  2                   30.00"}));
+    EXPECT_EQ(WithoutTimeStamps(Log("QV")),
+              kTwoThreadHead + TwoThreadRecords(10) +
                   "\n[End Data]\n"
                   "[Start Summary]\n"
                   "Processor Information: Intel(R) Core(TM) i7 CPU 860 @ 2.80GHz\n"
                   "Frequency (MHz)=    2400 Sockets =   1  Cores =   2  Logicals =   4 Multi-processor: No  "
                   "Multi_core: Yes  Twinlane: Enabled\n"
-                  "[Application] " + m_target + "\n"
+                  "[Application] " + target + "\n"
                   "Application Parameters: \n"
                   "Sampling Rate(ms)= 0  Elapsed Time(ms)= " + elapsed + "  Parallel Time(%)=  30.00\n"
                   "CPU Utilization (%): Min =  98.44  Avg =  98.44  Max =  98.44\n"
@@ -184,96 +312,88 @@ TEST_F(ScriptedRun, WritesBothLogsOfATwoThreadRun)
                   "Concurrent Level   %Time\n"
                   "  2                30.00\n"
                   "[End Summary]");
-    EXPECT_EQ(SummaryLog(), SummaryLogHeadOfRender() + "\"  2\",\"  4\",\"" + elapsed + "\",\" 30.00\"\n");
-    // The target still ran when the script ended: its time so far.
-    EXPECT_GE(std::stoi(elapsed), 1000);
-    EXPECT_LT(std::stoi(elapsed), 60000);
+    EXPECT_EQ(Log("QVS"), kSummaryLogHead + "\"  2\",\"  4\",\"" + elapsed + "\",\" 30.00\"\n");
 }
 
-class SampleCountBoundary : public ScriptedRun, public testing::WithParamInterface<int> {};
-
-TEST_P(SampleCountBoundary, StatisticsNeedTenSamples)
-{
-    const int samples = GetParam();
-    Script(10, 2, Samples(samples, TwoThreadSample));
-    LogToFolder();
-
-    dialog.CollectData();
-
-    const bool published = samples >= 10;
-    EXPECT_EQ(dialog.m_strSamples.str(), samples == 9 ? "       9" : "      10");
-    EXPECT_EQ(dialog.m_strCpuAvg.str(), published ? " 98.44" : "before");
-    EXPECT_EQ(dialog.m_strThreadTable.str(), published ? "  0                100.00           93.75           93.75           93.75"
-                                                       : "before");
-    const std::string log = WithoutTimeStamps(DataLog());
-    EXPECT_EQ(log.substr(0, TwoThreadHead().size() + TwoThreadRecords(samples).size()),
-              TwoThreadHead() + TwoThreadRecords(samples));
-    EXPECT_EQ(log.find("[End Data]") != std::string::npos, published);
-    EXPECT_EQ(SummaryLog().size() > SummaryLogHeadOfRender().size(), published);
-}
-
-INSTANTIATE_TEST_SUITE_P(NineAndTen, SampleCountBoundary, testing::Values(9, 10));
+INSTANTIATE_TEST_SUITE_P(NineAndTen, SampleCount, testing::Values(9, 10));
 
 TEST_F(ScriptedRun, CancelledRunKeepsItsResultsToTheMembers)
 {
-    std::vector<ScriptedCollection> samples = Samples(15, TwoThreadSample);
-    samples[11].action = [this] { dialog.OnBnClickedCancel(); };
-    Script(10, 2, samples);
-    LogToFolder();
+    Script samples = Samples(15, TwoThreadSample);
+    samples[12].action = [this] { dialog.OnBnClickedCancel(); };
+    Play(2, samples);
 
     dialog.CollectData();
 
     EXPECT_EQ(dialog.m_strSamples.str(), "      12");
-    EXPECT_EQ(dialog.m_strCpuAvg.str(), " 98.44");
-    EXPECT_EQ(dialog.m_strParallelTime.str(), " 25.00");
-    EXPECT_EQ(dialog.m_strThreadTable.str(), "before");
-    EXPECT_EQ(dialog.m_strConcurrency.str(), "before");
+    EXPECT_EQ(Results(), (std::vector<std::string>{" 98.44", " 98.44", " 98.44", "  2", "  2", "  2", " 25.00",
+                                                   "before", "before"}));
     EXPECT_EQ(dialog.m_strElapsedMs.str(), "0");
-    EXPECT_EQ(WithoutTimeStamps(DataLog()), TwoThreadHead() + TwoThreadRecords(12));
-    EXPECT_EQ(SummaryLog(), SummaryLogHeadOfRender());
+    EXPECT_EQ(WithoutTimeStamps(Log("QV")), kTwoThreadHead + TwoThreadRecords(12));
+    EXPECT_EQ(Log("QVS"), kSummaryLogHead);
 }
 
 TEST_F(ScriptedRun, ThreadsNeverReadableAreLoggedAsZero)
 {
-    Script(10, 2, Samples(10, [](int) { return Sample(kName, 50, 2, {}); }));
-    LogToFolder();
+    Play(2, Samples(10, [](int) { return Sample(50, 2); }));
 
     dialog.CollectData();
 
-    EXPECT_EQ(dialog.m_strThreadTable.str(), "  0                  0.00            0.00            0.00            0.00");
-    EXPECT_EQ(dialog.m_strParallelTime.str(), "  0.00");
-    EXPECT_EQ(dialog.m_strConcurrency.str(), "before");
-    const std::string log = WithoutTimeStamps(DataLog());
-    EXPECT_NE(log.find("\n\"TIME\",\"50\",\"0\",\"0\",\"0\",\"0\"\n[End Data]"), std::string::npos);
+    EXPECT_EQ(Results(), (std::vector<std::string>{
+                             " 50.00", " 50.00", " 50.00", "  2", "  2", "  2", "  0.00",
+                             "  0                  0.00            0.00            0.00            0.00", "before"}));
+    EXPECT_NE(WithoutTimeStamps(Log("QV")).find("\n\"TIME\",\"50\",\"0\",\"0\",\"0\",\"0\"\n[End Data]"),
+              std::string::npos);
 }
 
 TEST_F(ScriptedRun, SingleThreadedTargetHasNoConcurrencyRows)
 {
-    Script(10, 1, Samples(10, [](int) { return Sample(kName, 99, 1, {Thread(99, 2)}); }));
-    LogToFolder();
+    Play(1, Samples(10, [](int) { return Sample(99, 1, {{99, 2}}); }));
 
     dialog.CollectData();
 
-    EXPECT_EQ(dialog.m_strParallelTime.str(), "  0.00");
-    EXPECT_EQ(dialog.m_strConcurrency.str(), "before");
-    const std::string log = DataLog();
-    const std::string tail = "  0      100.00                            99.00       99.00     99.00\n"
-                             "Concurrent Level   %Time\n[End Summary]";
-    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+    EXPECT_EQ(Results(), (std::vector<std::string>{
+                             " 99.00", " 99.00", " 99.00", "  1", "  1", "  1", "  0.00",
+                             "  0                100.00           99.00           99.00           99.00", "before"}));
+    EXPECT_TRUE(Log("QV").ends_with("  0      100.00                            99.00       99.00     99.00\n"
+                                    "Concurrent Level   %Time\n[End Summary]"));
 }
 
-TEST_F(ScriptedRun, WatchesTwoHundredThreads)
+TEST_F(ScriptedRun, LoggingOffCreatesNoFile)
 {
-    Script(10, 200, Samples(10, [](int) { return Sample(kName, 150, 200, {}); }));
-    LogToFolder();
+    dialog.m_strGenerateLog = "No";
+    Play(2, Samples(10, TwoThreadSample));
 
     dialog.CollectData();
 
-    EXPECT_EQ(recorded.boxes, std::vector<Box>{kMakeSure});
-    const std::vector<std::string>& added = counters.AddedPaths();
-    EXPECT_EQ(std::count(added.begin(), added.end(), ThreadStatePath(kName, 199)), 1);
-    EXPECT_EQ(added.size(), 1u + 2 + 400);
-    const std::string log = DataLog();
+    EXPECT_EQ(dialog.m_strSamples.str(), "      10");
+    EXPECT_EQ(FilesIn(folder.Path()), std::vector<std::string>{"render.exe"});
+}
+
+TEST_F(ScriptedRun, LoggingSwitchedOffDuringTheRunStopsTheRecordsAndSummaries)
+{
+    Script samples = Samples(12, TwoThreadSample);
+    samples[5].action = [this] { dialog.m_strGenerateLog = "No"; };
+    Play(2, samples);
+
+    dialog.CollectData();
+
+    EXPECT_EQ(WithoutTimeStamps(Log("QV")), kTwoThreadHead + TwoThreadRecords(4));
+    EXPECT_EQ(Log("QVS"), kSummaryLogHead);
+}
+
+// The largest count the probe saw, not its last; 200 threads fill every slot.
+TEST_F(ScriptedRun, WatchesTheMostThreadsTheProbeSaw)
+{
+    counters.scripts = {Samples(10, [](int) { return Sample(150, 200); }),
+                        Samples(10, [](int k) { return ThreadCount(k == 1 ? 200 : 3); })};
+
+    dialog.CollectData();
+
+    EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{kMakeSure});
+    EXPECT_EQ(counters.added.size(), 2u + 1 + 400) << "the run's, the probe's, a pair per thread";
+    EXPECT_EQ(counters.added.back(), ThreadPath(199, "Thread State"));
+    const std::string log = Log("QV");
     const size_t headEnd = std::strlen(DATA_LOG_HEAD);
     EXPECT_EQ(log.find('\n', headEnd) - headEnd, 9610u);
     EXPECT_EQ(dialog.m_strSamples.str(), "      10");
@@ -281,265 +401,131 @@ TEST_F(ScriptedRun, WatchesTwoHundredThreads)
 
 TEST_F(ScriptedRun, StopsAtTheTwoHundredAndFirstThread)
 {
-    Script(10, 201, Samples(10, [](int) { return Sample(kName, 150, 201, {}); }));
+    Play(201, Samples(10, [](int) { return Sample(150, 201); }));
 
     EXPECT_EQ(dialog.CollectData(), 0);
 
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{{"Cannot add thread counter !!!", "Collect Data"}}));
-    const std::vector<std::string>& added = counters.AddedPaths();
-    EXPECT_EQ(std::count(added.begin(), added.end(), ThreadStatePath(kName, 199)), 1);
-    EXPECT_EQ(std::count(added.begin(), added.end(), ThreadCpuPath(kName, 200)), 0);
+    EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[Collect Data] Cannot add thread counter !!!"});
+    EXPECT_EQ(counters.added.back(), ThreadPath(199, "Thread State"));
     // Abandoned without the end-of-run reset: START stays down until CANCEL.
     EXPECT_EQ(dialog.m_bRunning, 1);
     EXPECT_EQ(dialog.m_strSamples.str(), "before");
-    EXPECT_EQ(Starts(), 1);
 }
 
-TEST_F(ScriptedRun, ProbeKeepsTheLargestThreadCount)
-{
-    counters.scripts = {RunScript(Samples(10, [](int) { return Sample(kName, 10, 3, {}); })),
-                        ProbeScript(kName, {3, 7, 5, 2, 2, 2, 2, 2, 2, 2, 2})};
-
-    dialog.CollectData();
-
-    const std::vector<std::string>& added = counters.AddedPaths();
-    EXPECT_EQ(std::count(added.begin(), added.end(), ThreadStatePath(kName, 6)), 1);
-    EXPECT_EQ(std::count(added.begin(), added.end(), ThreadCpuPath(kName, 7)), 0);
-}
-
-TEST_F(ScriptedRun, ProbeOfATargetThatEndsEarlyWarnsAndGoesOn)
-{
-    Script(3, 2, Samples(10, TwoThreadSample));
-
-    dialog.CollectData();
-
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{kNeedMore, kMakeSure}));
-    EXPECT_EQ(dialog.m_strSamples.str(), "      10");
-    EXPECT_EQ(dialog.m_strThreadsMax.str(), "  2");
-}
-
-TEST_F(ScriptedRun, CancelDuringTheProbeSkipsTheSecondStart)
-{
-    Script(10, 2, Samples(10, TwoThreadSample));
-    counters.scripts[1][0].action = [this] { dialog.OnBnClickedCancel(); };
-
-    dialog.CollectData();
-
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{kNeedMore, kMakeSure}));
-    EXPECT_EQ(Starts(), 1);
-    EXPECT_EQ(dialog.m_strElapsedMs.str(), "0");
-    EXPECT_EQ(dialog.m_strSamples.str(), "       0");
-}
-
-TEST_F(ScriptedRun, DurationOfZeroTakesOneSample)
-{
-    dialog.m_strDuration = "0";
-    Script(10, 2, Samples(10, TwoThreadSample));
-
-    dialog.CollectData();
-
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{kNeedMore, kMakeSure}));
-    EXPECT_EQ(dialog.m_strSamples.str(), "       1");
-    EXPECT_EQ(dialog.m_strElapsedMs.str(), "0");
-    EXPECT_EQ(dialog.m_strCpuAvg.str(), "before");
-}
-
-TEST_F(ScriptedRun, LoggingSwitchedOffDuringTheRunStopsTheRecords)
-{
-    std::vector<ScriptedCollection> samples = Samples(12, TwoThreadSample);
-    samples[4].action = [this] { dialog.m_strGenerateLog = "No"; };
-    Script(10, 2, samples);
-    LogToFolder();
-
-    dialog.CollectData();
-
-    EXPECT_EQ(WithoutTimeStamps(DataLog()), TwoThreadHead() + TwoThreadRecords(4));
-    EXPECT_EQ(SummaryLog(), SummaryLogHeadOfRender());
-}
-
-TEST_F(ScriptedRun, LostLogWritesAreReportedOnce)
-{
-    for (const int seconds : {0, 60, 120})
-        std::filesystem::create_symlink("/dev/full", DataLogFileName(LogFolder().c_str(), LocalTimeIn(seconds)).str());
-    Script(10, 2, Samples(10, TwoThreadSample));
-    LogToFolder();
-
-    dialog.CollectData();
-
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{kMakeSure, {"Write log file failed!", "Collect data"}}));
-}
-
-TEST_F(ScriptedRun, SummaryLogThatCannotBeCreatedEndsTheRun)
-{
-    for (const int seconds : {0, 60, 120})
-        std::filesystem::create_directory(SummaryLogFileName(LogFolder().c_str(), LocalTimeIn(seconds)).str());
-    Script(10, 2, Samples(10, TwoThreadSample));
-    LogToFolder();
-
-    dialog.CollectData();
-
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{kMakeSure, {"Open summary log file failed!", "Collect data"}}));
-    EXPECT_EQ(DataLog(), TwoThreadHead());
-    EXPECT_EQ(dialog.m_strSamples.str(), "       0");
-}
-
-// START CAPTURE and STOP CAPTURE open and close a window for the probe and
-// one for the measurement; the elapsed time is the measurement's window.
-TEST_F(ScriptedRun, ManualCaptureOpensAWindowForTheProbeAndOneForTheRun)
-{
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name, nullptr};
-    QApplication qt(argc, argv);
-    dialog.m_bManualCapture = 1;
-    dialog.m_strSamplingRate = "10";
-    std::vector<ScriptedCollection> samples = Samples(30, TwoThreadSample);
-    samples[20].action = [this] { dialog.OnBnClickedStopCapture(); };
-    Script(12, 2, samples);
-    counters.scripts[1].back().action = [this] {
-        QTimer::singleShot(300, [this] { dialog.OnBnClickedStartCapture(); });
-    };
-    QTimer::singleShot(300, [this] { dialog.OnBnClickedStartCapture(); });
-
-    dialog.CollectData();
-
-    EXPECT_EQ(recorded.boxes, std::vector<Box>{kMakeSure});
-    EXPECT_EQ(dialog.m_strSamples.str(), "      21");
-    const int elapsed = std::stoi(dialog.m_strElapsedMs.str());
-    EXPECT_GE(elapsed, 200);
-    EXPECT_LT(elapsed, 1000);
-    EXPECT_EQ(dialog.m_bCapturing, 0);
-    EXPECT_EQ(dialog.m_bCaptureStopped, 0);
-}
-
-TEST_F(ScriptedRun, StartRunsTheMeasurement)
-{
-    dialog.m_bRunning = 0;
-    dialog.m_bCancel = 1;
-    Script(10, 2, Samples(10, TwoThreadSample));
-    counters.scripts[0][5].action = [this] {
-        EXPECT_EQ(dialog.m_bRunning, 1);
-        EXPECT_EQ(dialog.m_bCancel, 0);
-    };
-
-    dialog.OnBnClickedStart();
-
-    EXPECT_EQ(counters.QueriesOpened(), 2);
-    EXPECT_EQ(dialog.m_strCpuMin.str(), " 98.44");
-    EXPECT_EQ(dialog.m_strCpuAvg.str(), " 98.44");
-    EXPECT_EQ(dialog.m_strThreadsMax.str(), "  2");
-    EXPECT_EQ(dialog.m_strParallelTime.str(), " 30.00");
-    EXPECT_EQ(dialog.m_strThreadTable.str(), "  0                100.00           93.75           93.75           93.75");
-    EXPECT_EQ(dialog.m_strConcurrency.str(), "  2                   30.00");
-    EXPECT_EQ(dialog.m_strSamples.str(), "      10");
-    EXPECT_EQ(dialog.m_bRunning, 0);
-    EXPECT_EQ(dialog.m_bCancel, 1);
-    EXPECT_EQ(FilesIn(LogFolder()).size(), 2u) << "logging off creates no file";
-    EXPECT_EQ(Starts(), 2);
-}
-
+// A click dispatched by the run in progress starts nothing.
 TEST_F(ScriptedRun, StartDuringARunStartsNothing)
 {
     dialog.OnBnClickedStart();
 
-    EXPECT_EQ(counters.QueriesOpened(), 0);
+    EXPECT_TRUE(counters.added.empty());
     EXPECT_TRUE(recorded.boxes.empty());
 }
 
-TEST_F(ScriptedRun, StartWithoutATargetAsksForOne)
-{
-    dialog.m_bRunning = 0;
-    dialog.m_strAppPath = "";
-
-    dialog.OnBnClickedStart();
-
-    EXPECT_EQ(recorded.boxes,
-              (std::vector<Box>{{"Click the button GET APPLICATION NAME to select application!!!", "Error"}}));
-    EXPECT_EQ(counters.QueriesOpened(), 0);
-    EXPECT_EQ(dialog.m_bRunning, 0);
-}
-
-struct FailureCase {
+struct BoxCase {
     const char* name;
-    std::function<void(ScriptedCounters&, CQuorvexDlg&)> arrange;
-    std::vector<Box> boxes;
+    std::function<void(ScriptedRun&)> arrange;
+    std::vector<std::string> boxes;
+    const char* samples;  // where the run ended; "before" when it was abandoned
 };
 
-void PrintTo(const FailureCase& c, std::ostream* os)
+void PrintTo(const BoxCase& c, std::ostream* os)
 {
     *os << c.name;
 }
 
-class RunFailure : public ScriptedRun, public testing::WithParamInterface<FailureCase> {};
+class RunMessages : public ScriptedRun, public testing::WithParamInterface<BoxCase> {};
 
-TEST_P(RunFailure, ShowsItsMessageAndLeavesNothingBehind)
+TEST_P(RunMessages, AreShownAndTheRunEndsWhereItShould)
 {
-    Script(10, 2, Samples(10, TwoThreadSample));
-    GetParam().arrange(counters, dialog);
+    Play(2, Samples(10, TwoThreadSample));
+    GetParam().arrange(*this);
 
     dialog.CollectData();
 
-    EXPECT_EQ(recorded.boxes, GetParam().boxes);
+    EXPECT_EQ(BoxTexts(recorded), GetParam().boxes);
+    EXPECT_EQ(dialog.m_strSamples.str(), GetParam().samples);
 }
 
-void SampleWithout(ScriptedCounters& counters, int sample, const std::string& path)
+// Queries by the order they are opened: the run's 0, the probe's 1.
+std::function<void(ScriptedRun&)> FailAdd(int query, const std::string& path)
 {
-    counters.scripts[0][static_cast<size_t>(sample)].values.erase(path);
+    return [=](ScriptedRun& r) { r.counters.addFailures[{query, path}] = PDH_CSTATUS_NO_OBJECT; };
 }
 
-const Box kNoElapsedTime = {"Cannot get elapsed time!!!", "Error"};
-const Box kNoThreadTotal = {"Cannot get Total number of threads", "Error"};
+std::function<void(ScriptedRun&)> UnreadableInSample(size_t sample, const char* counter)
+{
+    return [=](ScriptedRun& r) { r.counters.scripts[0][sample].values.erase(ProcessPath(counter)); };
+}
+
+// The run's first collection comes just before it names its logs: the name
+// is taken then.
+std::function<void(ScriptedRun&)> TakeLogName(CString (*name)(const char*, const SYSTEMTIME&),
+                                              void (*take)(const std::string& path))
+{
+    return [=](ScriptedRun& r) {
+        r.counters.scripts[0][0].action = [&r, name, take] {
+            SYSTEMTIME now;
+            GetLocalTime(&now);
+            take(name(r.folder.Path().c_str(), now).str());
+        };
+    };
+}
+
+void MakeFolder(const std::string& path)
+{
+    std::filesystem::create_directory(path);
+}
+
+// Every write to it fails.
+void LinkToTheFullDevice(const std::string& path)
+{
+    std::filesystem::create_symlink("/dev/full", path);
+}
+
+const std::string kNoElapsedTime = "[Error] Cannot get elapsed time!!!";
+const std::string kNoThreadTotal = "[Error] Cannot get Total number of threads";
+const std::string kMaxThreadError = "[Get Max Thread Error] ";
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, RunFailure,
+    Cases, RunMessages,
     testing::Values(
-        FailureCase{"OpenQuery",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.openFailures[0] = PDH_INVALID_ARGUMENT; },
-                    {{"Open Query failed!!!", "-1073738819"}, kNoElapsedTime}},
-        FailureCase{"AddProcessCpu",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.addFailures[{0, ProcessCpuPath(kName)}] = PDH_CSTATUS_NO_OBJECT; },
-                    {{"Add counter failed!!!", "-1073738824"}, kNoElapsedTime}},
-        FailureCase{"AddThreadCount",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.addFailures[{0, ThreadCountPath(kName)}] = PDH_CSTATUS_NO_COUNTER; },
-                    {{"Add counter failed!!!", "-1073738823"}, kNoElapsedTime}},
-        FailureCase{"ProbeOpenQuery",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.openFailures[1] = PDH_INVALID_ARGUMENT; },
-                    {{"Cannot open query !!!", "Get Max Thread Error"}, kNoThreadTotal}},
-        FailureCase{"ProbeAddCounter",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.addFailures[{1, ThreadCountPath(kName)}] = PDH_CSTATUS_NO_OBJECT; },
-                    {{"Cannot add counter !!!", "Get Max Thread Error"}, kNoThreadTotal}},
-        FailureCase{"ProbeFirstCollection",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.scripts[1].clear(); },
-                    {{"Cannot query data !!!", "Get Max Thread Error"}, kNoThreadTotal}},
-        FailureCase{"ProbeThreadCountUnreadable",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.scripts[1][4].values.clear(); },
-                    {{"Sample Counter is less than MINIMUM_SAMPLES!!!", "Get Max Thread Error"}, kNeedMore, kNoThreadTotal}},
-        FailureCase{"ThreadCpuCounter",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.addFailures[{0, ThreadCpuPath(kName, 1)}] = PDH_CSTATUS_NO_OBJECT; },
-                    {{"Cannot add thread counter !!!", "Collect Data"}}},
-        FailureCase{"ThreadStateCounter",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.addFailures[{0, ThreadStatePath(kName, 0)}] = PDH_CSTATUS_NO_OBJECT; },
-                    {{"Cannot add thread status counter !!!", "Collect Data"}}},
-        FailureCase{"FirstCollection",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { c.scripts[0][0].status = PDH_INVALID_DATA; },
-                    {kMakeSure, {"PdhCollectQueryData failed!!!", "-1073738810"}}},
-        FailureCase{"DataLogFolderMissing",
-                    [](ScriptedCounters&, CQuorvexDlg& d) {
-                        d.m_strGenerateLog = "Yes";
-                        std::strcpy(d.m_szLogFolder, "/nonexistent-quorvex-folder");
-                    },
-                    {kMakeSure, {"Open log file failed!", "Collect data"}}},
-        FailureCase{"ProcessCpuUnreadable",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { SampleWithout(c, 3, ProcessCpuPath(kName)); },
-                    {kMakeSure, {"Get Format Value failed!!!", "Collect data - %Processor Time"}}},
-        FailureCase{"ThreadCountUnreadable",
-                    [](ScriptedCounters& c, CQuorvexDlg&) { SampleWithout(c, 3, ThreadCountPath(kName)); },
-                    {kMakeSure, {"Get Format Value failed!!!", "Collect data - Thread Count"}}},
-        FailureCase{"ProcessCpuUnreadableAfterTenSamples",
-                    [](ScriptedCounters& c, CQuorvexDlg&) {
-                        c.scripts[0].push_back(TwoThreadSample(10));
-                        SampleWithout(c, 11, ProcessCpuPath(kName));
-                    },
-                    {kMakeSure}}));
+        BoxCase{"OpenQuery", [](ScriptedRun& r) { r.counters.openFailures[0] = PDH_INVALID_ARGUMENT; },
+                {"[-1073738819] Open Query failed!!!", kNoElapsedTime}, "       0"},
+        BoxCase{"AddProcessCounter", FailAdd(0, ProcessPath("% Processor Time")),
+                {"[-1073738824] Add counter failed!!!", kNoElapsedTime}, "       0"},
+        BoxCase{"ProbeOpenQuery", [](ScriptedRun& r) { r.counters.openFailures[1] = PDH_INVALID_ARGUMENT; },
+                {kMaxThreadError + "Cannot open query !!!", kNoThreadTotal}, "before"},
+        BoxCase{"ProbeAddCounter", FailAdd(1, ProcessPath("Thread Count")),
+                {kMaxThreadError + "Cannot add counter !!!", kNoThreadTotal}, "before"},
+        BoxCase{"ProbeFirstCollection", [](ScriptedRun& r) { r.counters.scripts[1].clear(); },
+                {kMaxThreadError + "Cannot query data !!!", kNoThreadTotal}, "before"},
+        BoxCase{"ProbeThreadCountUnreadable", [](ScriptedRun& r) { r.counters.scripts[1][4].values.clear(); },
+                {kMaxThreadError + "Sample Counter is less than MINIMUM_SAMPLES!!!", kNeedMore, kNoThreadTotal},
+                "before"},
+        BoxCase{"ProbeOfATargetThatEndsEarlyGoesOn", [](ScriptedRun& r) { r.counters.scripts[1].resize(4); },
+                {kNeedMore, kMakeSure}, "      10"},
+        BoxCase{"DurationOfZeroTakesOneSample", [](ScriptedRun& r) { r.dialog.m_strDuration = "0"; },
+                {kNeedMore, kMakeSure}, "       1"},
+        BoxCase{"ThreadCpuCounter", FailAdd(0, ThreadPath(1, "% Processor Time")),
+                {"[Collect Data] Cannot add thread counter !!!"}, "before"},
+        BoxCase{"ThreadStateCounter", FailAdd(0, ThreadPath(0, "Thread State")),
+                {"[Collect Data] Cannot add thread status counter !!!"}, "before"},
+        BoxCase{"FirstCollection", [](ScriptedRun& r) { r.counters.scripts[0][0].status = PDH_INVALID_DATA; },
+                {kMakeSure, "[-1073738810] PdhCollectQueryData failed!!!"}, "       0"},
+        BoxCase{"DataLogFolderMissing",
+                [](ScriptedRun& r) { std::strcpy(r.dialog.m_szLogFolder, "/nonexistent-quorvex-folder"); },
+                {kMakeSure, "[Collect data] Open log file failed!"}, "       0"},
+        BoxCase{"SummaryLogCannotBeCreated",
+                TakeLogName(SummaryLogFileName, MakeFolder),
+                {kMakeSure, "[Collect data] Open summary log file failed!"}, "       0"},
+        BoxCase{"LogWritesLost",
+                TakeLogName(DataLogFileName, LinkToTheFullDevice),
+                {kMakeSure, "[Collect data] Write log file failed!"}, "      10"},
+        BoxCase{"ProcessCpuUnreadable", UnreadableInSample(3, "% Processor Time"),
+                {kMakeSure, "[Collect data - %Processor Time] Get Format Value failed!!!"}, "       2"},
+        BoxCase{"ThreadCountUnreadable", UnreadableInSample(3, "Thread Count"),
+                {kMakeSure, "[Collect data - Thread Count] Get Format Value failed!!!"}, "       2"},
+        BoxCase{"ProcessCpuUnreadableAfterTenSamples", [](ScriptedRun& r) { r.counters.scripts[0].push_back({}); },
+                {kMakeSure}, "      10"}));
 
 } // namespace

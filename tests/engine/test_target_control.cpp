@@ -3,73 +3,71 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
 
 class TargetControl : public testing::Test {
 protected:
-    TargetControl()
-    {
-        m_out = m_folder.Path() + "/args.txt";
-        m_script = m_folder.AddScript("target", "printf '%s|' \"$#\" \"$@\" > " + m_out + "\nexec sleep 30");
-        SetUpConsoleRun(dialog, m_script, "", "100", "30");
-    }
+    TargetControl() { SetUpConsoleRun(dialog, "/bin/sleep", "30", "100", "30"); }
     ~TargetControl() override
     {
         EXPECT_EQ(ChildProcesses(), std::vector<int>{});
         EXPECT_EQ(OpenPidfds(), 0);
     }
 
-    std::string ArgumentsSeen() const
-    {
-        for (int i = 0; i < 500 && ReadFile(m_out).empty(); ++i)
-            usleep(2000);
-        return ReadFile(m_out);
-    }
-
-    ScratchFolder m_folder;
-    std::string m_out;
-    std::string m_script;
+    ScratchFolder folder;
     RecordedBoxes recorded;
     CQuorvexDlg dialog;
 };
 
+// The path, one blank, then the parameters, which the target's runtime splits.
 TEST_F(TargetControl, CommandLineIsThePathABlankAndTheParameters)
 {
-    dialog.m_strAppParams = "a \"b c\"  d";
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(dialog.StartTarget(&pi));
-    EXPECT_EQ(ArgumentsSeen(), "3|a|b c|d|");
-    EXPECT_TRUE(dialog.StopTarget(pi, 1, 0));
+    const std::string out = folder.Path() + "/args";
+    dialog.m_strAppPath = folder.AddScript("target", "printf '%s|' \"$#\" \"$@\" > " + out + "\nexec sleep 30").c_str();
+    for (const auto& [params, seen] : {std::pair{"a \"b c\"  d", "3|a|b c|d|"}, std::pair{"", "0|"}}) {
+        std::filesystem::remove(out);
+        dialog.m_strAppParams = params;
+        PROCESS_INFORMATION pi = {};
+        ASSERT_TRUE(dialog.StartTarget(&pi));
+        for (int i = 0; i < 500 && ReadFile(out).empty(); ++i)
+            usleep(2000);
+        EXPECT_EQ(ReadFile(out), seen);
+        EXPECT_TRUE(dialog.StopTarget(pi, 1, 0));
+    }
 }
 
-TEST_F(TargetControl, EmptyParametersGiveNoArgument)
-{
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(dialog.StartTarget(&pi));
-    EXPECT_EQ(ArgumentsSeen(), "0|");
-    dialog.StopTarget(pi, 1, 0);
-}
-
-// The path goes unquoted: its first blank ends the program's name.
+// Unquoted, the path's first blank ends the program's name.
 TEST_F(TargetControl, PathWithABlankNamesTheFileBeforeIt)
 {
-    dialog.m_strAppPath = (m_folder.Path() + "/my target").c_str();
+    dialog.m_strAppPath = (folder.Path() + "/my target").c_str();
     PROCESS_INFORMATION pi = {};
     EXPECT_FALSE(dialog.StartTarget(&pi));
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{{"Error starting The process !!!", "Error"}}));
+    EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[Error] Error starting The process !!!"});
     EXPECT_EQ(pi.hProcess, nullptr);
     EXPECT_EQ(pi.dwProcessId, 0u);
 }
 
+TEST_F(TargetControl, TargetNeverStartedHasNoElapsedTime)
+{
+    dialog.m_strElapsedMs = "before";
+    EXPECT_FALSE(dialog.StopTarget(PROCESS_INFORMATION{}, 0, 0));
+    EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[Error] Cannot get elapsed time!!!"});
+    EXPECT_EQ(dialog.m_strElapsedMs.str(), "before");
+}
+
 struct StopCase {
     const char* name;
-    int durationElapsed;
-    ULONGLONG captureMs;
-    std::function<void(CQuorvexDlg&)> arrange;
-    const char* elapsed;
+    const char* lifetime = "30";  // seconds
+    int waitMs = 0;               // from the start to StopTarget
+    int durationElapsed = 0;
+    int guiMode = 0;
+    int cancel = 0;
+    int captureStopped = 0;
+    ULONGLONG captureMs = 0;
+    long long minMs, maxMs;  // the elapsed time given
 };
 
 void PrintTo(const StopCase& c, std::ostream* os)
@@ -81,73 +79,38 @@ class StopTargetCase : public TargetControl, public testing::WithParamInterface<
 
 TEST_P(StopTargetCase, SetsTheElapsedTimeAndEndsTheTarget)
 {
+    const StopCase& c = GetParam();
+    dialog.m_strAppParams = c.lifetime;
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(dialog.StartTarget(&pi));
-    GetParam().arrange(dialog);
+    usleep(static_cast<useconds_t>(c.waitMs) * 1000);
+    dialog.m_bGuiMode = c.guiMode;
+    dialog.m_bCancel = c.cancel;
+    dialog.m_bCaptureStopped = c.captureStopped;
 
-    EXPECT_TRUE(dialog.StopTarget(pi, GetParam().durationElapsed, GetParam().captureMs));
+    EXPECT_TRUE(dialog.StopTarget(pi, c.durationElapsed, c.captureMs));
 
-    EXPECT_EQ(dialog.m_strElapsedMs.str(), GetParam().elapsed);
-    EXPECT_EQ(ChildProcesses(), std::vector<int>{});
+    const std::string elapsed = dialog.m_strElapsedMs.str();
+    ASSERT_EQ(elapsed, std::to_string(std::stoull(elapsed))) << "an unsigned decimal";
+    EXPECT_GE(std::stoll(elapsed), c.minMs);
+    EXPECT_LE(std::stoll(elapsed), c.maxMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StopTargetCase,
     testing::Values(
-        StopCase{"DurationElapsed", 1, 0, [](CQuorvexDlg&) {}, "30000"},
-        StopCase{"DurationWithBlanks", 1, 0, [](CQuorvexDlg& d) { d.m_strDuration = " 20 s"; }, "20000"},
-        StopCase{"DurationBeforeCancel", 1, 0,
-                 [](CQuorvexDlg& d) {
-                     d.m_bGuiMode = 1;
-                     d.m_bCancel = 1;
-                 },
-                 "30000"},
-        StopCase{"CancelledInTheDialog", 0, 0,
-                 [](CQuorvexDlg& d) {
-                     d.m_bGuiMode = 1;
-                     d.m_bCancel = 1;
-                 },
-                 "0"},
-        StopCase{"CaptureStopped", 0, 2500, [](CQuorvexDlg& d) { d.m_bCaptureStopped = 1; }, "2500"},
-        StopCase{"CaptureOfLow32Bits", 0, (1ULL << 32) + 7, [](CQuorvexDlg& d) { d.m_bCaptureStopped = 1; }, "7"},
-        StopCase{"CancelledInTheConsoleCountsTheCapture", 0, 1234,
-                 [](CQuorvexDlg& d) {
-                     d.m_bCancel = 1;
-                     d.m_bCaptureStopped = 1;
-                 },
-                 "1234"}));
-
-// The run ended while the target still ran: it has run until now.
-TEST_F(TargetControl, TargetStillRunningGivesItsTimeSoFar)
-{
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(dialog.StartTarget(&pi));
-    usleep(300000);
-    EXPECT_TRUE(dialog.StopTarget(pi, 0, 0));
-    const int elapsed = std::stoi(dialog.m_strElapsedMs.str());
-    EXPECT_GE(elapsed, 300);
-    EXPECT_LT(elapsed, 1000);
-}
-
-TEST_F(TargetControl, TargetThatEndedGivesItsLifetime)
-{
-    dialog.m_strAppPath = "/bin/sleep";
-    dialog.m_strAppParams = "0.25";
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(dialog.StartTarget(&pi));
-    usleep(600000);
-    EXPECT_TRUE(dialog.StopTarget(pi, 0, 0));
-    const int elapsed = std::stoi(dialog.m_strElapsedMs.str());
-    EXPECT_GE(elapsed, 250);
-    EXPECT_LT(elapsed, 450) << "its lifetime, not the time until it was stopped";
-}
-
-TEST_F(TargetControl, TargetNeverStartedHasNoElapsedTime)
-{
-    dialog.m_strElapsedMs = "before";
-    EXPECT_FALSE(dialog.StopTarget(PROCESS_INFORMATION{}, 0, 0));
-    EXPECT_EQ(recorded.boxes, (std::vector<Box>{{"Cannot get elapsed time!!!", "Error"}}));
-    EXPECT_EQ(dialog.m_strElapsedMs.str(), "before");
-}
+        StopCase{.name = "DurationElapsed", .durationElapsed = 1, .minMs = 30000, .maxMs = 30000},
+        StopCase{.name = "DurationBeforeCancel", .durationElapsed = 1, .guiMode = 1, .cancel = 1, .minMs = 30000,
+                 .maxMs = 30000},
+        StopCase{.name = "CancelledInTheDialog", .guiMode = 1, .cancel = 1, .minMs = 0, .maxMs = 0},
+        StopCase{.name = "CaptureStopped", .captureStopped = 1, .captureMs = 2500, .minMs = 2500, .maxMs = 2500},
+        StopCase{.name = "CaptureOfLow32Bits", .captureStopped = 1, .captureMs = (1ULL << 32) + 7, .minMs = 7,
+                 .maxMs = 7},
+        StopCase{.name = "CancelledInTheConsoleCountsTheCapture", .cancel = 1, .captureStopped = 1, .captureMs = 1234,
+                 .minMs = 1234, .maxMs = 1234},
+        // The run ended while the target still ran: it has run until now.
+        StopCase{.name = "StillRunningHasRunUntilNow", .waitMs = 300, .minMs = 300, .maxMs = 1000},
+        StopCase{.name = "EndedGivesItsLifetimeNotTheTimeUntilStopped", .lifetime = "0.25", .waitMs = 600,
+                 .minMs = 250, .maxMs = 450}));
 
 } // namespace
