@@ -10,10 +10,16 @@
 #include <QMenu>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+std::vector<std::string> Shown(const std::vector<Box>& boxes)
+{
+    std::vector<std::string> shown;
+    for (const Box& box : boxes)
+        shown.push_back("[" + box.caption + "] " + box.text);
+    return shown;
+}
 
 RecordedBoxes::RecordedBoxes()
 {
@@ -107,4 +113,18 @@ std::vector<std::string> Items(const QComboBox* combo)
     for (int i = 0; combo && i < combo->count(); ++i)
         items.push_back(combo->itemText(i).toStdString());
     return items;
+}
+
+INT_PTR DialogTest::Open(std::function<void(QWidget*)> act)
+{
+    WhenModalShows(std::move(act));
+    return dlg.DoModal();
+}
+
+void DialogTest::Inspect(std::function<void(QWidget*)> look)
+{
+    Open([&look](QWidget* window) {
+        look(window);
+        PressKey(window, Qt::Key_Escape);
+    });
 }
