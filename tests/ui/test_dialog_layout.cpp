@@ -1,6 +1,5 @@
 // The main dialog's layout: every control where its dialog units put it for
-// the dialog font, hidden controls hidden, the lists in their order, and
-// every text of the templates fitting its control in that font.
+// the dialog font, hidden controls hidden, the lists in their order.
 
 #include "DialogDriver.h"
 #include "Resources.h"
@@ -12,8 +11,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleOptionComboBox>
 
 #include <gtest/gtest.h>
 
@@ -130,64 +127,6 @@ TEST_F(DialogTest, DroppedDownListIsAsTallAsTheTemplateSaysAndScrolls)
         EXPECT_GE(list->window()->geometry().top(), durations->mapToGlobal(QPoint(0, 0)).y())
             << "the list drops below the box, not over it";
         durations->hidePopup();
-    });
-}
-
-// Lines a text takes in a width, with tabs every eight average characters
-// and word wrapping, as the dialog's statics lay it out.
-int LinesNeeded(const QFontMetrics& metrics, const QString& text, int width)
-{
-    const QRect needed = metrics.boundingRect(QRect(0, 0, width, 10000), Qt::TextWordWrap | Qt::TextExpandTabs, text,
-                                              8 * metrics.averageCharWidth());
-    return needed.height() / metrics.lineSpacing();
-}
-
-// The room a closed drop-down list has for its selected row.
-int TextRoom(QComboBox* combo)
-{
-    QStyleOptionComboBox option;
-    option.initFrom(combo);
-    option.rect = combo->rect();
-    return combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
-}
-
-TEST_F(DialogTest, EveryTextFitsItsControlWithoutWrappingOrClipping)
-{
-    std::vector<const ControlTemplate*> controls;
-    for (const DialogTemplate* dialog : {&MainTemplate(), AfxFindDialogTemplate(IDD_ABOUTBOX)}) {
-        for (const ControlTemplate& control : dialog->controls)
-            controls.push_back(&control);
-    }
-    // The widest rows of the lists, and the longest captions the buttons
-    // change to.
-    const std::pair<int, std::string> rows[] = {
-        {IDC_COMBO_THREAD_TABLE, Format("%3d%22.2f%16.2f%16.2f%16.2f", 199, 100.0, 100.0, 100.0, 100.0)},
-        {IDC_COMBO_CONCURRENCY, Format("%3d               %9.2f", 200, 100.0)},
-        {IDC_COMBO_DURATION, "72000"}, {IDC_COMBO_SAMPLING_RATE, "1000"},
-        {IDC_COMBO_GENERATE_LOG, "Yes"}, {IDC_COMBO_MANUAL_CAPTURE, "Yes"}};
-    const std::pair<int, const char*> captions[] = {
-        {IDC_START, "RUNNING"}, {IDC_START_CAPTURE, "CAPTURING"}, {IDC_CORE_MODE, "Single-core"}};
-    Inspect([&](QWidget* window) {
-        const QFontMetrics metrics(window->font());
-        const Units units(window->font());
-        for (const ControlTemplate* control : controls) {
-            const QString text = QString(control->text).remove('&');
-            const QRect rect = units.Rect(*control);
-            if (control->kind == ControlKind::Static) {
-                const int frame = (control->styles & (CS_RAISED | CS_SUNKEN)) ? 2 : 0;
-                const int lines = static_cast<int>(text.count('\n')) + 1;
-                EXPECT_EQ(LinesNeeded(metrics, text, rect.width() - 2 * frame), lines) << control->text;
-                EXPECT_LE(lines * metrics.height(), rect.height() - 2 * frame + 1) << control->text;
-            } else if (control->kind == ControlKind::PushButton || control->kind == ControlKind::DefPushButton ||
-                       control->kind == ControlKind::PushLikeCheckBox) {
-                EXPECT_LE(metrics.horizontalAdvance(text) + 12, rect.width()) << control->text;
-                EXPECT_LE(metrics.height() + 4, rect.height()) << control->text;
-            }
-        }
-        for (const auto& [id, text] : captions)
-            EXPECT_LE(metrics.horizontalAdvance(text) + 12, Control(dlg, id)->width()) << text;
-        for (const auto& [id, row] : rows)
-            EXPECT_LE(metrics.horizontalAdvance(QString::fromStdString(row)), TextRoom(Combo(dlg, id))) << row;
     });
 }
 

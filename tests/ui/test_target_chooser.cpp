@@ -2,6 +2,7 @@
 
 #include "DialogDriver.h"
 #include "FileDialog.h"
+#include "ScratchFolder.h"
 
 #include <QAbstractButton>
 #include <QAbstractProxyModel>
@@ -18,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -52,34 +52,22 @@ std::set<std::string> Listed(QFileDialog* dialog)
     return names;
 }
 
+// The chooser's folder holds executables with and without ".exe", this
+// program under its Windows name and under its own, a file named ".exe"
+// that is not executable, and a folder. The test starts in it.
 class ChooserTest : public DialogTest {
 protected:
-    void SetUp() override
+    ChooserTest() : folder(scratch.Path()), startFolder(fs::current_path())
     {
-        char pattern[] = "/tmp/quorvex-chooser-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
         for (const std::string& name : {std::string("tool"), std::string("a.b.exe"), std::string("Quorvex.exe"),
                                         std::string("quorvex.exe"), OwnTitle()})
-            MakeFile(name, fs::perms::owner_all);
-        MakeFile("notes.txt", fs::perms::owner_read | fs::perms::owner_write);
-        MakeFile("readme", fs::perms::owner_read | fs::perms::owner_write);
+            scratch.AddScript(name, "");
+        std::ofstream(folder / "notes.exe") << "text\n";
         fs::create_directory(folder / "sub");
-        startFolder = fs::current_path();
         fs::current_path(folder);
     }
 
-    void TearDown() override
-    {
-        fs::current_path(startFolder);
-        fs::remove_all(folder);
-    }
-
-    void MakeFile(const std::string& name, fs::perms permissions)
-    {
-        std::ofstream(folder / name) << "#!/bin/sh\n";
-        fs::permissions(folder / name, permissions);
-    }
+    ~ChooserTest() override { fs::current_path(startFolder); }
 
     // Opens the main dialog and uses the chooser once for each step; a step
     // works the file dialog.
@@ -117,6 +105,7 @@ protected:
         };
     }
 
+    ScratchFolder scratch;
     fs::path folder;
     fs::path startFolder;
     std::string shownPath;
