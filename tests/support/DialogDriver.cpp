@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-std::vector<std::string> Shown(const std::vector<Box>& boxes)
+Strings Shown(const std::vector<Box>& boxes)
 {
-    std::vector<std::string> shown;
+    Strings shown;
     for (const Box& box : boxes)
         shown.push_back("[" + box.caption + "] " + box.text);
     return shown;
@@ -107,9 +107,9 @@ QLineEdit* Edit(CDialog& dialog, int id)
     return qobject_cast<QLineEdit*>(Control(dialog, id));
 }
 
-std::vector<std::string> Items(const QComboBox* combo)
+Strings Items(const QComboBox* combo)
 {
-    std::vector<std::string> items;
+    Strings items;
     for (int i = 0; combo && i < combo->count(); ++i)
         items.push_back(combo->itemText(i).toStdString());
     return items;

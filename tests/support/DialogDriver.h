@@ -18,6 +18,8 @@ class QComboBox;
 class QLineEdit;
 class QMenu;
 
+using Strings = std::vector<std::string>;
+
 struct Box {
     HWND owner;
     std::string text;
@@ -25,7 +27,7 @@ struct Box {
 };
 
 // A box as "[caption] text".
-std::vector<std::string> Shown(const std::vector<Box>& boxes);
+Strings Shown(const std::vector<Box>& boxes);
 
 // Records every message box while it lives, instead of showing it. A box
 // stands for the moment it would be up: whenShown runs then.
@@ -65,7 +67,7 @@ QWidget* Control(CDialog& dialog, int id);
 QAbstractButton* Button(CDialog& dialog, int id);
 QComboBox* Combo(CDialog& dialog, int id);
 QLineEdit* Edit(CDialog& dialog, int id);
-std::vector<std::string> Items(const QComboBox* combo);
+Strings Items(const QComboBox* combo);
 
 template <typename... Values>
 std::string Format(const char* format, Values... values)

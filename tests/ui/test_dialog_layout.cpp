@@ -91,7 +91,7 @@ TEST_F(DialogTest, EveryControlLiesWhereItsDialogUnitsSayAndOnlyTheHiddenOnesAre
 
 TEST_F(DialogTest, SortedListsKeepTextOrderAndTheDurationListInsertionOrder)
 {
-    std::vector<std::string> threads, levels, durations;
+    Strings threads, levels, durations;
     Inspect([&](QWidget*) {
         for (int thread : {11, 2, 0, 10, 1})
             dlg.m_comboThreadTable.AddString(Format("%3d%22.2f%16.2f%16.2f%16.2f", thread, 1.0, 0.0, 0.5, 1.0).c_str());
@@ -107,7 +107,7 @@ TEST_F(DialogTest, SortedListsKeepTextOrderAndTheDurationListInsertionOrder)
     for (const std::string& row : threads)
         threadNumbers.push_back(std::stoi(row.substr(0, 3)));
     EXPECT_EQ(threadNumbers, (std::vector<int>{0, 1, 2, 10, 11}));
-    EXPECT_EQ(levels, (std::vector<std::string>{"  3                  10.00", " 12                   1.00"}));
+    EXPECT_EQ(levels, (Strings{"  3                  10.00", " 12                   1.00"}));
     EXPECT_EQ(durations.front(), "10");
     EXPECT_EQ(durations.back(), "15");
 }

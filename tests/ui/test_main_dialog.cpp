@@ -30,8 +30,6 @@
 
 namespace {
 
-using Strings = std::vector<std::string>;
-
 Strings Settings(const CQuorvexDlg& d)
 {
     return {d.m_strDuration.str(), d.m_strSamplingRate.str(), d.m_strGenerateLog.str(), d.m_strManualCapture.str()};

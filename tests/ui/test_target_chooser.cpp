@@ -24,8 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Strings = std::vector<std::string>;
-
 std::string OwnTitle()
 {
     return FileTitleOf(fs::read_symlink("/proc/self/exe").c_str()).str();
