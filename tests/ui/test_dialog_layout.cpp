@@ -54,10 +54,10 @@ QWidget* WidgetOf(CDialog& dlg, const ControlTemplate& control, QWidget* window)
 
 TEST_F(DialogTest, EveryControlLiesWhereItsDialogUnitsSayAndOnlyTheHiddenOnesAreHidden)
 {
-    const std::set<int> hidden = {IDC_CORE_MODE,        IDC_STATIC_THREADS, IDC_EDIT_THREADS_MIN,
-                                  IDC_EDIT_THREADS_AVG, IDC_EDIT_THREADS_MAX, IDC_EDIT_SAMPLES,
-                                  IDC_STATIC_SAMPLES,   IDC_STATIC_L2_CACHE, IDC_EDIT_L2_CACHE,
-                                  ID_HELP};  // nobody handles help without an application object
+    // Help too: nobody handles it without an application object.
+    const std::set<int> hidden = {IDC_CORE_MODE,       IDC_STATIC_THREADS, IDC_EDIT_THREADS_MIN, IDC_EDIT_THREADS_AVG,
+                                  IDC_EDIT_THREADS_MAX, IDC_EDIT_SAMPLES,   IDC_STATIC_SAMPLES,   IDC_STATIC_L2_CACHE,
+                                  IDC_EDIT_L2_CACHE,    ID_HELP};
     int checked = 0;
     Inspect([&](QWidget* window) {
         EXPECT_EQ(window->font().family(), QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());

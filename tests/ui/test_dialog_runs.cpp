@@ -451,6 +451,11 @@ void PrintTo(const CloseCase& c, std::ostream* os)
     *os << c.name;
 }
 
+void PrintTo(const CloseCase* c, std::ostream* os)
+{
+    *os << c->name;
+}
+
 const CloseCase kCloses[] = {
     {"Escape", [](CQuorvexDlg&, QWidget* window) { PressKey(window, Qt::Key_Escape); }, IDCANCEL},
     {"EnterInParameters",
