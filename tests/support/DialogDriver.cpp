@@ -10,10 +10,16 @@
 #include <QMenu>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstdlib>
+
+Strings Shown(const std::vector<Box>& boxes)
+{
+    Strings shown;
+    for (const Box& box : boxes)
+        shown.push_back("[" + box.caption + "] " + box.text);
+    return shown;
+}
 
 RecordedBoxes::RecordedBoxes()
 {
@@ -101,10 +107,24 @@ QLineEdit* Edit(CDialog& dialog, int id)
     return qobject_cast<QLineEdit*>(Control(dialog, id));
 }
 
-std::vector<std::string> Items(const QComboBox* combo)
+Strings Items(const QComboBox* combo)
 {
-    std::vector<std::string> items;
+    Strings items;
     for (int i = 0; combo && i < combo->count(); ++i)
         items.push_back(combo->itemText(i).toStdString());
     return items;
+}
+
+INT_PTR DialogTest::Open(std::function<void(QWidget*)> act)
+{
+    WhenModalShows(std::move(act));
+    return dlg.DoModal();
+}
+
+void DialogTest::Inspect(std::function<void(QWidget*)> look)
+{
+    Open([&look](QWidget* window) {
+        look(window);
+        PressKey(window, Qt::Key_Escape);
+    });
 }

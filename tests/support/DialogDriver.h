@@ -2,9 +2,11 @@
 // Drives real dialogs in window tests: records message boxes, acts on modal
 // windows once they are up, and finds and works the controls of a dialog.
 
-#include "Dialog.h"
+#include "QuorvexDlg.h"
 
 #include <QApplication>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -16,11 +18,16 @@ class QComboBox;
 class QLineEdit;
 class QMenu;
 
+using Strings = std::vector<std::string>;
+
 struct Box {
     HWND owner;
     std::string text;
     std::string caption;
 };
+
+// A box as "[caption] text".
+Strings Shown(const std::vector<Box>& boxes);
 
 // Records every message box while it lives, instead of showing it. A box
 // stands for the moment it would be up: whenShown runs then.
@@ -60,4 +67,26 @@ QWidget* Control(CDialog& dialog, int id);
 QAbstractButton* Button(CDialog& dialog, int id);
 QComboBox* Combo(CDialog& dialog, int id);
 QLineEdit* Edit(CDialog& dialog, int id);
-std::vector<std::string> Items(const QComboBox* combo);
+Strings Items(const QComboBox* combo);
+
+template <typename... Values>
+std::string Format(const char* format, Values... values)
+{
+    CString text;
+    text.Format(format, values...);
+    return text.str();
+}
+
+// The main dialog of one test, with its message boxes recorded.
+class DialogTest : public testing::Test {
+protected:
+    // Opens the dialog, lets act work it once it shows, and returns how it
+    // ended; act must end it.
+    INT_PTR Open(std::function<void(QWidget*)> act);
+    // Opens the dialog, lets look see it, and closes it with Escape.
+    void Inspect(std::function<void(QWidget*)> look);
+
+    GuiSessionForTest session;
+    RecordedBoxes recorded;
+    CQuorvexDlg dlg{nullptr};
+};

@@ -1,10 +1,7 @@
 // The main dialog's layout: every control where its dialog units put it for
-// the dialog font, hidden controls hidden, and every text of the templates
-// fitting its control in that font.
+// the dialog font, hidden controls hidden, the lists in their order.
 
 #include "DialogDriver.h"
-#include "QuorvexApp.h"
-#include "QuorvexDlg.h"
 #include "Resources.h"
 
 #include <QAbstractItemView>
@@ -13,10 +10,7 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
-#include <QPushButton>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleOptionComboBox>
 
 #include <gtest/gtest.h>
 
@@ -41,62 +35,40 @@ struct Units {
     int cx, cy;
 };
 
-const std::set<int> kHidden = {IDC_CORE_MODE,     IDC_STATIC_THREADS, IDC_EDIT_THREADS_MIN, IDC_EDIT_THREADS_AVG,
-                               IDC_EDIT_THREADS_MAX, IDC_EDIT_SAMPLES,  IDC_STATIC_SAMPLES,   IDC_STATIC_L2_CACHE,
-                               IDC_EDIT_L2_CACHE};
-
-class LayoutTest : public testing::Test {
-protected:
-    // Runs check on the open main dialog.
-    void WithDialog(std::function<void(QWidget*)> check)
-    {
-        WhenModalShows([check](QWidget* window) {
-            check(window);
-            PressKey(window, Qt::Key_Escape);
-        });
-        dlg.DoModal();
-    }
-
-    QWidget* WidgetOf(const ControlTemplate& control, QWidget* window)
-    {
-        if (control.id != IDC_STATIC)
-            return Control(dlg, control.id);
-        for (auto* frame : window->findChildren<QFrame*>(Qt::FindDirectChildrenOnly)) {
-            if (!qobject_cast<QLabel*>(frame))
-                return frame;
-        }
-        return nullptr;
-    }
-
-    GuiSessionForTest session;
-    RecordedBoxes recorded;
-    CQuorvexDlg dlg{nullptr};
-    const DialogTemplate& main = *AfxFindDialogTemplate(IDD_QUORVEX_DIALOG);
-};
-
-TEST_F(LayoutTest, DialogFontIsTheSystemsSansSerifAtEightPoints)
+const DialogTemplate& MainTemplate()
 {
-    WithDialog([](QWidget* window) {
+    return *AfxFindDialogTemplate(IDD_QUORVEX_DIALOG);
+}
+
+// The group box is the template's one unnamed control that is no text.
+QWidget* WidgetOf(CDialog& dlg, const ControlTemplate& control, QWidget* window)
+{
+    if (control.id != IDC_STATIC)
+        return Control(dlg, control.id);
+    for (auto* frame : window->findChildren<QFrame*>(Qt::FindDirectChildrenOnly)) {
+        if (!qobject_cast<QLabel*>(frame))
+            return frame;
+    }
+    return nullptr;
+}
+
+TEST_F(DialogTest, EveryControlLiesWhereItsDialogUnitsSayAndOnlyTheHiddenOnesAreHidden)
+{
+    // Help too: nobody handles it without an application object.
+    const std::set<int> hidden = {IDC_CORE_MODE,       IDC_STATIC_THREADS, IDC_EDIT_THREADS_MIN, IDC_EDIT_THREADS_AVG,
+                                  IDC_EDIT_THREADS_MAX, IDC_EDIT_SAMPLES,   IDC_STATIC_SAMPLES,   IDC_STATIC_L2_CACHE,
+                                  IDC_EDIT_L2_CACHE,    ID_HELP};
+    int checked = 0;
+    Inspect([&](QWidget* window) {
         EXPECT_EQ(window->font().family(), QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
         EXPECT_EQ(window->font().pointSize(), 8);
         const Units units(window->font());
-        EXPECT_EQ(window->size(), QSize(units.X(548), units.Y(274)));
         // Sizes like those of the Windows dialog font keep the layout's
         // proportions: 6 to 7 pixels by 13 to 16 at 96 dots per inch.
-        EXPECT_GE(units.cx, 5);
-        EXPECT_LE(units.cx, 8);
-        EXPECT_GE(units.cy, 12);
-        EXPECT_LE(units.cy, 17);
-    });
-}
-
-TEST_F(LayoutTest, EveryControlLiesWhereItsDialogUnitsSay)
-{
-    int checked = 0;
-    WithDialog([&](QWidget* window) {
-        const Units units(window->font());
-        for (const ControlTemplate& control : main.controls) {
-            QWidget* widget = WidgetOf(control, window);
+        EXPECT_TRUE(units.cx >= 5 && units.cx <= 8 && units.cy >= 12 && units.cy <= 17) << units.cx << 'x' << units.cy;
+        EXPECT_EQ(window->size(), QSize(units.X(548), units.Y(274)));
+        for (const ControlTemplate& control : MainTemplate().controls) {
+            QWidget* widget = WidgetOf(dlg, control, window);
             ASSERT_NE(widget, nullptr) << control.id;
             const QRect expected = units.Rect(control);
             const QRect actual = widget->geometry();
@@ -110,115 +82,51 @@ TEST_F(LayoutTest, EveryControlLiesWhereItsDialogUnitsSay)
             } else {
                 EXPECT_EQ(actual.height(), expected.height()) << control.id;
             }
+            EXPECT_EQ(widget->isVisible(), !hidden.contains(control.id)) << control.id;
             ++checked;
         }
     });
     EXPECT_EQ(checked, 60);
 }
 
-TEST_F(LayoutTest, HiddenControlsStayHiddenAndTheOthersShow)
+TEST_F(DialogTest, SortedListsKeepTextOrderAndTheDurationListInsertionOrder)
 {
-    WithDialog([&](QWidget* window) {
-        for (const ControlTemplate& control : main.controls) {
-            if (control.id == ID_HELP)
-                continue;
-            const QWidget* widget = WidgetOf(control, window);
-            EXPECT_EQ(widget->isVisible(), !kHidden.contains(control.id)) << control.id;
-        }
-        // Nobody handles help without an application object.
-        EXPECT_FALSE(Control(dlg, ID_HELP)->isVisible());
+    Strings threads, levels, durations;
+    Inspect([&](QWidget*) {
+        for (int thread : {11, 2, 0, 10, 1})
+            dlg.m_comboThreadTable.AddString(Format("%3d%22.2f%16.2f%16.2f%16.2f", thread, 1.0, 0.0, 0.5, 1.0).c_str());
+        dlg.m_comboConcurrency.AddString(" 12                   1.00");
+        dlg.m_comboConcurrency.AddString("  3                  10.00");
+        dlg.m_comboDuration.AddString("15");
+        threads = Items(Combo(dlg, IDC_COMBO_THREAD_TABLE));
+        levels = Items(Combo(dlg, IDC_COMBO_CONCURRENCY));
+        durations = Items(Combo(dlg, IDC_COMBO_DURATION));
     });
+
+    std::vector<int> threadNumbers;
+    for (const std::string& row : threads)
+        threadNumbers.push_back(std::stoi(row.substr(0, 3)));
+    EXPECT_EQ(threadNumbers, (std::vector<int>{0, 1, 2, 10, 11}));
+    EXPECT_EQ(levels, (Strings{"  3                  10.00", " 12                   1.00"}));
+    EXPECT_EQ(durations.front(), "10");
+    EXPECT_EQ(durations.back(), "15");
 }
 
-TEST_F(LayoutTest, HelpButtonShowsWhenTheApplicationHandlesHelp)
+TEST_F(DialogTest, DroppedDownListIsAsTallAsTheTemplateSaysAndScrolls)
 {
-    CQuorvexApp app;
-    WithDialog([&](QWidget*) { EXPECT_TRUE(Control(dlg, ID_HELP)->isVisible()); });
-}
-
-TEST_F(LayoutTest, DroppedDownListsAreAsTallAsTheTemplateSaysAndScroll)
-{
-    WithDialog([&](QWidget* window) {
-        const Units units(window->font());
+    Inspect([&](QWidget* window) {
         QComboBox* durations = Combo(dlg, IDC_COMBO_DURATION);
-        const int listRoom = units.Y(84) - durations->height();
-        EXPECT_EQ(durations->maxVisibleItems(), listRoom / QFontMetrics(window->font()).height());
+        const int rowsInTemplate =
+            (Units(window->font()).Y(84) - durations->height()) / QFontMetrics(window->font()).height();
         durations->showPopup();
         QAbstractItemView* list = durations->view();
         const int rowsShown = list->viewport()->height() / list->sizeHintForRow(0);
-        EXPECT_GE(rowsShown, durations->maxVisibleItems() - 1);
-        EXPECT_LE(rowsShown, durations->maxVisibleItems());
+        EXPECT_GE(rowsShown, rowsInTemplate - 1);
+        EXPECT_LE(rowsShown, rowsInTemplate);
         EXPECT_GT(list->verticalScrollBar()->maximum(), 0) << "30 items scroll";
         EXPECT_GE(list->window()->geometry().top(), durations->mapToGlobal(QPoint(0, 0)).y())
             << "the list drops below the box, not over it";
         durations->hidePopup();
-    });
-}
-
-// Lines a text takes in a width, with tabs every eight average characters
-// and word wrapping, as the dialog's statics lay it out.
-int LinesNeeded(const QFontMetrics& metrics, const QString& text, int width)
-{
-    const QRect needed = metrics.boundingRect(QRect(0, 0, width, 10000), Qt::TextWordWrap | Qt::TextExpandTabs, text,
-                                              8 * metrics.averageCharWidth());
-    return needed.height() / metrics.lineSpacing();
-}
-
-TEST_F(LayoutTest, EveryTextFitsItsControlWithoutWrappingOrClipping)
-{
-    std::vector<const ControlTemplate*> controls;
-    for (const DialogTemplate* dialog : {&main, AfxFindDialogTemplate(IDD_ABOUTBOX)}) {
-        for (const ControlTemplate& control : dialog->controls)
-            controls.push_back(&control);
-    }
-    WithDialog([&](QWidget* window) {
-        const QFontMetrics metrics(window->font());
-        const Units units(window->font());
-        for (const ControlTemplate* control : controls) {
-            const QString text = QString(control->text).remove('&');
-            const QRect rect = units.Rect(*control);
-            if (control->kind == ControlKind::Static) {
-                const int frame = (control->styles & (CS_RAISED | CS_SUNKEN)) ? 2 : 0;
-                const int lines = static_cast<int>(text.count('\n')) + 1;
-                EXPECT_EQ(LinesNeeded(metrics, text, rect.width() - 2 * frame), lines) << control->text;
-                EXPECT_LE(lines * metrics.height(), rect.height() - 2 * frame + 1) << control->text;
-            } else if (control->kind == ControlKind::PushButton || control->kind == ControlKind::DefPushButton ||
-                       control->kind == ControlKind::PushLikeCheckBox) {
-                EXPECT_LE(metrics.horizontalAdvance(text) + 12, rect.width()) << control->text;
-                EXPECT_LE(metrics.height() + 4, rect.height()) << control->text;
-            }
-        }
-        // The longest texts the buttons change to.
-        for (const auto& [id, text] : {std::pair{IDC_START, "RUNNING"}, std::pair{IDC_START_CAPTURE, "CAPTURING"},
-                                       std::pair{IDC_CORE_MODE, "Single-core"}})
-            EXPECT_LE(metrics.horizontalAdvance(text) + 12, Control(dlg, id)->width()) << text;
-    });
-}
-
-// The room a closed drop-down list has for its selected row.
-int TextRoom(QComboBox* combo)
-{
-    QStyleOptionComboBox option;
-    option.initFrom(combo);
-    option.rect = combo->rect();
-    return combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo).width();
-}
-
-TEST_F(LayoutTest, WidestRowsFitTheirLists)
-{
-    CString threadRow, levelRow;
-    threadRow.Format("%3d%22.2f%16.2f%16.2f%16.2f", 199, 100.0, 100.0, 100.0, 100.0);
-    levelRow.Format("%3d               %9.2f", 200, 100.0);
-    const std::pair<int, const char*> rows[] = {{IDC_COMBO_THREAD_TABLE, threadRow},
-                                                {IDC_COMBO_CONCURRENCY, levelRow},
-                                                {IDC_COMBO_DURATION, "72000"},
-                                                {IDC_COMBO_SAMPLING_RATE, "1000"},
-                                                {IDC_COMBO_GENERATE_LOG, "Yes"},
-                                                {IDC_COMBO_MANUAL_CAPTURE, "Yes"}};
-    WithDialog([&](QWidget* window) {
-        const QFontMetrics metrics(window->font());
-        for (const auto& [id, row] : rows)
-            EXPECT_LE(metrics.horizontalAdvance(row), TextRoom(Combo(dlg, id))) << row;
     });
 }
 

@@ -1,14 +1,23 @@
 // The main dialog as a user meets it: its state after opening, its setting
-// lists, and the capture buttons outside a run.
+// lists, its processor fields, its log folder, the capture buttons outside a
+// run, and what surrounds the measurement (About box, system commands,
+// icons, help).
 
 #include "DialogDriver.h"
 #include "ProcessorInfo.h"
-#include "QuorvexDlg.h"
+#include "QuorvexApp.h"
 #include "Topology.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QTextBrowser>
 
 #include <gtest/gtest.h>
 
@@ -21,258 +30,100 @@
 
 namespace {
 
-class MainDialogTest : public testing::Test {
-protected:
-    // Opens the dialog, lets act work it, and returns how it ended; act must
-    // end it.
-    INT_PTR Run(std::function<void(QWidget*)> act)
-    {
-        WhenModalShows(std::move(act));
-        return dlg.DoModal();
-    }
+Strings Settings(const CQuorvexDlg& d)
+{
+    return {d.m_strDuration.str(), d.m_strSamplingRate.str(), d.m_strGenerateLog.str(), d.m_strManualCapture.str()};
+}
 
-    GuiSessionForTest session;
-    RecordedBoxes recorded;
-    CQuorvexDlg dlg{nullptr};
-};
-
-TEST_F(MainDialogTest, OpensWithDefaultsAndNoTarget)
+TEST_F(DialogTest, OpensWithDefaultsAndTheSettingListsFeedTheirMembers)
 {
     // Whatever the object held before, the dialog starts from its defaults.
     dlg.m_bRunning = dlg.m_bCancel = dlg.m_bManualCapture = dlg.m_bCapturing = dlg.m_bCaptureStopped = 1;
     dlg.m_strAppParams = "--stale";
     std::memset(dlg.m_szProcessName, 'x', sizeof dlg.m_szProcessName);
+    Strings selected, settings, buttons;
+    int flags = -1;
 
-    const INT_PTR result = Run([this](QWidget* window) {
+    Inspect([&](QWidget* window) {
         EXPECT_EQ(Items(Combo(dlg, IDC_COMBO_DURATION)),
-                  (std::vector<std::string>{"10",   "20",   "30",   "40",    "50",    "60",    "70",   "80",
-                                            "90",   "100",  "110",  "120",   "180",   "240",   "300",  "360",
-                                            "420",  "480",  "540",  "600",   "1200",  "1800",  "2400", "3000",
-                                            "3600", "7200", "14400", "28800", "36000", "72000"}));
-        EXPECT_EQ(Combo(dlg, IDC_COMBO_DURATION)->currentText(), "20");
-        EXPECT_EQ(Items(Combo(dlg, IDC_COMBO_SAMPLING_RATE)), (std::vector<std::string>{"10", "100", "1000"}));
-        EXPECT_EQ(Combo(dlg, IDC_COMBO_SAMPLING_RATE)->currentText(), "100");
-        for (int id : {IDC_COMBO_GENERATE_LOG, IDC_COMBO_MANUAL_CAPTURE}) {
-            EXPECT_EQ(Items(Combo(dlg, id)), (std::vector<std::string>{"No", "Yes"}));
-            EXPECT_EQ(Combo(dlg, id)->currentText(), "No");
-        }
-        EXPECT_EQ(Combo(dlg, IDC_COMBO_THREAD_TABLE)->count(), 0);
-        EXPECT_EQ(Combo(dlg, IDC_COMBO_CONCURRENCY)->count(), 0);
-
-        // The result members are primed, the result fields stay empty.
-        for (int id : {IDC_EDIT_CPU_MIN, IDC_EDIT_CPU_AVG, IDC_EDIT_CPU_MAX, IDC_EDIT_PARALLEL_TIME,
-                       IDC_EDIT_ELAPSED, IDC_EDIT_APP_PATH})
+                  (Strings{"10",   "20",   "30",   "40",   "50",   "60",   "70",    "80",    "90",    "100",
+                           "110",  "120",  "180",  "240",  "300",  "360",  "420",   "480",   "540",   "600",
+                           "1200", "1800", "2400", "3000", "3600", "7200", "14400", "28800", "36000", "72000"}));
+        EXPECT_EQ(Items(Combo(dlg, IDC_COMBO_SAMPLING_RATE)), (Strings{"10", "100", "1000"}));
+        for (int id : {IDC_COMBO_GENERATE_LOG, IDC_COMBO_MANUAL_CAPTURE})
+            EXPECT_EQ(Items(Combo(dlg, id)), (Strings{"No", "Yes"}));
+        EXPECT_EQ(Combo(dlg, IDC_COMBO_THREAD_TABLE)->count() + Combo(dlg, IDC_COMBO_CONCURRENCY)->count(), 0);
+        settings = Settings(dlg);
+        flags = dlg.m_bRunning + dlg.m_bCancel + dlg.m_bManualCapture + dlg.m_bCapturing + dlg.m_bCaptureStopped;
+        // The members are primed, the result fields stay empty.
+        for (int id : {IDC_EDIT_CPU_MIN, IDC_EDIT_CPU_AVG, IDC_EDIT_CPU_MAX, IDC_EDIT_PARALLEL_TIME, IDC_EDIT_ELAPSED,
+                       IDC_EDIT_APP_PATH})
             EXPECT_EQ(Edit(dlg, id)->text(), "") << id;
-        EXPECT_TRUE(Edit(dlg, IDC_EDIT_APP_PATH)->isReadOnly());
-        EXPECT_FALSE(Edit(dlg, IDC_EDIT_APP_PARAMS)->isReadOnly());
-
-        const std::pair<int, const char*> buttons[] = {{IDC_START, "START"},
-                                                       {IDC_CANCEL, "CANCEL"},
-                                                       {IDC_START_CAPTURE, "START CAPTURE"},
-                                                       {IDC_STOP_CAPTURE, "STOP CAPTURE"},
-                                                       {IDC_CORE_MODE, "Multi-core"}};
-        for (const auto& [id, text] : buttons) {
-            EXPECT_EQ(Button(dlg, id)->text(), text);
-            EXPECT_TRUE(Button(dlg, id)->isCheckable()) << text;
-            EXPECT_FALSE(Button(dlg, id)->isChecked()) << text;
+        EXPECT_TRUE(Edit(dlg, IDC_EDIT_APP_PATH)->isReadOnly() && !Edit(dlg, IDC_EDIT_APP_PARAMS)->isReadOnly());
+        for (int id : {IDC_START, IDC_CANCEL, IDC_START_CAPTURE, IDC_STOP_CAPTURE, IDC_CORE_MODE}) {
+            const QAbstractButton* button = Button(dlg, id);
+            const bool released = button->isCheckable() && !button->isChecked();
+            buttons.push_back((released ? "" : "not released: ") + button->text().toStdString());
         }
         EXPECT_EQ(window->windowTitle(), "Quorvex");
-        PressKey(window, Qt::Key_Escape);
+        for (int id : {IDC_COMBO_DURATION, IDC_COMBO_SAMPLING_RATE, IDC_COMBO_GENERATE_LOG, IDC_COMBO_MANUAL_CAPTURE}) {
+            selected.push_back(Combo(dlg, id)->currentText().toStdString());
+            PressKey(Combo(dlg, id), Qt::Key_Down);
+        }
     });
 
-    EXPECT_EQ(result, IDCANCEL);
-    EXPECT_EQ(dlg.m_strDuration, "20");
-    EXPECT_EQ(dlg.m_strSamplingRate, "100");
-    EXPECT_EQ(dlg.m_strGenerateLog, "No");
-    EXPECT_EQ(dlg.m_strManualCapture, "No");
-    EXPECT_EQ(dlg.m_strCpuMin, "0");
-    EXPECT_EQ(dlg.m_strCpuAvg, "0");
-    EXPECT_EQ(dlg.m_strCpuMax, "0");
-    EXPECT_EQ(dlg.m_strParallelTime, "0.00");
-    EXPECT_EQ(dlg.m_strAppPath, "");
-    EXPECT_EQ(dlg.m_strAppParams, "");
+    EXPECT_EQ(buttons, (Strings{"START", "CANCEL", "START CAPTURE", "STOP CAPTURE", "Multi-core"}));
+    EXPECT_EQ(selected, (Strings{"20", "100", "No", "No"}));
+    EXPECT_EQ(settings, selected);
+    EXPECT_EQ(flags, 0);
+    EXPECT_EQ(Settings(dlg), (Strings{"30", "1000", "Yes", "Yes"}));
+    EXPECT_EQ(dlg.m_bManualCapture, 1);
+    EXPECT_EQ(Strings({dlg.m_strCpuMin.str(), dlg.m_strCpuAvg.str(), dlg.m_strCpuMax.str(), dlg.m_strParallelTime.str(),
+                       dlg.m_strAppPath.str(), dlg.m_strAppParams.str()}),
+              (Strings{"0", "0", "0", "0.00", "", ""}));
     EXPECT_TRUE(std::all_of(std::begin(dlg.m_szProcessName), std::end(dlg.m_szProcessName),
                             [](char c) { return c == '\0'; }));
-    // Escape while idle leaves the run-control flags as the dialog set them.
-    EXPECT_EQ(dlg.m_bRunning + dlg.m_bCancel + dlg.m_bManualCapture + dlg.m_bCapturing + dlg.m_bCaptureStopped, 0);
-    EXPECT_EQ(dlg.m_nCoreMode, 0);
-    char cwd[2048];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    EXPECT_STREQ(dlg.m_szLogFolder, cwd);
+    EXPECT_EQ(std::filesystem::path(dlg.m_szLogFolder), std::filesystem::current_path());
     EXPECT_TRUE(recorded.boxes.empty());
-    EXPECT_EQ(dlg.GetSafeHwnd(), nullptr);
 }
 
-TEST_F(MainDialogTest, SettingListsFeedTheirMembersWhenTheUserChooses)
-{
-    Run([this](QWidget* window) {
-        PressKey(Combo(dlg, IDC_COMBO_DURATION), Qt::Key_Down);
-        PressKey(Combo(dlg, IDC_COMBO_SAMPLING_RATE), Qt::Key_Up);
-        PressKey(Combo(dlg, IDC_COMBO_GENERATE_LOG), Qt::Key_Down);
-        PressKey(Combo(dlg, IDC_COMBO_MANUAL_CAPTURE), Qt::Key_Down);
-        PressKey(window, Qt::Key_Escape);
-    });
-
-    EXPECT_EQ(dlg.m_strDuration, "30");
-    EXPECT_EQ(dlg.m_strSamplingRate, "10");
-    EXPECT_EQ(dlg.m_strGenerateLog, "Yes");
-    EXPECT_EQ(dlg.m_strManualCapture, "Yes");
-    EXPECT_EQ(dlg.m_bManualCapture, 1);
-}
-
-TEST_F(MainDialogTest, SortedListsKeepTextOrderAndTheDurationListInsertionOrder)
-{
-    std::vector<std::string> threads, levels, durations;
-    Run([&](QWidget* window) {
-        for (int thread : {11, 2, 0, 10, 1}) {
-            CString row;
-            row.Format("%3d%22.2f%16.2f%16.2f%16.2f", thread, 1.0 * thread, 0.0, 0.5, 1.0);
-            dlg.m_comboThreadTable.AddString(row);
-        }
-        dlg.m_comboConcurrency.AddString(" 12                   1.00");
-        dlg.m_comboConcurrency.AddString("  3                  10.00");
-        dlg.m_comboDuration.AddString("15");
-        threads = Items(Combo(dlg, IDC_COMBO_THREAD_TABLE));
-        levels = Items(Combo(dlg, IDC_COMBO_CONCURRENCY));
-        durations = Items(Combo(dlg, IDC_COMBO_DURATION));
-        PressKey(window, Qt::Key_Escape);
-    });
-
-    std::vector<int> threadNumbers;
-    for (const std::string& row : threads)
-        threadNumbers.push_back(std::stoi(row.substr(0, 3)));
-    EXPECT_EQ(threadNumbers, (std::vector<int>{0, 1, 2, 10, 11}));
-    EXPECT_EQ(levels, (std::vector<std::string>{"  3                  10.00", " 12                   1.00"}));
-    EXPECT_EQ(durations.back(), "15");
-    EXPECT_EQ(durations.front(), "10");
-}
-
-struct EditBinding {
-    int id;
-    CEdit CQuorvexDlg::*edit;
-    CString CQuorvexDlg::*text;
-};
-
-const EditBinding kEditBindings[] = {
-    {IDC_EDIT_SOCKETS, &CQuorvexDlg::m_editSockets, &CQuorvexDlg::m_strSockets},
-    {IDC_EDIT_CORES, &CQuorvexDlg::m_editCores, &CQuorvexDlg::m_strCores},
-    {IDC_EDIT_LOGICALS, &CQuorvexDlg::m_editLogicals, &CQuorvexDlg::m_strLogicals},
-    {IDC_EDIT_MULTI_PROCESSOR, &CQuorvexDlg::m_editMultiProcessor, &CQuorvexDlg::m_strMultiProcessor},
-    {IDC_EDIT_MULTI_CORE, &CQuorvexDlg::m_editMultiCore, &CQuorvexDlg::m_strMultiCore},
-    {IDC_EDIT_SMT, &CQuorvexDlg::m_editSmt, &CQuorvexDlg::m_strSmt},
-    {IDC_EDIT_APP_PATH, &CQuorvexDlg::m_editAppPath, &CQuorvexDlg::m_strAppPath},
-    {IDC_EDIT_APP_PARAMS, &CQuorvexDlg::m_editAppParams, &CQuorvexDlg::m_strAppParams},
-    {IDC_EDIT_CPU_MIN, &CQuorvexDlg::m_editCpuMin, &CQuorvexDlg::m_strCpuMin},
-    {IDC_EDIT_CPU_AVG, &CQuorvexDlg::m_editCpuAvg, &CQuorvexDlg::m_strCpuAvg},
-    {IDC_EDIT_CPU_MAX, &CQuorvexDlg::m_editCpuMax, &CQuorvexDlg::m_strCpuMax},
-    {IDC_EDIT_THREADS_MIN, &CQuorvexDlg::m_editThreadsMin, &CQuorvexDlg::m_strThreadsMin},
-    {IDC_EDIT_THREADS_AVG, &CQuorvexDlg::m_editThreadsAvg, &CQuorvexDlg::m_strThreadsAvg},
-    {IDC_EDIT_THREADS_MAX, &CQuorvexDlg::m_editThreadsMax, &CQuorvexDlg::m_strThreadsMax},
-    {IDC_EDIT_ELAPSED, &CQuorvexDlg::m_editElapsed, &CQuorvexDlg::m_strElapsedMs},
-    {IDC_EDIT_PROCESSOR_INFO, &CQuorvexDlg::m_editProcessorInfo, &CQuorvexDlg::m_strProcessorInfo},
-    {IDC_EDIT_FREQUENCY, &CQuorvexDlg::m_editFrequency, &CQuorvexDlg::m_strFrequency},
-    {IDC_EDIT_L2_CACHE, &CQuorvexDlg::m_editL2Cache, &CQuorvexDlg::m_strL2Cache},
-    {IDC_EDIT_SAMPLES, &CQuorvexDlg::m_editSamples, &CQuorvexDlg::m_strSamples},
-    {IDC_EDIT_PARALLEL_TIME, &CQuorvexDlg::m_editParallelTime, &CQuorvexDlg::m_strParallelTime},
-};
-
-struct ListBinding {
-    int id;
-    CComboBox CQuorvexDlg::*combo;
-    CString CQuorvexDlg::*selection;
-};
-
-const ListBinding kListBindings[] = {
-    {IDC_COMBO_SAMPLING_RATE, &CQuorvexDlg::m_comboSamplingRate, &CQuorvexDlg::m_strSamplingRate},
-    {IDC_COMBO_DURATION, &CQuorvexDlg::m_comboDuration, &CQuorvexDlg::m_strDuration},
-    {IDC_COMBO_THREAD_TABLE, &CQuorvexDlg::m_comboThreadTable, &CQuorvexDlg::m_strThreadTable},
-    {IDC_COMBO_CONCURRENCY, &CQuorvexDlg::m_comboConcurrency, &CQuorvexDlg::m_strConcurrency},
-    {IDC_COMBO_GENERATE_LOG, &CQuorvexDlg::m_comboGenerateLog, &CQuorvexDlg::m_strGenerateLog},
-    {IDC_COMBO_MANUAL_CAPTURE, &CQuorvexDlg::m_comboManualCapture, &CQuorvexDlg::m_strManualCapture},
-};
-
-TEST_F(MainDialogTest, BindsEveryControlAndTakesTheirValuesWhenClosedWithEnter)
-{
-    const std::pair<int, CButton CQuorvexDlg::*> buttons[] = {{IDC_START, &CQuorvexDlg::m_btnStart},
-                                                              {IDC_CANCEL, &CQuorvexDlg::m_btnCancel},
-                                                              {IDC_START_CAPTURE, &CQuorvexDlg::m_btnStartCapture},
-                                                              {IDC_STOP_CAPTURE, &CQuorvexDlg::m_btnStopCapture},
-                                                              {IDC_CORE_MODE, &CQuorvexDlg::m_btnCoreMode}};
-    const INT_PTR result = Run([&](QWidget*) {
-        for (const EditBinding& binding : kEditBindings) {
-            EXPECT_EQ((dlg.*binding.edit).m_hWnd, Control(dlg, binding.id)) << binding.id;
-            Edit(dlg, binding.id)->setText(QString("value %1").arg(binding.id));
-        }
-        for (const ListBinding& binding : kListBindings) {
-            EXPECT_EQ((dlg.*binding.combo).m_hWnd, Control(dlg, binding.id)) << binding.id;
-            Combo(dlg, binding.id)->addItem(QString("zz item %1").arg(binding.id));
-            Combo(dlg, binding.id)->setCurrentIndex(Combo(dlg, binding.id)->count() - 1);
-        }
-        for (const auto& [id, button] : buttons)
-            EXPECT_EQ((dlg.*button).m_hWnd, Control(dlg, id)) << id;
-        Button(dlg, IDC_CORE_MODE)->setChecked(true);
-        Edit(dlg, IDC_EDIT_APP_PARAMS)->setFocus();
-        PressKey(Edit(dlg, IDC_EDIT_APP_PARAMS), Qt::Key_Return);
-    });
-
-    EXPECT_EQ(result, IDOK);
-    for (const EditBinding& binding : kEditBindings) {
-        EXPECT_EQ(dlg.*binding.text, "value " + std::to_string(binding.id));
-        EXPECT_EQ((dlg.*binding.edit).m_hWnd, nullptr) << "unbound when the window is gone";
+class ProcessorFieldsTest : public DialogTest {
+protected:
+    Strings ProcessorFields()
+    {
+        Strings shown;
+        Inspect([&](QWidget*) {
+            for (int id : {IDC_EDIT_SMT, IDC_EDIT_MULTI_CORE, IDC_EDIT_MULTI_PROCESSOR, IDC_EDIT_SOCKETS,
+                           IDC_EDIT_CORES, IDC_EDIT_LOGICALS, IDC_EDIT_FREQUENCY, IDC_EDIT_PROCESSOR_INFO,
+                           IDC_EDIT_L2_CACHE})
+                shown.push_back(Edit(dlg, id)->text().toStdString());
+        });
+        return shown;
     }
-    for (const ListBinding& binding : kListBindings)
-        EXPECT_EQ(dlg.*binding.selection, "zz item " + std::to_string(binding.id));
-    EXPECT_EQ(dlg.m_nCoreMode, 1);
-    EXPECT_EQ(dlg.m_bCancel, 0) << "Enter is not Exit";
-}
+};
 
-const int kProcessorFields[] = {IDC_EDIT_SOCKETS,         IDC_EDIT_CORES,          IDC_EDIT_LOGICALS,
-                                IDC_EDIT_MULTI_PROCESSOR, IDC_EDIT_MULTI_CORE,     IDC_EDIT_SMT,
-                                IDC_EDIT_PROCESSOR_INFO,  IDC_EDIT_FREQUENCY,      IDC_EDIT_L2_CACHE};
-
-TEST_F(MainDialogTest, ShowsThisMachinesProcessorInItsFormats)
+TEST_F(ProcessorFieldsTest, ShowThisMachinesProcessorInTheirFormats)
 {
-    std::map<int, std::string> shown;
-    Run([&](QWidget* window) {
-        for (int id : kProcessorFields)
-            shown[id] = Edit(dlg, id)->text().toStdString();
-        PressKey(window, Qt::Key_Escape);
-    });
+    const Strings shown = ProcessorFields();
 
     DWORD logicals = 0, cores = 0, packages = 0;
     const BYTE status = DetectTopology(&logicals, &cores, &packages);
     ASSERT_NE(status, TOPO_AFFINITY_RESTRICTED);
-    EXPECT_EQ(shown[IDC_EDIT_SMT], TopologyTwinlaneText(status));
-    EXPECT_EQ(shown[IDC_EDIT_MULTI_CORE], TopologyMultiCoreText(status));
-    EXPECT_EQ(shown[IDC_EDIT_MULTI_PROCESSOR], packages > 1 ? "Yes" : "No");
-    // Counts right-aligned in three characters.
-    const std::pair<int, DWORD> counts[] = {
-        {IDC_EDIT_SOCKETS, packages}, {IDC_EDIT_CORES, cores}, {IDC_EDIT_LOGICALS, logicals}};
-    for (const auto& [id, count] : counts) {
-        EXPECT_EQ(shown[id].size(), 3u) << id;
-        EXPECT_EQ(std::stoul(shown[id]), count) << id;
-    }
-    EXPECT_EQ(dlg.m_strSockets, shown[IDC_EDIT_SOCKETS]);
-
     CProcessorInfo info;
     DWORD mhz = 0;
     char name[CProcessorInfo::VALUE_CAPACITY] = {}, identifier[CProcessorInfo::VALUE_CAPACITY] = {};
-    if (info.ReadRegistryInfo(&mhz, name, identifier)) {
-        EXPECT_EQ(shown[IDC_EDIT_FREQUENCY].size(), 7u);
-        EXPECT_EQ(std::stoul(shown[IDC_EDIT_FREQUENCY]), mhz);
-        const std::string prefix = std::string(identifier) + " ";
-        EXPECT_EQ(shown[IDC_EDIT_PROCESSOR_INFO].rfind(prefix, 0), 0u);
-        EXPECT_NE(shown[IDC_EDIT_PROCESSOR_INFO][prefix.size()], ' ') << "the name's leading blanks are dropped";
-    } else {
-        EXPECT_EQ(shown[IDC_EDIT_FREQUENCY], "");
-        EXPECT_EQ(shown[IDC_EDIT_PROCESSOR_INFO], "");
-    }
-    // The hidden L2 field gets its value all the same.
-    EXPECT_EQ(shown[IDC_EDIT_L2_CACHE].size(), 7u);
-    EXPECT_EQ(std::stoul(shown[IDC_EDIT_L2_CACHE]), info.GetL2CacheSize());
+    const bool identified = info.ReadRegistryInfo(&mhz, name, identifier);
+    // Counts right-aligned in three characters; the processor's name
+    // without its leading blanks, after the identifier and one blank; the
+    // hidden L2 field filled all the same.
+    EXPECT_EQ(shown, (Strings{TopologyTwinlaneText(status), TopologyMultiCoreText(status), packages > 1 ? "Yes" : "No",
+                              Format("%3u", packages), Format("%3u", cores), Format("%3u", logicals),
+                              identified ? Format("%7u", mhz) : "",
+                              identified ? Format("%s %s", identifier, name + std::strspn(name, " ")) : "",
+                              Format("%7u", info.GetL2CacheSize())}));
 }
 
-TEST_F(MainDialogTest, LeavesTheProcessorFieldsEmptyWhenHeldToFewerProcessors)
+TEST_F(ProcessorFieldsTest, StayEmptyWhenHeldToFewerProcessors)
 {
     cpu_set_t all, one;
     ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
@@ -284,23 +135,11 @@ TEST_F(MainDialogTest, LeavesTheProcessorFieldsEmptyWhenHeldToFewerProcessors)
             CPU_SET(cpu, &one);
     }
     ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-
-    std::map<int, std::string> shown;
-    std::vector<std::string> durations;
-    Run([&](QWidget* window) {
-        for (int id : kProcessorFields)
-            shown[id] = Edit(dlg, id)->text().toStdString();
-        durations = Items(Combo(dlg, IDC_COMBO_DURATION));
-        PressKey(window, Qt::Key_Escape);
-    });
+    const Strings shown = ProcessorFields();
     sched_setaffinity(0, sizeof all, &all);
 
-    for (int id : kProcessorFields)
-        EXPECT_EQ(shown[id], "") << id;
-    EXPECT_EQ(dlg.m_strSockets, "");
-    EXPECT_EQ(dlg.m_strProcessorInfo, "");
-    EXPECT_EQ(durations.size(), 30u);
-    EXPECT_EQ(dlg.m_strDuration, "20");
+    EXPECT_EQ(shown, Strings(9, ""));
+    EXPECT_EQ(dlg.m_strDuration, "20") << "the rest of the dialog is set up";
 }
 
 // Leaves the process in a current folder that cannot be read back, and
@@ -313,10 +152,8 @@ public:
         m_root = mkdtemp(pattern);
         std::filesystem::path folder = m_root;
         // Longer than the dialog's 2048 characters, or gone.
-        if (!deleted) {
-            while (folder.native().size() <= 2100)
-                folder /= std::string(200, 'd');
-        }
+        while (!deleted && folder.native().size() <= 2100)
+            folder /= std::string(200, 'd');
         std::filesystem::create_directories(folder);
         std::filesystem::current_path(folder);
         if (deleted)
@@ -333,73 +170,200 @@ private:
     std::filesystem::path m_root;
 };
 
-class LogFolderTest : public MainDialogTest, public testing::WithParamInterface<bool> {};
-
-TEST_P(LogFolderTest, FallsBackToTheProgramsFolderWhenTheCurrentOneCannotBeRead)
+TEST_F(DialogTest, LogFolderFallsBackToTheProgramsFolderWhenTheCurrentOneCannotBeRead)
 {
-    {
-        const UnreadableCurrentFolder unreadable(GetParam());
-        Run([](QWidget* window) { PressKey(window, Qt::Key_Escape); });
+    for (const bool deleted : {true, false}) {
+        SCOPED_TRACE(deleted ? "deleted" : "longer than 2048 characters");
+        recorded.boxes.clear();
+        {
+            const UnreadableCurrentFolder unreadable(deleted);
+            Inspect([](QWidget*) {});
+        }
+        EXPECT_EQ(Shown(recorded.boxes), Strings{"[Warning] Cannot get current folder\n"
+                                                 "The log file will be in the same folder as the application"});
+        EXPECT_NE(recorded.boxes.at(0).owner, nullptr);
+        EXPECT_EQ(std::filesystem::path(dlg.m_szLogFolder),
+                  std::filesystem::read_symlink("/proc/self/exe").parent_path());
     }
-
-    ASSERT_EQ(recorded.boxes.size(), 1u);
-    EXPECT_EQ(recorded.boxes[0].text,
-              "Cannot get current folder\nThe log file will be in the same folder as the application");
-    EXPECT_EQ(recorded.boxes[0].caption, "Warning");
-    EXPECT_NE(recorded.boxes[0].owner, nullptr);
-    EXPECT_EQ(std::filesystem::path(dlg.m_szLogFolder),
-              std::filesystem::read_symlink("/proc/self/exe").parent_path());
 }
 
-INSTANTIATE_TEST_SUITE_P(Folders, LogFolderTest, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& info) {
-                             return info.param ? "Deleted" : "LongerThan2048Characters";
-                         });
-
-struct CaptureCase {
-    const char* name;
-    bool manualCapture;
-    int button;
-    std::vector<std::string> texts;
-};
-
-void PrintTo(const CaptureCase& c, std::ostream* os)
+TEST_F(DialogTest, CaptureButtonsOutsideARunExplainAndRelease)
 {
-    *os << c.name;
+    const std::string clickStart = "[Start Capture]  Click the START button first";
+    const std::tuple<int, bool, Strings> cases[] = {
+        {IDC_START_CAPTURE, false, {clickStart, "[Start Capture]  Select Yes at Manual Capture"}},
+        {IDC_START_CAPTURE, true, {clickStart}},
+        {IDC_STOP_CAPTURE, false, {}},
+        {IDC_STOP_CAPTURE, true, {}}};
+    for (const auto& [button, manualCapture, texts] : cases) {
+        SCOPED_TRACE(Format("button %d, manual capture %d", button, manualCapture));
+        recorded.boxes.clear();
+        bool released = false;
+        Inspect([&](QWidget*) {
+            if (manualCapture)
+                PressKey(Combo(dlg, IDC_COMBO_MANUAL_CAPTURE), Qt::Key_Down);
+            Button(dlg, button)->click();
+            released = !Button(dlg, button)->isChecked();
+        });
+        EXPECT_TRUE(released);
+        EXPECT_EQ(Shown(recorded.boxes), texts);
+        EXPECT_EQ(dlg.m_bCapturing + dlg.m_bCaptureStopped + dlg.m_bRunning, 0);
+    }
 }
 
-class CaptureOutsideARunTest : public MainDialogTest, public testing::WithParamInterface<CaptureCase> {};
-
-TEST_P(CaptureOutsideARunTest, ExplainsAndReleasesTheButton)
+QAbstractButton* ButtonWithText(QWidget* window, const QString& text)
 {
-    const CaptureCase& c = GetParam();
-    bool released = false;
-    Run([&](QWidget* window) {
-        if (c.manualCapture)
-            PressKey(Combo(dlg, IDC_COMBO_MANUAL_CAPTURE), Qt::Key_Down);
-        Button(dlg, c.button)->click();
-        released = !Button(dlg, c.button)->isChecked();
-        PressKey(window, Qt::Key_Escape);
+    for (auto* button : window->findChildren<QAbstractButton*>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+Strings LabelTexts(QWidget* window)
+{
+    Strings texts;
+    for (const QLabel* label : window->findChildren<QLabel*>()) {
+        if (!label->text().isEmpty())
+            texts.push_back(label->text().toStdString());
+    }
+    return texts;
+}
+
+TEST_F(DialogTest, ContextMenuOpensTheAboutBoxAndItsDevelopersMessage)
+{
+    Strings menu, aboutTexts;
+    QString aboutTitle;
+    QSize iconSize;
+    HWND aboutWindow = nullptr;
+    bool mainUsableAgain = false;
+    Inspect([&](QWidget* window) {
+        WhenMenuShows([&](QMenu* popup) {
+            for (const QAction* action : popup->actions())
+                menu.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+            WhenModalShows([&](QWidget* about) {
+                aboutWindow = about;
+                aboutTitle = about->windowTitle();
+                aboutTexts = LabelTexts(about);
+                for (const QLabel* label : about->findChildren<QLabel*>()) {
+                    if (!label->pixmap().isNull())
+                        iconSize = label->pixmap().size();
+                }
+                ButtonWithText(about, "Developers")->click();
+                ButtonWithText(about, "OK")->click();
+            }, window);
+            ChooseMenuItem(popup, "&About Quorvex...");
+        });
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5), window->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(window, &rightClick);
+        mainUsableAgain = QApplication::activeModalWidget() == window && window->isEnabled();
     });
 
-    EXPECT_TRUE(released);
-    ASSERT_EQ(recorded.boxes.size(), c.texts.size());
-    for (size_t i = 0; i < c.texts.size(); ++i) {
-        EXPECT_EQ(recorded.boxes[i].text, c.texts[i]);
-        EXPECT_EQ(recorded.boxes[i].caption, "Start Capture");
-        EXPECT_NE(recorded.boxes[i].owner, nullptr) << "the dialog owns its boxes";
-    }
-    EXPECT_EQ(dlg.m_bCapturing + dlg.m_bCaptureStopped + dlg.m_bRunning, 0);
+    EXPECT_EQ(menu, (Strings{"&Close", "-", "&About Quorvex..."}));
+    EXPECT_EQ(aboutTitle, "About Quorvex");
+    EXPECT_EQ(aboutTexts, (Strings{"Quorvex Version 1.1", "Measures how much parallelism\na program really uses."}));
+    EXPECT_EQ(iconSize, QSize(32, 32));
+    EXPECT_EQ(Shown(recorded.boxes), Strings{"[Developers] Release 1.0:\nMira Haldane, Tomas Ekberg\n\n"
+                                             "Release 1.1:\nMira Haldane, Priya Natarajan, Jonas Feld"});
+    EXPECT_EQ(recorded.boxes.at(0).owner, aboutWindow);
+    EXPECT_TRUE(mainUsableAgain);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Buttons, CaptureOutsideARunTest,
-    testing::Values(
-        CaptureCase{"StartCaptureWithoutManualCapture", false, IDC_START_CAPTURE,
-                    {" Click the START button first", " Select Yes at Manual Capture"}},
-        CaptureCase{"StartCaptureWithManualCapture", true, IDC_START_CAPTURE, {" Click the START button first"}},
-        CaptureCase{"StopCaptureWithoutManualCapture", false, IDC_STOP_CAPTURE, {}},
-        CaptureCase{"StopCaptureWithManualCapture", true, IDC_STOP_CAPTURE, {}}),
-    [](const testing::TestParamInfo<CaptureCase>& info) { return info.param.name; });
+// Only the low four bits of a system command are its own: the About entry's
+// code with them set, the next code, and Close with them set.
+TEST_F(DialogTest, SystemCommandsOpenTheAboutBoxForItsEntryElseDoTheDefault)
+{
+    for (const auto& [command, opensAbout, result] :
+         {std::tuple{0x001Fu, true, IDOK}, std::tuple{0x0020u, false, IDOK}, std::tuple{0xF062u, false, IDCANCEL}}) {
+        SCOPED_TRACE(command);
+        bool aboutShown = false;
+        EXPECT_EQ(Open([&, command = command, opensAbout = opensAbout](QWidget* window) {
+                      if (opensAbout) {
+                          WhenModalShows([&](QWidget* about) {
+                              aboutShown = about->windowTitle() == "About Quorvex";
+                              PressKey(about, Qt::Key_Escape);
+                          }, window);
+                      }
+                      dlg.OnSysCommandMessage(command);
+                      if (window->isVisible())
+                          PressKey(window, Qt::Key_Return);
+                  }),
+                  result);
+        EXPECT_EQ(aboutShown, opensAbout);
+    }
+}
+
+// The window as its own painting leaves it, without its controls.
+QImage PaintedBackground(QWidget* window)
+{
+    QImage image(window->size(), QImage::Format_RGB32);
+    image.fill(Qt::magenta);
+    window->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    return image;
+}
+
+TEST_F(DialogTest, WindowCarriesItsIconAndPaintsItCentredWhileMinimised)
+{
+    QList<QSize> sizes;
+    INT_PTR dragIcon = 0;
+    QImage normal, minimised, icon;
+    Inspect([&](QWidget* window) {
+        sizes = window->windowIcon().availableSizes();
+        dlg.OnWndMsg(WM_QUERYDRAGICON, 0, 0, 0, &dragIcon);
+        icon = window->windowIcon().pixmap(32).toImage();
+        normal = PaintedBackground(window);
+        window->setWindowState(Qt::WindowMinimized);
+        minimised = PaintedBackground(window);
+        window->setWindowState(Qt::WindowNoState);
+    });
+
+    std::sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+    EXPECT_EQ(sizes, (QList<QSize>{{16, 16}, {32, 32}, {48, 48}}));
+    EXPECT_EQ(dragIcon, IDR_MAINFRAME);
+    const QRect centre((minimised.width() - 32 + 1) / 2, (minimised.height() - 32 + 1) / 2, 32, 32);
+    QImage expected = normal.copy(centre);
+    QPainter(&expected).drawImage(0, 0, icon);
+    EXPECT_TRUE(minimised.copy(centre) == expected);
+    EXPECT_FALSE(normal.copy(centre) == expected) << "no icon while not minimised";
+    EXPECT_EQ(minimised.pixel(centre.topLeft() - QPoint(2, 2)), normal.pixel(2, 2)) << "nothing drawn around the icon";
+}
+
+TEST_F(DialogTest, HelpButtonShowsTheHelpPageInstalledBesideTheProgram)
+{
+    CQuorvexApp app;
+    app.m_pszHelpFilePath = QUORVEX_BIN ".html";
+    app.m_pMainWnd = &dlg;
+    bool helpButtonShown = false;
+    QString title, page;
+    Strings labels;
+    Inspect([&](QWidget* window) {
+        helpButtonShown = Control(dlg, ID_HELP)->isVisible();
+        WhenModalShows([&](QWidget* help) {
+            title = help->windowTitle();
+            page = help->findChild<QTextBrowser*>()->toPlainText();
+            labels = LabelTexts(help);
+            help->close();
+        }, window);
+        Button(dlg, ID_HELP)->click();
+    });
+    app.m_pMainWnd = nullptr;
+
+    EXPECT_TRUE(helpButtonShown) << "the application handles help";
+    EXPECT_TRUE(title.endsWith(" Help"));
+    for (const char* topic : {"Dialog mode", "Console mode", "Parallel Time (%)"})
+        EXPECT_TRUE(page.contains(topic)) << topic;
+    EXPECT_EQ(labels, Strings{"Quorvex 1.0 (Quorvex.exe, file version 1.0, internal name Quorvex.exe)"});
+    EXPECT_TRUE(recorded.boxes.empty());
+}
+
+TEST_F(DialogTest, MissingHelpPageIsReported)
+{
+    CQuorvexApp app;
+    app.m_pszHelpFilePath = "/nonexistent/quorvex.html";
+    Inspect([&](QWidget*) { Button(dlg, ID_HELP)->click(); });
+
+    EXPECT_EQ(Shown(recorded.boxes),
+              Strings{"[" + app.m_pszAppName.str() + "] Cannot open the help page /nonexistent/quorvex.html."});
+}
 
 } // namespace

@@ -2,13 +2,12 @@
 
 #include "DialogDriver.h"
 #include "FileDialog.h"
-#include "QuorvexDlg.h"
+#include "ScratchFolder.h"
 
 #include <QAbstractButton>
 #include <QAbstractProxyModel>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -20,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -52,49 +50,34 @@ std::set<std::string> Listed(QFileDialog* dialog)
     return names;
 }
 
-class ChooserTest : public testing::Test {
+// The chooser's folder holds executables with and without ".exe", this
+// program under its Windows name and under its own, a file named ".exe"
+// that is not executable, and a folder. The test starts in it.
+class ChooserTest : public DialogTest {
 protected:
-    void SetUp() override
+    ChooserTest() : folder(scratch.Path()), startFolder(fs::current_path())
     {
-        char pattern[] = "/tmp/quorvex-chooser-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-        for (const std::string& name : {std::string("demo.exe"), std::string("tool"), std::string("a.b.exe"),
-                                        std::string("Quorvex.exe"), std::string("Quorvex"),
+        for (const std::string& name : {std::string("tool"), std::string("a.b.exe"), std::string("Quorvex.exe"),
                                         std::string("quorvex.exe"), OwnTitle()})
-            MakeFile(name, fs::perms::owner_all);
-        MakeFile("notes.txt", fs::perms::owner_read | fs::perms::owner_write);
-        MakeFile("readme", fs::perms::owner_read | fs::perms::owner_write);
+            scratch.AddScript(name, "");
+        std::ofstream(folder / "notes.exe") << "text\n";
         fs::create_directory(folder / "sub");
-        startFolder = fs::current_path();
         fs::current_path(folder);
     }
 
-    void TearDown() override
-    {
-        fs::current_path(startFolder);
-        fs::remove_all(folder);
-    }
-
-    void MakeFile(const std::string& name, fs::perms permissions)
-    {
-        std::ofstream(folder / name) << "#!/bin/sh\n";
-        fs::permissions(folder / name, permissions);
-    }
+    ~ChooserTest() override { fs::current_path(startFolder); }
 
     // Opens the main dialog and uses the chooser once for each step; a step
     // works the file dialog.
     void UseChooser(std::vector<std::function<void(QFileDialog*)>> steps)
     {
-        WhenModalShows([this, steps](QWidget* window) {
+        Inspect([this, steps](QWidget* window) {
             for (const auto& step : steps) {
                 WhenFileDialogShows(step, window);
                 Button(dlg, IDC_GET_APP_NAME)->click();
             }
             shownPath = Edit(dlg, IDC_EDIT_APP_PATH)->text().toStdString();
-            PressKey(window, Qt::Key_Escape);
         });
-        dlg.DoModal();
     }
 
     static void WhenFileDialogShows(std::function<void(QFileDialog*)> act, const QWidget* except = nullptr)
@@ -120,9 +103,7 @@ protected:
         };
     }
 
-    GuiSessionForTest session;
-    RecordedBoxes recorded;
-    CQuorvexDlg dlg{nullptr};
+    ScratchFolder scratch;
     fs::path folder;
     fs::path startFolder;
     std::string shownPath;
@@ -135,22 +116,19 @@ TEST_F(ChooserTest, ListsExecutableFilesAndFoldersUnderItsTitle)
     UseChooser({[&](QFileDialog* dialog) {
         title = dialog->windowTitle();
         filter = dialog->findChild<QComboBox*>("fileTypeCombo")->currentText();
-        WaitUntil([&] { return Listed(dialog).size() >= 8; });
+        WaitUntil([&] { return Listed(dialog).size() >= 6; });
         listed = Listed(dialog);
     }});
 
     EXPECT_EQ(title, "Application File Browser");
     EXPECT_EQ(filter, "Application (*.exe)");
-    EXPECT_EQ(listed, (std::set<std::string>{"Quorvex", "Quorvex.exe", "a.b.exe", "demo.exe", "quorvex.exe", "sub",
-                                             OwnTitle(), "tool"}));
-    EXPECT_EQ(dlg.m_strAppPath, "") << "a cancelled chooser changes nothing";
+    EXPECT_EQ(listed, (std::set<std::string>{"Quorvex.exe", "a.b.exe", "quorvex.exe", "sub", OwnTitle(), "tool"}));
 }
 
 struct ChoiceCase {
     const char* name;
-    std::string file;
-    bool accepted;
-    std::string processName;
+    std::string file;         // empty: the user cancels
+    const char* processName;  // null: the earlier choice stays
 };
 
 void PrintTo(const ChoiceCase& c, std::ostream* os)
@@ -160,22 +138,20 @@ void PrintTo(const ChoiceCase& c, std::ostream* os)
 
 class ChoiceTest : public ChooserTest, public testing::WithParamInterface<ChoiceCase> {};
 
-TEST_P(ChoiceTest, SetsTheTargetOrRefusesThisProgram)
+// Each case follows an earlier choice of "tool".
+TEST_P(ChoiceTest, SetsTheTargetOrKeepsTheEarlierOne)
 {
     const ChoiceCase& c = GetParam();
-    UseChooser({Pick("tool"), Pick(c.file)});
+    UseChooser({Pick("tool"), c.file.empty() ? [](QFileDialog* dialog) { dialog->reject(); } : Pick(c.file)});
 
-    const std::string chosen = (folder / (c.accepted ? c.file : "tool")).string();
+    const std::string chosen = (folder / (c.processName ? c.file : "tool")).string();
     EXPECT_EQ(dlg.m_strAppPath, chosen);
     EXPECT_EQ(shownPath, chosen);
-    EXPECT_STREQ(dlg.m_szProcessName, c.accepted ? c.processName.c_str() : "tool");
-    if (c.accepted) {
-        EXPECT_TRUE(recorded.boxes.empty());
-    } else {
-        ASSERT_EQ(recorded.boxes.size(), 1u);
-        EXPECT_EQ(recorded.boxes[0].text, "Cannot choose itself to run");
-        EXPECT_EQ(recorded.boxes[0].caption, "Error");
-        EXPECT_NE(recorded.boxes[0].owner, nullptr);
+    EXPECT_STREQ(dlg.m_szProcessName, c.processName ? c.processName : "tool");
+    const bool refused = !c.processName && !c.file.empty();
+    EXPECT_EQ(Shown(recorded.boxes), refused ? Strings{"[Error] Cannot choose itself to run"} : Strings{});
+    if (refused) {
+        EXPECT_NE(recorded.boxes.at(0).owner, nullptr);
     }
     // The chosen file's folder becomes the current folder; the log folder
     // stays where the dialog opened.
@@ -185,23 +161,12 @@ TEST_P(ChoiceTest, SetsTheTargetOrRefusesThisProgram)
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ChoiceTest,
-    testing::Values(ChoiceCase{"ExeFile", "demo.exe", true, "demo"},
-                    ChoiceCase{"FileWithoutExtension", "tool", true, "tool"},
-                    ChoiceCase{"OnlyTheLastExtensionGoes", "a.b.exe", true, "a.b"},
-                    ChoiceCase{"OtherLetterCase", "quorvex.exe", true, "quorvex"},
-                    ChoiceCase{"WindowsNameOfThisProgram", "Quorvex.exe", false, ""},
-                    ChoiceCase{"WindowsNameWithoutExtension", "Quorvex", false, ""},
-                    ChoiceCase{"FileNameOfThisProgram", OwnTitle(), false, ""}),
+    testing::Values(ChoiceCase{"OnlyTheLastExtensionGoes", "a.b.exe", "a.b"},
+                    ChoiceCase{"OtherLetterCase", "quorvex.exe", "quorvex"},
+                    ChoiceCase{"WindowsNameOfThisProgram", "Quorvex.exe", nullptr},
+                    ChoiceCase{"FileNameOfThisProgram", OwnTitle(), nullptr},
+                    ChoiceCase{"Cancelled", "", nullptr}),
     [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
-
-TEST_F(ChooserTest, CancelKeepsTheEarlierChoice)
-{
-    UseChooser({Pick("demo.exe"), [](QFileDialog* dialog) { dialog->reject(); }});
-
-    EXPECT_EQ(dlg.m_strAppPath, (folder / "demo.exe").string());
-    EXPECT_STREQ(dlg.m_szProcessName, "demo");
-    EXPECT_EQ(shownPath, (folder / "demo.exe").string());
-}
 
 TEST_F(ChooserTest, APathLongerThanTheBufferIsNotTaken)
 {
@@ -209,22 +174,10 @@ TEST_F(ChooserTest, APathLongerThanTheBufferIsNotTaken)
     CFileDialog fileDlg(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR, "Application (*.exe)|*.exe||");
     fileDlg.m_ofn.lpstrFile = buffer;
     fileDlg.m_ofn.nMaxFile = sizeof buffer;
-    WhenFileDialogShows(Pick("demo.exe"));
+    WhenFileDialogShows(Pick("a.b.exe"));
 
     EXPECT_EQ(fileDlg.DoModal(), IDCANCEL);
     EXPECT_STREQ(buffer, "keep");
-}
-
-TEST_F(ChooserTest, KeepsTheCurrentFolderWhenAskedTo)
-{
-    fs::current_path(startFolder);
-    CFileDialog fileDlg(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR, "Application (*.exe)|*.exe||");
-    WhenFileDialogShows(Pick("a.b.exe"));
-
-    ASSERT_EQ(fileDlg.DoModal(), IDOK);
-    EXPECT_EQ(fileDlg.GetPathName(), (folder / "a.b.exe").string());
-    EXPECT_EQ(fileDlg.GetFileTitle(), "a.b");
-    EXPECT_EQ(fs::current_path(), startFolder);
 }
 
 } // namespace
