@@ -1,8 +1,10 @@
 #include "ChildProcesses.h"
 
+#include "ProcFiles.h"
+#include "ScratchFolder.h"
+
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -10,7 +12,7 @@ namespace {
 
 struct Child {
     int pid;
-    unsigned long long startTicks;
+    std::uint64_t startTicks;
 };
 
 std::vector<Child> Children()
@@ -19,26 +21,13 @@ std::vector<Child> Children()
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
         const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
+        const std::string line = ReadFile(entry.path() / "stat");
         const size_t nameEnd = line.rfind(')');
-        if (nameEnd == std::string::npos)
-            continue;
-        // After the name: state, parent, then 17 more fields up to the start time.
-        std::istringstream fields(line.substr(nameEnd + 2));
-        char state;
+        ProcStat stat;
         int parent = 0;
-        fields >> state >> parent;
-        std::string skipped;
-        for (int i = 0; i < 17; ++i)
-            fields >> skipped;
-        unsigned long long startTicks = 0;
-        fields >> startTicks;
-        if (parent == getpid())
-            children.push_back({std::stoi(name), startTicks});
+        if (name.find_first_not_of("0123456789") == std::string::npos && ParseProcStat(line, stat) &&
+            std::sscanf(line.c_str() + nameEnd + 1, " %*c %d", &parent) == 1 && parent == getpid())
+            children.push_back({std::stoi(name), stat.startTicks});
     }
     return children;
 }
