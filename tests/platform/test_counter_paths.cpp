@@ -97,15 +97,6 @@ INSTANTIATE_TEST_SUITE_P(Lines, ProcStatTest,
                                          StatCase{"4242 (x) S 1 1 1 0 -1 4194304", false},
                                          StatCase{"4242 x S" STAT_TAIL, false}, StatCase{"", false}));
 
-TEST(Schedstat, FirstFieldIsTheTimeOnAProcessor)
-{
-    std::uint64_t ns = 0;
-    EXPECT_TRUE(ParseSchedstatRuntimeNs("123456789012 3456 78\n", ns));
-    EXPECT_EQ(ns, 123456789012u);
-    EXPECT_FALSE(ParseSchedstatRuntimeNs("", ns));
-    EXPECT_FALSE(ParseSchedstatRuntimeNs("x 1 2\n", ns));
-}
-
 struct NameCase {
     const char* path;
     const char* instance;

@@ -1,10 +1,8 @@
 // The /proc counter source measuring real processes of known shape.
 
 #include "../engine/EngineTesting.h"
-#include "ProcFiles.h"
 #include "ProcThreadActivity.h"
 #include "Pdh.h"
-#include "Process.h"
 #include "StartedTarget.h"
 #include "Timing.h"
 
@@ -253,47 +251,35 @@ private:
     pid_t m_pid = 0;
 };
 
-std::string CopyOf(const std::string& program, const ScratchFolder& folder, const std::string& name)
-{
-    const std::string copy = folder.Path() + "/" + name;
-    std::filesystem::copy_file(program, copy);
-    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
-    return copy;
-}
-
-// Of two own targets the later one, and not a stranger younger still.
-TEST(CounterSource, MeasuresItsOwnLatestTarget)
-{
-    ScratchFolder folder;
-    const std::string demo = CopyOf(QUORVEX_DEMO, folder, "qv-own-demo");
-    Query query;
-    PDH_HCOUNTER threads = query.Add(ProcessPath("qv-own-demo", "Thread Count"));
-    Target earlier(demo + " --phases 1 --phase-ms 5000 --sleepers 2");
-    Target latest(demo + " --phases 1 --phase-ms 5000 --sleepers 1");
-    Stranger stranger({demo, "--phases", "1", "--phase-ms", "5000", "--sleepers", "4"});
-    Sleep(300);
-    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
-    EXPECT_EQ(Value(threads), 3);
-}
-
 // With no target of its own of that name, a query takes the process that
-// carries it, until that process is a zombie.
-TEST(CounterSource, StrangerIsMeasuredUntilItIsAZombie)
+// carries it, until that process is a zombie. Of two own targets it takes
+// the later one, and not a stranger younger still.
+TEST(CounterSource, MeasuresItsOwnLatestTargetElseAStranger)
 {
     ScratchFolder folder;
+    const std::string demo = folder.Path() + "/qv-own-demo";
+    std::filesystem::copy_file(QUORVEX_DEMO, demo);
     RecordedNotices notices;
-    Query query;
-    PDH_HCOUNTER threads = query.Add(ProcessPath("qv-stranger-sleep", "Thread Count"));
-    Stranger stranger({CopyOf("/bin/sleep", folder, "qv-stranger-sleep"), "0.3"});
+    Query strangers;
+    PDH_HCOUNTER threads = strangers.Add(ProcessPath("qv-own-demo", "Thread Count"));
+    Stranger stranger({demo, "--phases", "1", "--phase-ms", "300", "--sleepers", "0"});
     Sleep(100);
-    ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
-    EXPECT_EQ(Value(threads), 1);
+    ASSERT_EQ(strangers.Collect(), ERROR_SUCCESS);
+    EXPECT_EQ(Value(threads), 2);
     EXPECT_EQ(notices.lines,
               std::vector<std::string>{ProcNotice("process " + std::to_string(stranger.Pid()) + " was not started by quorvex")});
-    Sleep(400);
     siginfo_t info = {};
     waitid(P_PID, static_cast<id_t>(stranger.Pid()), &info, WEXITED | WNOWAIT);
-    EXPECT_EQ(query.Collect(), PDH_NO_DATA) << "a zombie has ended";
+    EXPECT_EQ(strangers.Collect(), PDH_NO_DATA) << "a zombie has ended";
+
+    Query own;
+    threads = own.Add(ProcessPath("qv-own-demo", "Thread Count"));
+    Target earlier(demo + " --phases 1 --phase-ms 5000 --sleepers 2");
+    Target latest(demo + " --phases 1 --phase-ms 5000 --sleepers 1");
+    Stranger younger({demo, "--phases", "1", "--phase-ms", "5000", "--sleepers", "4"});
+    Sleep(300);
+    ASSERT_EQ(own.Collect(), ERROR_SUCCESS);
+    EXPECT_EQ(Value(threads), 3);
 }
 
 // A measurement opens the run's query, then the probe's, which ends before

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -62,7 +63,7 @@ std::vector<std::string> Demo(int busy, int phaseMs, int sleepers)
 struct Sample {
     std::uint64_t sinceStartNs;
     ActivitySnapshot snapshot;
-    std::vector<int> procTids;  // /proc's live threads, read right after the collection
+    bool listsTheKernelsThreads;  // those /proc lists right after the collection, zombies aside
 };
 
 int OnProcessors(const ActivitySnapshot& snapshot)
@@ -71,15 +72,6 @@ int OnProcessors(const ActivitySnapshot& snapshot)
                                           [](const ThreadActivity& t) { return t.onProcessor; }));
 }
 
-std::vector<int> Tids(const ActivitySnapshot& snapshot)
-{
-    std::vector<int> tids;
-    for (const ThreadActivity& thread : snapshot.threads)
-        tids.push_back(thread.tid);
-    return tids;
-}
-
-// Listed and not a zombie.
 std::vector<int> ProcTids(int pid)
 {
     std::vector<int> tids;
@@ -109,10 +101,13 @@ Status SampleUntilDone(ThreadActivitySource& source, const StartedTarget& child,
         const timespec until{static_cast<time_t>(instant / 1'000'000'000), static_cast<long>(instant % 1'000'000'000)};
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
         }
-        Sample sample{instant - start, {}, {}};
+        Sample sample{instant - start, {}, false};
         if (const Status status = source.Collect(instant, sample.snapshot); status != Status::Ok)
             return status;
-        sample.procTids = ProcTids(child.Pid());
+        std::vector<int> tids;
+        for (const ThreadActivity& thread : sample.snapshot.threads)
+            tids.push_back(thread.tid);
+        sample.listsTheKernelsThreads = tids == ProcTids(child.Pid());
         if (after)
             after(sample);
         samples.push_back(std::move(sample));
@@ -124,11 +119,6 @@ double Share(const std::vector<Sample>& samples, const std::function<bool(const 
     return samples.empty() ? 0.0
                            : static_cast<double>(std::count_if(samples.begin(), samples.end(), holds)) /
                                  static_cast<double>(samples.size());
-}
-
-bool ListsTheKernelsThreads(const Sample& sample)
-{
-    return Tids(sample.snapshot) == sample.procTids;
 }
 
 std::vector<Sample> Between(const std::vector<Sample>& samples, int fromMs, int toMs)
@@ -145,50 +135,6 @@ const ThreadActivity* Find(const ActivitySnapshot& snapshot, int tid)
     const auto thread = std::find_if(snapshot.threads.begin(), snapshot.threads.end(),
                                      [tid](const ThreadActivity& t) { return t.tid == tid; });
     return thread == snapshot.threads.end() ? nullptr : &*thread;
-}
-
-// Twice as many busy threads as processors: /proc shows them all in state R,
-// always. The records agree with the kernel on the threads and their times,
-// never show more running than there are processors, and show each thread on
-// a processor in as many samples as its share of processor time, however the
-// machine's other load (other users' builds) shares it out.
-TEST(SwitchRecordSource, AgreesWithTheKernelOnEachThreadOfAnOversubscribedProcess)
-{
-    const StartedTarget child(Demo(2 * Processors(), 2500, 2));
-    TAKE_OR_SKIP(source, child);
-    std::vector<Sample> samples;
-    const auto compare = [&](const Sample& sample) {
-        if (sample.sinceStartNs < 200'000'000 || sample.sinceStartNs > 2'300'000'000)
-            return;
-        EXPECT_TRUE(ListsTheKernelsThreads(sample));
-        // Read a little after the instant; a running thread's schedstat lags by up to a tick.
-        for (const ThreadActivity& thread : sample.snapshot.threads) {
-            std::uint64_t kernelNs = 0;
-            ParseSchedstatRuntimeNs(ReadFile("/proc/" + std::to_string(child.Pid()) + "/task/" + std::to_string(thread.tid) + "/schedstat"), kernelNs);
-            EXPECT_NEAR(static_cast<double>(thread.cpuNs), static_cast<double>(kernelNs), 20e6 + 0.05 * static_cast<double>(kernelNs));
-        }
-    };
-    EXPECT_EQ(SampleUntilDone(*source, child, 20, samples, compare), Status::Gone);
-    EXPECT_EQ(source->LostRecords(), 0u);
-    for (const Sample& sample : samples)
-        ASSERT_LE(OnProcessors(sample.snapshot), Processors()) << "at " << sample.sinceStartNs << " ns";
-
-    const std::vector<Sample> phase = Between(samples, 200, 2300);
-    ASSERT_GT(phase.size(), 50u);
-    const Sample& first = phase.front();
-    const Sample& last = phase.back();
-    const double seconds = static_cast<double>(last.sinceStartNs - first.sinceStartNs) / 1e9;
-    const std::vector<Sample> counted(phase.begin() + 1, phase.end());
-    for (const ThreadActivity& thread : last.snapshot.threads) {
-        const ThreadActivity* before = Find(first.snapshot, thread.tid);
-        ASSERT_NE(before, nullptr);
-        const double used = static_cast<double>(thread.cpuNs - before->cpuNs) / 1e9 / seconds;
-        const double on = Share(counted, [&](const Sample& s) {
-            const ThreadActivity* t = Find(s.snapshot, thread.tid);
-            return t && t->onProcessor;
-        });
-        EXPECT_NEAR(on, used, 0.15) << "thread " << thread.tid;
-    }
 }
 
 struct ShapeCase {
@@ -216,7 +162,7 @@ TEST_P(ThreadShape, ThreadsAreTheKernelsOwn)
     EXPECT_EQ(SampleUntilDone(*source, child, 20, samples), Status::Gone);
     const std::vector<Sample> settled = Between(samples, GetParam().fromMs, GetParam().toMs);
     ASSERT_FALSE(settled.empty());
-    EXPECT_GT(Share(settled, ListsTheKernelsThreads), 0.9);
+    EXPECT_GT(Share(settled, [](const Sample& s) { return s.listsTheKernelsThreads; }), 0.9);
     for (const Sample& sample : settled)
         EXPECT_EQ(sample.snapshot.threads.size(), GetParam().threads);
 }
@@ -240,18 +186,22 @@ void PrintTo(const RingCase& c, std::ostream* os)
 
 class OnePageRing : public testing::TestWithParam<RingCase> {};
 
-// Eight busy threads fill a one-page ring within a second. The drain thread
-// empties it whenever it is half full, so nothing is lost between
-// collections a second apart. Without it the source takes a full ring for a
-// gap before the kernel reports it, counts the loss, re-reads /proc and goes
-// on exactly once records resume.
-TEST_P(OnePageRing, LosesRecordsOnlyWithoutTheDrainThread)
+// Four times as many busy threads as processors fill a one-page ring within a
+// second. The drain thread empties it whenever it is half full, so nothing is
+// lost between collections a second apart. Without it the source takes a
+// full ring for a gap before the kernel reports it, counts the loss, re-reads
+// /proc and goes on exactly once records resume. /proc shows every busy
+// thread in state R, always; the records agree with the kernel on the threads
+// and their times, never show more running than there are processors, and
+// show each thread on a processor in as many samples as its share of
+// processor time, however the machine's other load shares it out.
+TEST_P(OnePageRing, AgreesWithTheKernelOnEachThreadOfAnOversubscribedProcess)
 {
     const bool drained = GetParam().drained;
     SetProcessStartHook([drained](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
         return SwitchRecordSource::Attach(pid, &whyNot, {1, drained});
     });
-    const StartedTarget child(Demo(8, 3500, 2));
+    const StartedTarget child(Demo(4 * Processors(), 3500, 2));
     SetProcessStartHook(nullptr);
     TAKE_OR_SKIP(source, child);
     usleep(1'000'000);
@@ -259,13 +209,41 @@ TEST_P(OnePageRing, LosesRecordsOnlyWithoutTheDrainThread)
     ASSERT_EQ(source->Collect(MonotonicNowNs(), ignored), Status::Ok);
     EXPECT_EQ(source->Resyncs(), drained ? 0u : 1u);
     std::vector<Sample> samples;
-    EXPECT_EQ(SampleUntilDone(*source, child, 20, samples), Status::Gone);
+    int compared = 0, inexact = 0;
+    const auto compare = [&](const Sample& sample) {
+        if (sample.sinceStartNs < 100'000'000 || sample.sinceStartNs > 2'200'000'000)
+            return;
+        bool exact = sample.listsTheKernelsThreads && OnProcessors(sample.snapshot) <= Processors();
+        // Read a little after the instant; a running thread's schedstat lags by up to a tick.
+        for (const ThreadActivity& thread : sample.snapshot.threads) {
+            std::uint64_t kernelNs = 0;
+            ParseSchedstatRuntimeNs(ReadFile("/proc/" + std::to_string(child.Pid()) + "/task/" + std::to_string(thread.tid) + "/schedstat"), kernelNs);
+            exact = exact && std::abs(static_cast<double>(thread.cpuNs) - static_cast<double>(kernelNs)) <= 20e6 + 0.05 * static_cast<double>(kernelNs);
+        }
+        ++compared;
+        inexact += !exact;
+    };
+    EXPECT_EQ(SampleUntilDone(*source, child, 20, samples, compare), Status::Gone);
     EXPECT_EQ(source->LostRecords() == 0, drained) << source->LostRecords();
-    const std::vector<Sample> later = Between(samples, 100, 1300);
-    ASSERT_FALSE(later.empty());
-    for (const Sample& sample : later)
-        EXPECT_LE(OnProcessors(sample.snapshot), Processors());
-    EXPECT_GT(Share(later, ListsTheKernelsThreads), 0.9);
+    // Undrained, the ring overflows again whenever the sampler is late: one
+    // sample then has /proc's guess.
+    EXPECT_LE(inexact, drained ? 0 : compared / 10) << "of " << compared << " samples";
+    const std::vector<Sample> phase = Between(samples, 100, 2200);
+    ASSERT_GT(phase.size(), 50u);
+    const Sample& first = phase.front();
+    const Sample& last = phase.back();
+    const double seconds = static_cast<double>(last.sinceStartNs - first.sinceStartNs) / 1e9;
+    const std::vector<Sample> counted(phase.begin() + 1, phase.end());
+    for (const ThreadActivity& thread : last.snapshot.threads) {
+        const ThreadActivity* before = Find(first.snapshot, thread.tid);
+        ASSERT_NE(before, nullptr);
+        const double used = static_cast<double>(thread.cpuNs - before->cpuNs) / 1e9 / seconds;
+        const double on = Share(counted, [&](const Sample& s) {
+            const ThreadActivity* t = Find(s.snapshot, thread.tid);
+            return t && t->onProcessor;
+        });
+        EXPECT_NEAR(on, used, 0.15) << "thread " << thread.tid;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(DrainThread, OnePageRing, testing::Values(RingCase{true}, RingCase{false}));
@@ -372,24 +350,21 @@ TEST(SwitchRecordSource, ProcInTheEnvironmentForcesTheFallback)
 {
     setenv("QUORVEX_THREAD_STATES", "proc", 1);
     const StartedTarget forced(Demo(1, 100, 0));
-    setenv("QUORVEX_THREAD_STATES", "exact", 1);
-    const StartedTarget other(Demo(1, 100, 0));
     unsetenv("QUORVEX_THREAD_STATES");
     std::string whyNot;
     EXPECT_FALSE(TakeSource(forced, whyNot));
     EXPECT_EQ(whyNot, "forced by QUORVEX_THREAD_STATES=proc");
-    const bool otherAttached = TakeSource(other, whyNot) != nullptr;
-    if (!otherAttached && whyNot.starts_with(REFUSED))
-        GTEST_SKIP() << whyNot;
-    EXPECT_TRUE(otherAttached) << whyNot;
 }
 
-// Threads that exist already would not inherit the events. The counter
-// service takes the source of its target once: a second query of the same
-// process, or a process whose handles are closed, has none.
+// Only "proc" forces the fallback. Threads that exist already would not
+// inherit the events. The counter service takes the source of its target
+// once: a second query of the same process, or a process whose handles are
+// closed, has none.
 TEST(SwitchRecordSource, AttachesOnceToASingleThreadedProcess)
 {
+    setenv("QUORVEX_THREAD_STATES", "exact", 1);
     StartedTarget child(Demo(1, 2000, 2));
+    unsetenv("QUORVEX_THREAD_STATES");
     const std::string pid = std::to_string(child.Pid());
     for (int i = 0; i < 200 && ProcTids(child.Pid()).size() < 4; ++i)
         usleep(10'000);

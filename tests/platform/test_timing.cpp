@@ -33,28 +33,6 @@ TEST(Timing, SleepLastsToItsRememberedDeadline)
     EXPECT_LE(LastSleepDeadlineNs(), static_cast<std::uint64_t>(after.QuadPart));
 }
 
-TEST(Timing, LocalTimeIsTheWallClock)
-{
-    // time() reads a coarser clock that may lag a second boundary, so the
-    // bounds come from the same clock as the local time.
-    SYSTEMTIME local;
-    timespec before, after;
-    do {
-        clock_gettime(CLOCK_REALTIME, &before);
-        GetLocalTime(&local);
-        clock_gettime(CLOCK_REALTIME, &after);
-    } while (before.tv_sec != after.tv_sec);
-    tm expected;
-    localtime_r(&before.tv_sec, &expected);
-    EXPECT_EQ(local.wYear, expected.tm_year + 1900);
-    EXPECT_EQ(local.wMonth, expected.tm_mon + 1);
-    EXPECT_EQ(local.wDay, expected.tm_mday);
-    EXPECT_EQ(local.wHour, expected.tm_hour);
-    EXPECT_EQ(local.wMinute, expected.tm_min);
-    EXPECT_EQ(local.wSecond, expected.tm_sec);
-    EXPECT_LT(local.wMilliseconds, 1000);
-}
-
 TEST(Timing, FileTimeCountsFrom1601)
 {
     FILETIME now;

@@ -1,10 +1,8 @@
 #include "ChildProcesses.h"
 
-#include "ProcFiles.h"
-#include "ScratchFolder.h"
-
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -12,7 +10,7 @@ namespace {
 
 struct Child {
     int pid;
-    std::uint64_t startTicks;
+    unsigned long long startTicks;
 };
 
 std::vector<Child> Children()
@@ -21,13 +19,26 @@ std::vector<Child> Children()
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
         const std::string name = entry.path().filename().string();
-        const std::string line = ReadFile(entry.path() / "stat");
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
         const size_t nameEnd = line.rfind(')');
-        ProcStat stat;
+        if (nameEnd == std::string::npos)
+            continue;
+        // After the name: state, parent, then 17 more fields up to the start time.
+        std::istringstream fields(line.substr(nameEnd + 2));
+        char state;
         int parent = 0;
-        if (name.find_first_not_of("0123456789") == std::string::npos && ParseProcStat(line, stat) &&
-            std::sscanf(line.c_str() + nameEnd + 1, " %*c %d", &parent) == 1 && parent == getpid())
-            children.push_back({std::stoi(name), stat.startTicks});
+        fields >> state >> parent;
+        std::string skipped;
+        for (int i = 0; i < 17; ++i)
+            fields >> skipped;
+        unsigned long long startTicks = 0;
+        fields >> startTicks;
+        if (parent == getpid())
+            children.push_back({std::stoi(name), startTicks});
     }
     return children;
 }

@@ -2,7 +2,6 @@
 // What a test can see of the processes this process started.
 
 #include <atomic>
-#include <cstdint>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -27,6 +26,6 @@ private:
 
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
-    std::set<std::pair<int, std::uint64_t>> m_seen;  // pid and start time
+    std::set<std::pair<int, unsigned long long>> m_seen;  // pid and start time
     std::thread m_thread;
 };
