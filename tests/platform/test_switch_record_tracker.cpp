@@ -6,6 +6,7 @@
 #include <cstring>
 #include <linux/perf_event.h>
 #include <ostream>
+#include <string>
 
 namespace {
 
@@ -24,15 +25,15 @@ SwitchRecord Task(std::uint64_t t, RecordKind kind, int tid, int cpu = 0, int pi
     return {t, kind, pid, tid, cpu, 0};
 }
 
-struct ThreadRow {
-    int tid;
-    bool on;
-    std::uint64_t cpuNs;
-};
-
-bool operator==(const ThreadActivity& a, const ThreadRow& b)
+// The snapshot at the instant as "tid on|off cpuNs, ... | process cpuNs".
+std::string At(SwitchRecordTracker& tracker, std::uint64_t instant)
 {
-    return a.tid == b.tid && a.onProcessor == b.on && a.cpuNs == b.cpuNs;
+    ActivitySnapshot snapshot;
+    tracker.Snapshot(instant, snapshot);
+    std::string text;
+    for (const ThreadActivity& t : snapshot.threads)
+        text += std::to_string(t.tid) + (t.onProcessor ? " on " : " off ") + std::to_string(t.cpuNs) + ", ";
+    return text + "| " + std::to_string(snapshot.processCpuNs);
 }
 
 // Records are added in the order given (processors interleaved at will),
@@ -41,8 +42,7 @@ struct StreamCase {
     const char* name;
     std::vector<SwitchRecord> records;
     std::uint64_t instant;
-    std::vector<ThreadRow> threads;
-    std::uint64_t processCpuNs;
+    const char* snapshot;
 };
 
 void PrintTo(const StreamCase& c, std::ostream* os)
@@ -58,12 +58,7 @@ TEST_P(RecordStream, GivesTheThreadsAtTheInstant)
     for (const SwitchRecord& record : GetParam().records)
         tracker.Add(record);
     tracker.AdvanceTo(GetParam().instant);
-    ActivitySnapshot snapshot;
-    tracker.Snapshot(GetParam().instant, snapshot);
-    ASSERT_EQ(snapshot.threads.size(), GetParam().threads.size());
-    for (size_t i = 0; i < snapshot.threads.size(); ++i)
-        EXPECT_TRUE(snapshot.threads[i] == GetParam().threads[i]) << "thread " << i << ": tid " << snapshot.threads[i].tid;
-    EXPECT_EQ(snapshot.processCpuNs, GetParam().processCpuNs);
+    EXPECT_EQ(At(tracker, GetParam().instant), GetParam().snapshot);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,58 +67,44 @@ INSTANTIATE_TEST_SUITE_P(
         // Processor 1's records arrive before processor 0's earlier ones.
         StreamCase{"MergesProcessorsByTime",
                    {In(300, 101, 1), Out(500, 101, 1), In(100, 101, 0), Out(200, 101, 0), In(250, PID, 0)},
-                   400,
-                   {{PID, true, 150}, {101, true, 200}},
-                   350},
-        StreamCase{"SplitsTheStretchThatSpansTheInstant",
-                   {In(1000, PID, 0), Out(1600, PID, 0)},
-                   1200,
-                   {{PID, true, 200}},
-                   200},
+                   400, "100 on 150, 101 on 200, | 350"},
+        StreamCase{"SplitsTheStretchThatSpansTheInstant", {In(1000, PID, 0), Out(1600, PID, 0)}, 1200,
+                   "100 on 200, | 200"},
         StreamCase{"KeepsTheTimeOfAThreadThatEnded",
-                   {Task(10, RecordKind::Fork, 101), In(20, 101, 1), Task(70, RecordKind::Exit, 101, 1)},
-                   100,
-                   {{PID, false, 0}},
-                   50},
+                   {Task(10, RecordKind::Fork, 101), In(20, 101, 1), Task(70, RecordKind::Exit, 101, 1)}, 100,
+                   "100 off 0, | 50"},
         StreamCase{"MainThreadEndsFirst",
                    {Task(10, RecordKind::Fork, 101), In(10, PID, 0), Task(40, RecordKind::Exit, PID, 0),
                     In(20, 101, 1)},
-                   100,
-                   {{101, true, 80}},
-                   110},
+                   100, "101 on 80, | 110"},
         // Thread 102 execs: the kernel ends 100 and 101, then 102 becomes 100.
         StreamCase{"ExecFromAnotherThreadKeepsTheExecutingOne",
                    {Task(1, RecordKind::Fork, 101), Task(2, RecordKind::Fork, 102), In(10, 101, 0),
                     In(10, 102, 1), Task(30, RecordKind::Exit, 101, 0), Task(30, RecordKind::Exit, PID, 0),
                     Task(50, RecordKind::Exec, PID, 1), Out(80, PID, 1)},
-                   100,
-                   {{PID, false, 70}},
-                   90},
+                   100, "100 off 70, | 90"},
         StreamCase{"ReusedThreadIdStartsAfresh",
                    {Task(1, RecordKind::Fork, 101), In(10, 101, 0), Task(40, RecordKind::Exit, 101, 0),
                     Task(50, RecordKind::Fork, 101), In(60, 101, 1)},
-                   100,
-                   {{PID, false, 0}, {101, true, 40}},
-                   70},
+                   100, "100 off 0, 101 on 40, | 70"},
         StreamCase{"IgnoresProcessesTheTargetForks",
-                   {Task(1, RecordKind::Fork, 200, 0, 200), Task(5, RecordKind::Exit, 200, 0, 200)},
-                   100,
-                   {{PID, false, 0}},
-                   0}));
+                   {Task(1, RecordKind::Fork, 200, 0, 200), Task(5, RecordKind::Exit, 200, 0, 200)}, 100,
+                   "100 off 0, | 0"}));
 
+// No nanosecond of the open stretch is counted twice or dropped, whichever
+// instants look at it.
 TEST(SwitchRecordTracker, CountsOnFromTheSameSwitchInAtEveryInstant)
 {
     SwitchRecordTracker tracker(PID, 1000);
-    ActivitySnapshot snapshot;
     for (const SwitchRecord& record : {In(100, PID, 0), Out(350, PID, 0), In(400, PID, 1)})
         tracker.Add(record);
-    std::vector<std::uint64_t> seen;
+    std::vector<std::string> seen;
     for (std::uint64_t instant : {200, 300, 380, 450}) {
         tracker.AdvanceTo(instant);
-        tracker.Snapshot(instant, snapshot);
-        seen.push_back(snapshot.threads[0].cpuNs);
+        seen.push_back(At(tracker, instant));
     }
-    EXPECT_EQ(seen, (std::vector<std::uint64_t>{1100, 1200, 1250, 1300}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"100 on 1100, | 1100", "100 on 1200, | 1200", "100 off 1250, | 1250",
+                                              "100 on 1300, | 1300"}));
 }
 
 // The drain thread may have reached past a collection's instant; the
@@ -135,14 +116,10 @@ TEST(SwitchRecordTracker, AnInstantBeforeOneReachedCountsAsThatOne)
     tracker.Add(Out(300, PID, 0));
     tracker.AdvanceTo(400);
     tracker.AdvanceTo(200);
-    ActivitySnapshot snapshot;
-    tracker.Snapshot(200, snapshot);
-    EXPECT_TRUE(snapshot.threads[0] == (ThreadRow{PID, false, 200}));
-
+    EXPECT_EQ(At(tracker, 200), "100 off 200, | 200");
     tracker.Add(In(500, PID, 0));
     tracker.AdvanceTo(600);
-    tracker.Snapshot(550, snapshot);
-    EXPECT_TRUE(snapshot.threads[0] == (ThreadRow{PID, true, 300}));
+    EXPECT_EQ(At(tracker, 550), "100 on 300, | 300");
 }
 
 TEST(SwitchRecordTracker, LostRecordsAskForAResyncThatReplacesTheThreadList)
@@ -160,17 +137,10 @@ TEST(SwitchRecordTracker, LostRecordsAskForAResyncThatReplacesTheThreadList)
 
     tracker.Resync({{PID, false, 5000}, {103, true, 300}}, 100);
     EXPECT_FALSE(tracker.NeedsResync());
-    ActivitySnapshot snapshot;
-    tracker.Snapshot(100, snapshot);
-    ASSERT_EQ(snapshot.threads.size(), 2u);
-    EXPECT_TRUE(snapshot.threads[0] == (ThreadRow{PID, false, 5000}));
-    EXPECT_TRUE(snapshot.threads[1] == (ThreadRow{103, true, 300}));
     // Thread 101 ended unseen; the total still covers what it was seen to use.
-    EXPECT_EQ(snapshot.processCpuNs, 5375u);
-
+    EXPECT_EQ(At(tracker, 100), "100 off 5000, 103 on 300, | 5375");
     tracker.AdvanceTo(200);
-    tracker.Snapshot(200, snapshot);
-    EXPECT_TRUE(snapshot.threads[1] == (ThreadRow{103, true, 350})) << "records resume after the census";
+    EXPECT_EQ(At(tracker, 200), "100 off 5000, 103 on 350, | 5425") << "records resume after the census";
 }
 
 TEST(SwitchRecordTracker, TimesNeverGoBackAfterAResync)
@@ -178,12 +148,9 @@ TEST(SwitchRecordTracker, TimesNeverGoBackAfterAResync)
     SwitchRecordTracker tracker(PID, 0);
     tracker.Add(In(0, PID, 0));
     tracker.AdvanceTo(1000);
-    ActivitySnapshot snapshot;
-    tracker.Snapshot(1000, snapshot);
+    At(tracker, 1000);
     tracker.Resync({{PID, true, 900}}, 1001);  // /proc lags by up to a tick
-    tracker.Snapshot(1002, snapshot);
-    EXPECT_EQ(snapshot.threads[0].cpuNs, 1000u);
-    EXPECT_EQ(snapshot.processCpuNs, 1000u);
+    EXPECT_EQ(At(tracker, 1002), "100 on 1000, | 1000");
 }
 
 // Raw records as the kernel lays them out, with the TID, TIME and CPU trailer.
@@ -252,7 +219,6 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"Rename", RawRecord(PERF_RECORD_COMM, 0, {PID, 101, 0x6f6d6564, 0}, 101, T, 1), false, {}},
         DecodeCase{"Lost", RawRecord(PERF_RECORD_LOST, 0, {5, 0, 42, 0}, 0, T, 0), true,
                    {T, RecordKind::Lost, PID, 0, 0, 42}},
-        DecodeCase{"OtherKind", RawRecord(PERF_RECORD_MMAP, 0, {PID, PID, 0, 0}, PID, T, 0), false, {}},
         DecodeCase{"TruncatedExit", RawRecord(PERF_RECORD_EXIT, 0, {PID}, 102, T, 1), false, {}}));
 
 TEST(ReadRing, JoinsARecordThatWrapsAndStopsAtAPartialOne)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <unistd.h>
 
 StartedTarget::StartedTarget(const std::string& commandLine)
@@ -42,4 +43,13 @@ void StartedTarget::WaitForExit() const
     FILETIME creation, exit, kernel, user;
     while (GetProcessTimes(m_pi.hProcess, &creation, &exit, &kernel, &user) && FileTimeValue(exit) == 0)
         usleep(1000);
+}
+
+std::uint64_t StartedTarget::CpuNs() const
+{
+    clockid_t clock;
+    timespec used = {};
+    if (clock_getcpuclockid(m_process.pid, &clock) == 0)
+        clock_gettime(clock, &used);
+    return static_cast<std::uint64_t>(used.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(used.tv_nsec);
 }

@@ -5,6 +5,7 @@
 
 #include "Process.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ public:
 
     void Kill();
     void WaitForExit() const;
+    // The kernel's processor time of the process so far, threads that ended included.
+    std::uint64_t CpuNs() const;
     int Pid() const { return m_process.pid; }
     // The process as the start recorded it, which names it for good.
     const StartedProcess& Process() const { return m_process; }
