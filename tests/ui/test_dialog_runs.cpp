@@ -192,7 +192,7 @@ TEST_F(DemoRunTest, MeasuresTheDemoShowsEveryResultAndWritesBothLogs)
     const QWidget* dialogWindow = nullptr;
     const INT_PTR result = Open([&](QWidget* window) {
         dialogWindow = window;
-        PrepareDemoRun({"--phases 1,2 --phase-ms 700 --sleepers 1", "10", true});
+        PrepareDemoRun({"--phases 1,2 --phase-ms 1000 --sleepers 1", "10", true});
         before = ControlsOf(dlg);
         Button(dlg, IDC_START)->click();
         after = ControlsOf(dlg);
