@@ -17,7 +17,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -37,7 +36,6 @@ struct ExitRecord {
     std::mutex mutex;
     bool exited = false;
     std::uint64_t exitNs = 0;
-    rusage usage{};
 };
 
 void WatchForExit(const std::shared_ptr<ExitRecord>& record)
@@ -46,14 +44,12 @@ void WatchForExit(const std::shared_ptr<ExitRecord>& record)
     while (poll(&exited, 1, -1) < 0 && errno == EINTR) {
     }
     const std::uint64_t exitNs = MonotonicNowNs();
-    rusage usage{};
     int status;
-    while (wait4(record->pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (waitpid(record->pid, &status, 0) < 0 && errno == EINTR) {
     }
     std::lock_guard lock(record->mutex);
     record->exited = true;
     record->exitNs = exitNs;
-    record->usage = usage;
 }
 
 // What the start hook attached, or why nothing was.
@@ -126,33 +122,13 @@ private:
     Attached m_attached;
 };
 
-std::uint64_t HundredNs(const timeval& time)
-{
-    return static_cast<std::uint64_t>(time.tv_sec) * 10000000 + static_cast<std::uint64_t>(time.tv_usec) * 10;
-}
-
-std::uint64_t TicksAsHundredNs(std::uint64_t ticks)
-{
-    static const std::uint64_t ticksPerSecond = static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK));
-    return ticks * 10000000 / ticksPerSecond;
-}
-
+// Processor times are not kept: nothing asks for them.
 void Target::Times(FILETIME& creation, FILETIME& exit, FILETIME& kernel, FILETIME& user) const
 {
     creation = FileTimeFromMonotonicNs(m_creationNs);
+    kernel = user = MakeFileTime(0);
     std::lock_guard lock(m_record->mutex);
-    if (m_record->exited) {
-        exit = FileTimeFromMonotonicNs(m_record->exitNs);
-        kernel = MakeFileTime(HundredNs(m_record->usage.ru_stime));
-        user = MakeFileTime(HundredNs(m_record->usage.ru_utime));
-        return;
-    }
-    exit = kernel = user = MakeFileTime(0);
-    ProcStat stat;
-    if (ReadPidStat(m_record->pid, stat) && stat.startTicks == m_startTicks) {
-        kernel = MakeFileTime(TicksAsHundredNs(stat.stimeTicks));
-        user = MakeFileTime(TicksAsHundredNs(stat.utimeTicks));
-    }
+    exit = m_record->exited ? FileTimeFromMonotonicNs(m_record->exitNs) : MakeFileTime(0);
 }
 
 // Both handles of a started process name the same target.

@@ -59,7 +59,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUT
                     SECURITY_ATTRIBUTES* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                     void* environment, LPCSTR currentDirectory, STARTUPINFOA* startupInfo,
                     PROCESS_INFORMATION* processInformation);
-// Creation is the release of the child; exit is zero while the process runs.
+// Creation is the release of the child; exit is zero while the process runs;
+// kernel and user times are not kept (zero).
 BOOL GetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel, FILETIME* user);
 // Kills the process and reaps it; FALSE when it had already ended.
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
