@@ -89,6 +89,7 @@ void SwitchRecordTracker::Apply(const SwitchRecord& record)
     case RecordKind::Exec:
         Exec(record.cpu, record.timeNs);
         break;
+    case RecordKind::Comm:
     case RecordKind::Lost:
         break;
     }

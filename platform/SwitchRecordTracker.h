@@ -4,30 +4,13 @@
 // processor time each has used. Pure bookkeeping over decoded records, so it
 // runs in tests on synthetic record streams.
 
+#include "SwitchRecord.h"
 #include "ThreadActivity.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
-
-enum class RecordKind : std::uint8_t {
-    SwitchIn,
-    SwitchOut,
-    Fork,   // a thread was created
-    Exit,   // a thread ended
-    Exec,   // the process replaced its image; only the thread tid == pid remains
-    Lost,   // the kernel dropped records: the stream has a gap
-};
-
-struct SwitchRecord {
-    std::uint64_t timeNs = 0;  // CLOCK_MONOTONIC
-    RecordKind kind = RecordKind::SwitchIn;
-    int pid = 0;
-    int tid = 0;
-    int cpu = 0;
-    std::uint64_t lost = 0;  // dropped records, for Lost
-};
 
 class SwitchRecordTracker {
 public:
