@@ -2,6 +2,7 @@
 
 #include "CString.h"
 #include "Cpu.h"
+#include "HostName.h"
 #include "ProcessorInfo.h"
 #include "Registry.h"
 #include "Topology.h"
@@ -46,13 +47,13 @@ CString ArchitectureLabel(const SYSTEM_INFO& info)
     return label;
 }
 
+// The variable where it is set; on Linux it seldom is, and the computer's
+// name is then its host name.
 void PrintComputerName(FILE* log)
 {
-    const char* name = std::getenv("COMPUTERNAME");
-    if (!name)
-        return;
+    const char* variable = std::getenv("COMPUTERNAME");
     CString text;
-    text.Format("\nComputername: %s\n", name);
+    text.Format("\nComputername: %s\n", variable ? variable : NodeName().c_str());
     PrintBoth(log, text);
 }
 

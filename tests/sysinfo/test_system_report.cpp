@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -37,6 +38,13 @@ const std::string DETECTION = "\n---- System Detection ----\n";
 const std::string TWO_CORES = DETECTION + "Total Sockets: 1\nTotal Cores: 2\nTotal Logicals: 2\n"
                                           "Multi-processor: No\nMulti-core: Yes\nTwinlane: Not capable";
 const std::string NAMED = "\nComputername: QV-BUILD\n";
+// The host name as the kernel's file gives it, apart from the program's uname.
+const std::string HOST_NAMED = [] {
+    std::ifstream file("/proc/sys/kernel/hostname");
+    std::string name;
+    std::getline(file, name);
+    return "\nComputername: " + name + "\n";
+}();
 const std::string SYSTEM_INFORMATION = "System information:\n  OEM ID: 9\n  Processor Architecture:x64 (AMD or Intel), "
                                        "native 64-bit\n  Processor type: 8664\n  Page size: " +
                                        std::to_string(getpagesize()) + "\n";
@@ -56,10 +64,9 @@ struct ReportCase {
 const ReportCase REPORTS[] = {
     {"Complete", {TWO_CORE_SHAPE, {0, 1}}, "xeon-vm", "QV-BUILD", TRUE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + PROFILE + "  Friendly Name: Default\nCPU Frequency (MHz): 2300\n"},
-    // Nothing ends the Twinlane line without a computer name.
-    {"TwoPackagesNoComputerName", {{}, {0, 1}}, "pentium4", nullptr, TRUE,
+    {"TwoPackagesHostName", {{}, {0, 1}}, "pentium4", nullptr, TRUE,
      DETECTION + "Total Sockets: 2\nTotal Cores: 2\nTotal Logicals: 2\nMulti-processor: Yes\nMulti-core: No\n"
-                 "Twinlane: Not capable" + SYSTEM_INFORMATION + PROFILE +
+                 "Twinlane: Not capable" + HOST_NAMED + SYSTEM_INFORMATION + PROFILE +
          "  Friendly Name: OptiPlex GX620\nCPU Frequency (MHz): 2992\n"},
     {"RestrictedAffinity", {TWO_CORE_SHAPE, {0, 1}, 0x1}, "xeon-vm", "QV-BUILD", TRUE,
      DETECTION + "Total Sockets: 1\nTotal Cores: 1\nTotal Logicals: 0\nMulti-processor: No\nMulti-core: \n"
