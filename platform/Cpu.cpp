@@ -2,7 +2,10 @@
 
 #include "MachineFiles.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <memory>
 
 #include <pthread.h>
 #include <sched.h>
@@ -14,17 +17,6 @@
 
 namespace {
 
-constexpr unsigned MASK_BITS = sizeof(DWORD_PTR) * 8;
-
-DWORD_PTR MaskOf(const cpu_set_t& set)
-{
-    DWORD_PTR mask = 0;
-    for (unsigned cpu = 0; cpu < MASK_BITS; ++cpu)
-        if (CPU_ISSET(cpu, &set))
-            mask |= DWORD_PTR{1} << cpu;
-    return mask;
-}
-
 // The kernel numbers processors below a few thousand; a larger number is
 // no processor, and must not make the list huge.
 constexpr unsigned MAX_CPU_NUMBER = 1u << 16;
@@ -33,6 +25,21 @@ bool ParseNumber(std::string_view text, unsigned& value)
 {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size() && value < MAX_CPU_NUMBER;
+}
+
+struct FreeCpuSet {
+    void operator()(cpu_set_t* set) const { CPU_FREE(set); }
+};
+using CpuSet = std::unique_ptr<cpu_set_t, FreeCpuSet>;
+
+// An empty set with room for processors 0 to count - 1.
+CpuSet AllocateCpuSet(unsigned count, size_t& size)
+{
+    CpuSet set(CPU_ALLOC(count));
+    size = CPU_ALLOC_SIZE(count);
+    if (set)
+        CPU_ZERO_S(size, set.get());
+    return set;
 }
 
 // "a" or "a-b"; false for anything else.
@@ -76,17 +83,6 @@ std::vector<unsigned> OnlineCpus(const std::filesystem::path& root)
     return ParseCpuList(ReadMachineFile(root, "sys/devices/system/cpu/online").value_or(""));
 }
 
-DWORD_PTR CpuMask(const std::vector<unsigned>& cpus)
-{
-    DWORD_PTR mask = 0;
-    for (const unsigned cpu : cpus)
-        if (cpu < MASK_BITS)
-            mask |= DWORD_PTR{1} << cpu;
-    return mask;
-}
-
-HostCpu::HostCpu(std::filesystem::path root) : m_root(std::move(root)) {}
-
 CpuidResult HostCpu::Cpuid(DWORD leaf, DWORD subleaf)
 {
     CpuidResult r;
@@ -99,29 +95,41 @@ CpuidResult HostCpu::Cpuid(DWORD leaf, DWORD subleaf)
     return r;
 }
 
-BOOL HostCpu::GetProcessAffinityMask(DWORD_PTR* processMask, DWORD_PTR* systemMask)
+std::vector<unsigned> HostCpu::ProcessAffinity()
 {
     // Affinity is per thread on Linux; the process's is its main thread's,
-    // which every thread it starts inherits.
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    const bool known = sched_getaffinity(getpid(), sizeof set, &set) == 0;
-    *processMask = known ? MaskOf(set) : 0;
-
-    // Without the list (no /sys in a container) nothing shows a restriction.
-    const DWORD_PTR onlineMask = CpuMask(OnlineCpus(m_root));
-    *systemMask = onlineMask ? onlineMask : *processMask;
-    return known ? TRUE : FALSE;
+    // which every thread it starts inherits. The kernel refuses a set too
+    // small for every processor it may name, so the set grows until it fits.
+    for (unsigned count = CPU_SETSIZE; count <= MAX_CPU_NUMBER; count *= 2) {
+        size_t size = 0;
+        const CpuSet set = AllocateCpuSet(count, size);
+        if (!set)
+            return {};
+        if (sched_getaffinity(getpid(), size, set.get()) != 0) {
+            if (errno == EINVAL)
+                continue;
+            return {};
+        }
+        std::vector<unsigned> cpus;
+        for (unsigned cpu = 0; cpu < count; ++cpu)
+            if (CPU_ISSET_S(cpu, size, set.get()))
+                cpus.push_back(cpu);
+        return cpus;
+    }
+    return {};
 }
 
-BOOL HostCpu::SetThreadAffinityMask(DWORD_PTR mask)
+BOOL HostCpu::SetThreadAffinity(const std::vector<unsigned>& cpus)
 {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    for (unsigned cpu = 0; cpu < MASK_BITS; ++cpu)
-        if (mask & (DWORD_PTR{1} << cpu))
-            CPU_SET(cpu, &set);
-    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0 ? TRUE : FALSE;
+    if (cpus.empty())
+        return FALSE;
+    size_t size = 0;
+    const CpuSet set = AllocateCpuSet(*std::max_element(cpus.begin(), cpus.end()) + 1, size);
+    if (!set)
+        return FALSE;
+    for (const unsigned cpu : cpus)
+        CPU_SET_S(cpu, size, set.get());
+    return pthread_setaffinity_np(pthread_self(), size, set.get()) == 0 ? TRUE : FALSE;
 }
 
 void HostCpu::YieldTimeSlice()

@@ -113,6 +113,15 @@ void PrintTopology(FILE* log, BYTE status, DWORD logicals, DWORD cores, DWORD pa
     PrintBoth(log, text);
 }
 
+void PrintTopology(FILE* log, CpuPlatform& cpu, const std::filesystem::path& root)
+{
+    DWORD logicals = 0;
+    DWORD cores = 0;
+    DWORD packages = 0;
+    const BYTE status = DetectTopology(cpu, root, &logicals, &cores, &packages);
+    PrintTopology(log, status, logicals, cores, packages);
+}
+
 void PrintSystemInformation(FILE* log, const SYSTEM_INFO& info)
 {
     CString text;
@@ -134,11 +143,7 @@ BOOL PrintSystemReport(FILE* log)
 
 BOOL PrintSystemReport(FILE* log, CpuPlatform& cpu, const std::filesystem::path& root)
 {
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
-    const BYTE status = DetectTopology(cpu, &logicals, &cores, &packages);
-    PrintTopology(log, status, logicals, cores, packages);
+    PrintTopology(log, cpu, root);
     PrintComputerName(log);
 
     SYSTEM_INFO info;

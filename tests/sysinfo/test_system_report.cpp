@@ -50,7 +50,8 @@ const std::string SYSTEM_INFORMATION = "System information:\n  OEM ID: 9\n  Proc
                                        std::to_string(getpagesize()) + "\n";
 const std::string PROFILE = "Hardware Profile:\n  DockInfo: 1\n  Profile Guid: {0f3a9c2e-5b7d-41c8-a6e2-d9b4c1f08e37}\n";
 
-const ProcessorShape TWO_CORE_SHAPE = {.logicalPerPackage = 2, .coresPerPackage = 2};
+// Two processors without the CPUID leaves that tell of SMT.
+const std::vector<CpuidTable> TWO_PROCESSORS(2);
 
 struct ReportCase {
     const char* name;
@@ -61,25 +62,21 @@ struct ReportCase {
     std::string text;
 };
 
+// The fixtures have no topology files: each processor is a core.
 const ReportCase REPORTS[] = {
-    {"Complete", {TWO_CORE_SHAPE, {0, 1}}, "xeon-vm", "QV-BUILD", TRUE,
+    {"Complete", SimulatedCpu(TWO_PROCESSORS), "xeon-vm", "QV-BUILD", TRUE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + PROFILE + "  Friendly Name: Default\nCPU Frequency (MHz): 2300\n"},
-    {"TwoPackagesHostName", {{}, {0, 1}}, "pentium4", nullptr, TRUE,
-     DETECTION + "Total Sockets: 2\nTotal Cores: 2\nTotal Logicals: 2\nMulti-processor: Yes\nMulti-core: No\n"
-                 "Twinlane: Not capable" + HOST_NAMED + SYSTEM_INFORMATION + PROFILE +
+    {"HostNameWithoutTheVariable", SimulatedCpu(TWO_PROCESSORS), "pentium4", nullptr, TRUE,
+     TWO_CORES + HOST_NAMED + SYSTEM_INFORMATION + PROFILE +
          "  Friendly Name: OptiPlex GX620\nCPU Frequency (MHz): 2992\n"},
-    {"RestrictedAffinity", {TWO_CORE_SHAPE, {0, 1}, 0x1}, "xeon-vm", "QV-BUILD", TRUE,
-     DETECTION + "Total Sockets: 1\nTotal Cores: 1\nTotal Logicals: 0\nMulti-processor: No\nMulti-core: \n"
-                 "Twinlane: " + NAMED + SYSTEM_INFORMATION + PROFILE +
-         "  Friendly Name: Default\nCPU Frequency (MHz): 2300\n"},
-    {"NoProcessorKey", {TWO_CORE_SHAPE, {0, 1}}, "no-cpuinfo", "QV-BUILD", TRUE,
+    {"NoProcessorKey", SimulatedCpu(TWO_PROCESSORS), "no-cpuinfo", "QV-BUILD", TRUE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + PROFILE + "  Friendly Name: Default\n"},
     // The error is errno in hexadecimal: ENOENT, EISDIR, EINVAL.
-    {"NoMachineId", {TWO_CORE_SHAPE, {0, 1}}, "no-machine-id", "QV-BUILD", FALSE,
+    {"NoMachineId", SimulatedCpu(TWO_PROCESSORS), "no-machine-id", "QV-BUILD", FALSE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + "Hardware Profile:\nGetCurrentHwProfile failed with error 2\n"},
-    {"MachineIdIsAFolder", {TWO_CORE_SHAPE, {0, 1}}, "machine-id-dir", "QV-BUILD", FALSE,
+    {"MachineIdIsAFolder", SimulatedCpu(TWO_PROCESSORS), "machine-id-dir", "QV-BUILD", FALSE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + "Hardware Profile:\nGetCurrentHwProfile failed with error 15\n"},
-    {"NoMachineIdInTheFile", {TWO_CORE_SHAPE, {0, 1}}, "bad-machine-id", "QV-BUILD", FALSE,
+    {"NoMachineIdInTheFile", SimulatedCpu(TWO_PROCESSORS), "bad-machine-id", "QV-BUILD", FALSE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + "Hardware Profile:\nGetCurrentHwProfile failed with error 16\n"},
 };
 
