@@ -103,6 +103,7 @@ public:
         return read;
     }
 
+    void Bind(HANDLE process) { PdhBindQueryToProcess(m_query, process); }
     PDH_STATUS CollectOnly() { return PdhCollectQueryData(m_query); }
 
     int Counters() const { return static_cast<int>(m_counters.size()); }
@@ -136,6 +137,7 @@ public:
             setenv("QUORVEX_THREAD_STATES", "proc", 1);
         m_started = Start(DemoCommandLine(threads, busy), m_pi);
         unsetenv("QUORVEX_THREAD_STATES");
+        m_query.Bind(m_pi.hProcess);
         Sleep(500);
         m_started = m_started && m_query.CollectOnly() == ERROR_SUCCESS;
     }
@@ -300,6 +302,7 @@ double DemoWork(bool attached, Service& service)
     SetProcessStartHook(nullptr);
     if (!started)
         return 0;
+    query.Bind(pi.hProcess);
     while (attached && query.CollectOnly() != PDH_NO_DATA)
         Sleep(100);
     const double work = ReportedWork(report);
