@@ -9,7 +9,7 @@ std::uint64_t MonotonicNowNs();
 std::uint64_t RealtimeNowNs();
 
 // Sleeps to an absolute CLOCK_MONOTONIC deadline, so that a signal neither
-// shortens nor stretches the sleep. The calling thread's timer slack is set
-// to the least the kernel allows (the default 50 us would cost a sampler at
-// 1 ms a twentieth of its samples).
+// shortens nor stretches the sleep. The sleep runs with the least timer
+// slack the kernel allows (the default 50 us would cost a sampler at 1 ms a
+// twentieth of its samples).
 void SleepUntilNs(std::uint64_t deadlineNs);
