@@ -1,135 +1,21 @@
 #include "Cpu.h"
 
-#include "MachineFiles.h"
-
-#include <algorithm>
-#include <cerrno>
-#include <charconv>
-#include <memory>
-
-#include <pthread.h>
 #include <sched.h>
-#include <unistd.h>
-
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#endif
-
-namespace {
-
-// The kernel numbers processors below a few thousand; a larger number is
-// no processor, and must not make the list huge.
-constexpr unsigned MAX_CPU_NUMBER = 1u << 16;
-
-bool ParseNumber(std::string_view text, unsigned& value)
-{
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size() && value < MAX_CPU_NUMBER;
-}
-
-struct FreeCpuSet {
-    void operator()(cpu_set_t* set) const { CPU_FREE(set); }
-};
-using CpuSet = std::unique_ptr<cpu_set_t, FreeCpuSet>;
-
-// An empty set with room for processors 0 to count - 1.
-CpuSet AllocateCpuSet(unsigned count, size_t& size)
-{
-    CpuSet set(CPU_ALLOC(count));
-    size = CPU_ALLOC_SIZE(count);
-    if (set)
-        CPU_ZERO_S(size, set.get());
-    return set;
-}
-
-// "a" or "a-b"; false for anything else.
-bool ParseRange(std::string_view range, unsigned& first, unsigned& last)
-{
-    const size_t dash = range.find('-');
-    if (dash == std::string_view::npos) {
-        if (!ParseNumber(range, first))
-            return false;
-        last = first;
-        return true;
-    }
-    return ParseNumber(range.substr(0, dash), first) && ParseNumber(range.substr(dash + 1), last) && first <= last;
-}
-
-} // namespace
-
-std::vector<unsigned> ParseCpuList(std::string_view list)
-{
-    while (!list.empty() && (list.back() == '\n' || list.back() == ' '))
-        list.remove_suffix(1);
-    std::vector<unsigned> cpus;
-    if (list.empty())
-        return cpus;
-    while (true) {
-        const size_t comma = list.find(',');
-        unsigned first = 0;
-        unsigned last = 0;
-        if (!ParseRange(list.substr(0, comma), first, last))
-            return {};
-        for (unsigned cpu = first; cpu <= last; ++cpu)
-            cpus.push_back(cpu);
-        if (comma == std::string_view::npos)
-            return cpus;
-        list.remove_prefix(comma + 1);
-    }
-}
-
-std::vector<unsigned> OnlineCpus(const std::filesystem::path& root)
-{
-    return ParseCpuList(ReadMachineFile(root, "sys/devices/system/cpu/online").value_or(""));
-}
 
 CpuidResult HostCpu::Cpuid(DWORD leaf, DWORD subleaf)
 {
-    CpuidResult r;
-#if defined(__i386__) || defined(__x86_64__)
-    __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
-#else
-    (void)leaf;
-    (void)subleaf;
-#endif
-    return r;
+    const CpuidRegisters r = ReadCpuid(leaf, subleaf);
+    return {r.eax, r.ebx, r.ecx, r.edx};
 }
 
 std::vector<unsigned> HostCpu::ProcessAffinity()
 {
-    // Affinity is per thread on Linux; the process's is its main thread's,
-    // which every thread it starts inherits. The kernel refuses a set too
-    // small for every processor it may name, so the set grows until it fits.
-    for (unsigned count = CPU_SETSIZE; count <= MAX_CPU_NUMBER; count *= 2) {
-        size_t size = 0;
-        const CpuSet set = AllocateCpuSet(count, size);
-        if (!set)
-            return {};
-        if (sched_getaffinity(getpid(), size, set.get()) != 0) {
-            if (errno == EINVAL)
-                continue;
-            return {};
-        }
-        std::vector<unsigned> cpus;
-        for (unsigned cpu = 0; cpu < count; ++cpu)
-            if (CPU_ISSET_S(cpu, size, set.get()))
-                cpus.push_back(cpu);
-        return cpus;
-    }
-    return {};
+    return ::ProcessAffinity().value_or(std::vector<unsigned>{});
 }
 
 BOOL HostCpu::SetThreadAffinity(const std::vector<unsigned>& cpus)
 {
-    if (cpus.empty())
-        return FALSE;
-    size_t size = 0;
-    const CpuSet set = AllocateCpuSet(*std::max_element(cpus.begin(), cpus.end()) + 1, size);
-    if (!set)
-        return FALSE;
-    for (const unsigned cpu : cpus)
-        CPU_SET_S(cpu, size, set.get());
-    return pthread_setaffinity_np(pthread_self(), size, set.get()) == 0 ? TRUE : FALSE;
+    return PinCallingThread(cpus) ? TRUE : FALSE;
 }
 
 void HostCpu::YieldTimeSlice()

@@ -4,10 +4,9 @@
 // slice. One interface, so the detection runs unchanged on this machine and
 // on simulated machines.
 
+#include "CpuAccess.h"
 #include "WinTypes.h"
 
-#include <filesystem>
-#include <string_view>
 #include <vector>
 
 struct CpuidResult {
@@ -30,7 +29,7 @@ public:
     // Restricts the calling thread to these processors; FALSE when it cannot
     // be done (the thread's affinity is then unchanged).
     virtual BOOL SetThreadAffinity(const std::vector<unsigned>& cpus) = 0;
-    // Sleep(0): the thread continues on a processor of its current mask.
+    // Sleep(0): the thread continues on one of its current processors.
     virtual void YieldTimeSlice() = 0;
 };
 
@@ -42,11 +41,3 @@ public:
     BOOL SetThreadAffinity(const std::vector<unsigned>& cpus) override;
     void YieldTimeSlice() override;
 };
-
-// The processors of a kernel CPU list such as "0-3,8,10-11" (the format of
-// sys/devices/system/cpu/online), in the list's order; empty for text that
-// is not such a list.
-std::vector<unsigned> ParseCpuList(std::string_view list);
-// The online processors as the root's sys/devices/system/cpu/online lists
-// them; empty when the file cannot be read.
-std::vector<unsigned> OnlineCpus(const std::filesystem::path& root = "/");
