@@ -4,6 +4,7 @@
 #include "MachineFiles.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
@@ -122,7 +123,7 @@ BYTE Classify(bool smtCapable, DWORD logicals, DWORD cores, DWORD packages)
 
 // Leaf 0xB's first level, where it is the SMT level, counts the logical
 // processors of one core as the processor was built, whatever the firmware
-// enabled (Intel since 2008, AMD since Zen 2). Older processors have only
+// enabled; recent processors of both vendors have it. Older ones have only
 // the per-package counts.
 bool IsSmtCapable(CpuPlatform& cpu)
 {
