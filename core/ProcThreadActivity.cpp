@@ -1,5 +1,7 @@
 #include "ProcThreadActivity.h"
 
+#include "Clock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -84,6 +86,7 @@ ThreadActivitySource::Status ProcThreadActivity::Collect(std::uint64_t, Activity
     if (!ReadProcStat(m_stat.Get(), process) || HasEnded(process) || clock_gettime(m_cpuClock, &cpu) != 0)
         return Status::Gone;
     snapshot.processCpuNs = Nanoseconds(cpu);
+    snapshot.processReadNs = MonotonicNowNs();
     snapshot.threads.clear();
     if (process.numThreads != static_cast<long>(m_threads.size()) && !ListThreads())
         return Status::Gone;
@@ -138,12 +141,13 @@ bool ProcThreadActivity::ReadThreads(std::vector<ThreadActivity>& threads) const
     bool allThere = true;
     for (const ThreadFiles& files : m_threads) {
         const ssize_t length = PreadText(files.schedstat.Get(), buffer, sizeof buffer);
+        const std::uint64_t readNs = MonotonicNowNs();
         std::uint64_t cpuNs;
         ProcStat stat;
         if (length > 0 && ParseSchedstatRuntimeNs(std::string_view(buffer, static_cast<size_t>(length)), cpuNs) &&
             ReadProcStat(files.stat.Get(), stat)) {
             if (!IsDead(stat))
-                threads.push_back({files.tid, stat.state == 'R', cpuNs});
+                threads.push_back({files.tid, stat.state == 'R', cpuNs, readNs});
         } else {
             allThere = false;
         }

@@ -1,6 +1,8 @@
 // The /proc counter source measuring real processes of known shape.
 
 #include "../engine/EngineTesting.h"
+#include "CounterReading.h"
+#include "CpuAccess.h"
 #include "ProcThreadActivity.h"
 #include "Pdh.h"
 #include "StartedTarget.h"
@@ -8,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -195,8 +198,9 @@ LateCollection CollectLate(Query& query, const Target& target, DWORD sleepMs, st
 // The rate of a collection is worked out to the instant it is given, the end
 // of the sleep before it, not to the moment the collection ran: here it runs
 // 200 ms late. The records tell the processor time used until the sleep's
-// end; /proc only the time used until the collection, 400 ms of it over 200.
-// An instant too far back to be the sleep just finished gives way to the
+// end; /proc only the time used until the collection, which it takes over
+// the time until its own reading (over the sleep alone, a busy thread would
+// show 200%). An instant too far back to be the sleep just finished gives way to the
 // collection's own time (it comes first here: after a late one, /proc's time runs from a reading made
 // later than the instant it stands for).
 TEST_P(CounterSourceOfBoth, CollectionBelongsToTheEndOfARecentSleep)
@@ -215,7 +219,7 @@ TEST_P(CounterSourceOfBoth, CollectionBelongsToTheEndOfARecentSleep)
     EXPECT_NEAR(Value(cpu).value_or(0), old.overItsOwnTime, old.overItsOwnTime * 0.1 + 2);
 
     const LateCollection recent = CollectLate(query, *demo, 200, 200'000'000);
-    const double expected = GetParam().proc ? recent.untilTheCollection : recent.toTheSleepsEnd;
+    const double expected = GetParam().proc ? recent.overItsOwnTime : recent.toTheSleepsEnd;
     EXPECT_NEAR(Value(cpu).value_or(0), expected, expected * 0.1 + 2);
 }
 
@@ -235,6 +239,52 @@ TEST_P(CounterSourceOfBoth, EndedTargetGivesNoDataForGood)
     const std::unique_ptr<Target> second = Start(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
     Sleep(100);
     EXPECT_EQ(query.Collect(), PDH_NO_DATA);
+}
+
+// At 1 ms, a collection of 199 threads from /proc takes longer than the
+// interval and may be preempted half way, and the kernel adds a running
+// thread's time at its ticks: no figure may show more than the processors
+// allow, none less than nothing, and over the run they still tell what the
+// demo really got.
+TEST(CounterSource, ProcFiguresAtOneMillisecondStayWithinTheProcessors)
+{
+    RecordedNotices notices;
+    Query query;
+    PDH_HCOUNTER cpu = query.Add(ProcessPath(kDemo, "% Processor Time"));
+    std::vector<PDH_HCOUNTER> threadCpu;
+    for (int i = 0; i < 199; ++i)
+        threadCpu.push_back(query.Add(ThreadPath(kDemo, i, "% Processor Time")));
+    std::optional<ForcedProc> forced(std::in_place);
+    Target demo(Demo("--phases 4 --phase-ms 20000 --sleepers 194"));
+    forced.reset();
+    query.Bind(demo);
+    const double most = 100.0 * static_cast<double>(ProcessAffinity(demo.Pid()).value().size());
+    ASSERT_EQ(query.CollectAt(static_cast<std::uint64_t>(SleepInterval(1))), ERROR_SUCCESS);
+
+    const std::uint64_t cpuBefore = demo.CpuNs();
+    const std::uint64_t before = MonotonicNowNs();
+    double processSum = 0, processMax = 0, threadMax = 0, least = 0;
+    int samples = 0;
+    while (MonotonicNowNs() - before < 2'500'000'000) {
+        ASSERT_EQ(query.CollectAt(static_cast<std::uint64_t>(SleepInterval(1))), ERROR_SUCCESS);
+        const double process = Value(cpu).value_or(-1);
+        processSum += process;
+        processMax = std::max(processMax, process);
+        least = std::min(least, process);
+        for (PDH_HCOUNTER thread : threadCpu) {
+            const double value = Value(thread).value_or(0);
+            threadMax = std::max(threadMax, value);
+            least = std::min(least, value);
+        }
+        ++samples;
+    }
+    const double got = static_cast<double>(demo.CpuNs() - cpuBefore) / static_cast<double>(MonotonicNowNs() - before) * 100;
+
+    EXPECT_EQ(notices.lines, std::vector<std::string>{ProcNotice("forced by QUORVEX_THREAD_STATES=proc")});
+    EXPECT_LE(processMax, most + 0.005);
+    EXPECT_LE(threadMax, 100.005);
+    EXPECT_GE(least, 0);
+    EXPECT_NEAR(processSum / samples, got, got * 0.25 + 10) << samples << " samples";
 }
 
 // A process of the name that this program did not start.
