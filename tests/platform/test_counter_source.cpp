@@ -11,10 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -285,6 +287,67 @@ TEST(CounterSource, ProcFiguresAtOneMillisecondStayWithinTheProcessors)
     EXPECT_LE(threadMax, 100.005);
     EXPECT_GE(least, 0);
     EXPECT_NEAR(processSum / samples, got, got * 0.25 + 10) << samples << " samples";
+}
+
+// Restores this process's limit on open descriptors when it goes.
+class DescriptorLimit {
+public:
+    DescriptorLimit() { getrlimit(RLIMIT_NOFILE, &m_saved); }
+    ~DescriptorLimit() { setrlimit(RLIMIT_NOFILE, &m_saved); }
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+    bool LowerTo(rlim_t soft)
+    {
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = soft;
+        return setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+
+private:
+    rlimit m_saved{};
+};
+
+size_t OpenDescriptors()
+{
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// As with "ulimit -n 64": the threads whose files cannot be kept open are
+// read through descriptors of the moment, and descriptors stay free for the
+// rest of the program (its logs). Raised to the hard limit, every thread's
+// files are kept open.
+TEST(ThreadActivity, ReadsEveryThreadWhateverTheDescriptorLimit)
+{
+    Target demo(Demo("--phases 1 --phase-ms 20000 --sleepers 148"));
+    ProcStat stat;
+    for (const std::uint64_t deadline = MonotonicNowNs() + 10'000'000'000;
+         !(ReadPidStat(demo.Pid(), stat) && stat.numThreads == 150) && MonotonicNowNs() < deadline;)
+        Sleep(10);
+    ASSERT_EQ(stat.numThreads, 150) << "the demo did not start its threads";
+
+    DescriptorLimit limit;
+    ASSERT_TRUE(limit.LowerTo(64));
+    for (const bool raised : {false, true}) {
+        if (raised) {
+            ASSERT_TRUE(RaiseDescriptorLimit());
+        }
+        const size_t openBefore = OpenDescriptors();
+        const std::unique_ptr<ProcThreadActivity> source = ProcThreadActivity::Open(demo.Pid(), demo.Process().startTicks);
+        ASSERT_TRUE(source);
+        ActivitySnapshot snapshot;
+        ASSERT_EQ(source->Collect(MonotonicNowNs(), snapshot), ThreadActivitySource::Status::Ok);
+        EXPECT_EQ(snapshot.threads.size(), 150u) << raised;
+        EXPECT_TRUE(std::all_of(snapshot.threads.begin(), snapshot.threads.end(),
+                                [](const ThreadActivity& thread) { return thread.cpuNs > 0 && thread.readNs > 0; }))
+            << "every thread read";
+        const UniqueFd log(open("/dev/null", O_WRONLY | O_CLOEXEC));
+        EXPECT_TRUE(log.IsOpen()) << raised;
+        if (raised) {
+            EXPECT_GE(OpenDescriptors() - openBefore, 2u * 150);
+        }
+    }
 }
 
 // A process of the name that this program did not start.
