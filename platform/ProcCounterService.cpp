@@ -112,18 +112,18 @@ struct ProcCounterService::Instance {
 
     void TakeRates()
     {
-        std::uint64_t accountedNs = previous.processCpuNs;
-        processPercent = BoundedPercent(current.processCpuNs, accountedNs,
+        std::uint64_t processNs = previous.processCpuNs;
+        processPercent = BoundedPercent(current.processCpuNs, processNs,
                                         Since(current.processReadNs, previous.processReadNs), processors);
-        current.processCpuNs = accountedNs;
+        current.processCpuNs = processNs;
         threadPercent.clear();
         for (ThreadActivity& thread : current.threads) {
             // A thread new since the previous collection used all its time in between.
             const ThreadActivity* before = Find(previous.threads, thread.tid);
-            std::uint64_t accountedNs = before ? before->cpuNs : 0;
+            std::uint64_t threadNs = before ? before->cpuNs : 0;
             const std::uint64_t elapsedNs = Since(thread.readNs, before ? before->readNs : previous.processReadNs);
-            threadPercent.push_back(BoundedPercent(thread.cpuNs, accountedNs, elapsedNs, 1));
-            thread.cpuNs = accountedNs;
+            threadPercent.push_back(BoundedPercent(thread.cpuNs, threadNs, elapsedNs, 1));
+            thread.cpuNs = threadNs;
         }
     }
 
