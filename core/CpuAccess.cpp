@@ -69,7 +69,7 @@ CpuidRegisters ReadCpuid(std::uint32_t leaf, std::uint32_t subleaf)
     return r;
 }
 
-std::optional<std::vector<unsigned>> ProcessAffinity()
+std::optional<std::vector<unsigned>> ProcessAffinity(int pid)
 {
     // The kernel refuses a set too small for every processor it may name,
     // so the set grows until it fits.
@@ -78,7 +78,7 @@ std::optional<std::vector<unsigned>> ProcessAffinity()
         const CpuSet set = AllocateCpuSet(count, size);
         if (!set)
             return std::nullopt;
-        if (sched_getaffinity(getpid(), size, set.get()) != 0) {
+        if (sched_getaffinity(pid ? pid : getpid(), size, set.get()) != 0) {
             if (errno == EINVAL)
                 continue;
             return std::nullopt;
