@@ -21,8 +21,6 @@ constexpr int kStateField = 3;
 constexpr int kParentField = 4;
 constexpr int kGroupField = 5;
 constexpr int kSessionField = 6;
-constexpr int kUtimeField = 14;
-constexpr int kStimeField = 15;
 constexpr int kNumThreadsField = 20;
 constexpr int kStartTimeField = 22;
 
@@ -79,12 +77,6 @@ bool ParseProcStat(std::string_view text, ProcStat& stat)
         case kSessionField:
             found += ParseNumber(token, number) && (stat.session = static_cast<int>(number), true);
             break;
-        case kUtimeField:
-            found += ParseNumber(token, stat.utimeTicks);
-            break;
-        case kStimeField:
-            found += ParseNumber(token, stat.stimeTicks);
-            break;
         case kNumThreadsField:
             if (ParseNumber(token, number)) {
                 stat.numThreads = static_cast<long>(number);
@@ -99,7 +91,7 @@ bool ParseProcStat(std::string_view text, ProcStat& stat)
         }
         ++field;
     }
-    return found == 8;
+    return found == 6;
 }
 
 bool ParseSchedstatRuntimeNs(std::string_view text, std::uint64_t& ns)

@@ -32,8 +32,6 @@ struct ProcStat {
     int processGroup = 0;
     int session = 0;
     long numThreads = 0;
-    std::uint64_t utimeTicks = 0;
-    std::uint64_t stimeTicks = 0;
     std::uint64_t startTicks = 0;      // since boot; with the pid, names one process for good
 };
 

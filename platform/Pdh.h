@@ -29,12 +29,7 @@ constexpr DWORD PDH_FMT_DOUBLE = 0x00000200;
 
 struct PDH_FMT_COUNTERVALUE {
     DWORD CStatus;
-    union {
-        LONG longValue;
-        double doubleValue;
-        LONGLONG largeValue;
-        LPCSTR AnsiStringValue;
-    };
+    double doubleValue;  // only PDH_FMT_DOUBLE is provided
 };
 
 PDH_STATUS PdhOpenQueryA(LPCSTR dataSource, DWORD_PTR userData, PDH_HQUERY* query);
