@@ -44,6 +44,9 @@ private:
 };
 
 CWinApp* AfxGetApp();
+// The framework's box: the text of a string resource, titled with the
+// application's name, owned by the main window.
+int AfxMessageBox(UINT nIDPrompt, UINT type = MB_OK);
 
 // The framework's entry: builds m_lpCmdLine from the arguments, runs
 // InitInstance, then ExitInstance, whose result is the process's exit code.
