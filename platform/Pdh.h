@@ -75,5 +75,7 @@ public:
     virtual PDH_STATUS CloseQuery(PDH_HQUERY query) = 0;
 };
 
-// Replaces the service; null restores the /proc one. Returns the one replaced.
+// The service over the kernel's view of processes (ProcCounterService), the default.
+CounterService& KernelCounterService();
+// Replaces the service; null restores the default. Returns the one replaced.
 CounterService* SetCounterService(CounterService* service);
