@@ -27,15 +27,6 @@ FILE* OpenConsoleLog(const CString& fileName)
     return stream;
 }
 
-// The program's own folder, with its final separator.
-CString ProgramFolder()
-{
-    char path[2048];
-    GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
-    const CString program = path;
-    return program.Left(program.ReverseFind('/') + 1);
-}
-
 CString ApplicationReport(const CQuorvexCommandLine& cmdLine, const CQuorvexDlg& dlg)
 {
     CString report = "\n---- Application Detection ----";

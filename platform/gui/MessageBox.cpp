@@ -1,9 +1,6 @@
 #include "MessageBox.h"
 
 #include "GuiSession.h"
-#include "Resources.h"
-#include "WinApp.h"
-#include "Wnd.h"
 
 #include <QMessageBox>
 
@@ -51,11 +48,4 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type)
                     QString::fromLocal8Bit(text ? text : ""), QMessageBox::Ok, owner);
     box.exec();
     return IDOK;
-}
-
-int AfxMessageBox(UINT nIDPrompt, UINT type)
-{
-    CWinApp* app = AfxGetApp();
-    return MessageBoxA(app && app->m_pMainWnd ? app->m_pMainWnd->m_hWnd : nullptr, AfxLoadString(nIDPrompt),
-                       app ? app->m_pszAppName.GetString() : "", type);
 }

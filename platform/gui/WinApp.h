@@ -44,6 +44,9 @@ private:
 };
 
 CWinApp* AfxGetApp();
+// The framework's box: the text of a string resource, titled with the
+// application's name, owned by the main window.
+int AfxMessageBox(UINT nIDPrompt, UINT type = MB_OK);
 
 // The help page of the program at that path: <program>.html beside it (the
 // build tree), else share/doc/quorvex/<program>.html beside its bin folder (an

@@ -43,14 +43,14 @@ public:
             ADD_FAILURE() << "the demo was not seen running after its settling second";
             return 0;
         }
-        return static_cast<double>(readings.back().ticks - first->ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
-               (static_cast<double>(readings.back().ns - first->ns) / 1e9) * 100;
+        return static_cast<double>(readings.back().cpuNs - first->cpuNs) /
+               static_cast<double>(readings.back().ns - first->ns) * 100;
     }
 
 private:
     struct Reading {
         std::uint64_t ns;
-        std::uint64_t ticks;
+        std::uint64_t cpuNs;
     };
 
     void Stop()
@@ -65,8 +65,13 @@ private:
         while (!m_stop) {
             const std::optional<StartedProcess> demo = YoungestDemo();
             ProcStat stat;
-            if (demo && ReadPidStat(demo->pid, stat) && stat.startTicks == demo->startTicks && stat.state != 'Z')
-                m_readings[demo->startTicks].push_back({MonotonicNowNs(), stat.utimeTicks + stat.stimeTicks});
+            clockid_t clock;
+            timespec used;
+            if (demo && ReadPidStat(demo->pid, stat) && stat.startTicks == demo->startTicks && stat.state != 'Z' &&
+                clock_getcpuclockid(demo->pid, &clock) == 0 && clock_gettime(clock, &used) == 0)
+                m_readings[demo->startTicks].push_back(
+                    {MonotonicNowNs(), static_cast<std::uint64_t>(used.tv_sec) * 1'000'000'000 +
+                                           static_cast<std::uint64_t>(used.tv_nsec)});
             usleep(20000);
         }
     }
