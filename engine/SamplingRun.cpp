@@ -145,12 +145,13 @@ private:
         if (!LoggingOn())
             return true;
         const CString collectData = "Collect data";
-        if (!m_dataLog.Open(DataLogFileName(m_dialog.m_szLogFolder, m_logTime))) {
+        const RunLogsCreated created = CreateRunLogs(m_dataLog, m_summaryLog, m_dialog.m_szLogFolder, m_logTime);
+        if (created == RunLogsCreated::NoDataLog) {
             m_dialog.MessageBox("Open log file failed!", collectData, MB_OK);
             return false;
         }
         m_dataLog.Write(CString(DATA_LOG_HEAD) + header);
-        if (!m_summaryLog.Open(SummaryLogFileName(m_dialog.m_szLogFolder, m_logTime))) {
+        if (created == RunLogsCreated::NoSummaryLog) {
             m_dialog.MessageBox("Open summary log file failed!", collectData, MB_OK);
             return false;
         }
