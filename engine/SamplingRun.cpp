@@ -6,6 +6,7 @@
 #include "LogFile.h"
 #include "Process.h"
 #include "QuorvexDlg.h"
+#include "RunNotices.h"
 #include "RunSettings.h"
 #include "RunStatistics.h"
 #include "SummaryLog.h"
@@ -58,8 +59,7 @@ public:
             m_dialog.MessageBox("Cannot get Total number of threads", "Error", MB_OK);
             return Abandon();
         }
-        // A count beyond the slots need not fit an int: the first thread without a slot fails.
-        if (!AddThreadCounters(static_cast<int>(std::min(maxThreads, double{MAX_WATCHED_THREADS + 1}))))
+        if (!AddThreadCounters(maxThreads))
             return Abandon();
         const CString header = DataLogHeader(m_counters.watchedThreads);
         m_dialog.MessageBox("Make sure the application is terminated COMPLETELY\nbefore continue!", "IMPORTANT!!!",
@@ -116,11 +116,18 @@ private:
         return false;
     }
 
-    bool AddThreadCounters(int watchedThreads)
+    bool AddThreadCounters(double maxThreads)
     {
+        // A count beyond the slots need not fit an int: the first thread without a slot fails.
+        const int watchedThreads = static_cast<int>(std::min(maxThreads, double{MAX_WATCHED_THREADS + 1}));
         for (int i = 0; i < watchedThreads; ++i) {
             // Counter slots are sized for MAX_WATCHED_THREADS threads.
-            if (i >= MAX_WATCHED_THREADS || !AddThreadCounter(i, "% Processor Time", m_counters.threadCpu[i]))
+            if (i >= MAX_WATCHED_THREADS) {
+                FailToAddThreadCounter("Cannot add thread counter !!!");
+                WriteNotice(TooManyThreadsNotice(m_dialog.m_szProcessName, maxThreads));
+                return false;
+            }
+            if (!AddThreadCounter(i, "% Processor Time", m_counters.threadCpu[i]))
                 return FailToAddThreadCounter("Cannot add thread counter !!!");
             if (!AddThreadCounter(i, "Thread State", m_counters.threadState[i]))
                 return FailToAddThreadCounter("Cannot add thread status counter !!!");
@@ -249,10 +256,13 @@ private:
     }
 
     // After the probe failed or a thread counter could not be added: the
-    // probe has ended its target and the second one was never started.
+    // probe has ended its target and the second one was never started. The
+    // controls go back to idle all the same, as after any run.
     int Abandon()
     {
         PdhCloseQuery(m_counters.query);
+        if (m_dialog.m_bGuiMode)
+            m_dialog.OnBnClickedCancel();
         return 0;
     }
 

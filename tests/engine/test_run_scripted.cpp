@@ -2,6 +2,7 @@
 // byte is known in advance. The target is a real process (a script that
 // sleeps), so starting and ending it is real too.
 
+#include "CaptureOutput.h"
 #include "DataLog.h"
 #include "EngineTesting.h"
 #include "SummaryLog.h"
@@ -401,16 +402,18 @@ TEST_F(ScriptedRun, WatchesTheMostThreadsTheProbeSaw)
     EXPECT_EQ(dialog.m_strSamples.str(), "      10");
 }
 
+// The box, then a line that says why; the controls go back to idle.
 TEST_F(ScriptedRun, StopsAtTheTwoHundredAndFirstThread)
 {
-    Play(201, Samples(10, [](int) { return Sample(150, 201); }));
+    Play(300, Samples(10, [](int) { return Sample(150, 300); }));
 
-    EXPECT_EQ(dialog.CollectData(), 0);
+    const std::string err = CaptureStderr([this] { EXPECT_EQ(dialog.CollectData(), 0); });
 
     EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[Collect Data] Cannot add thread counter !!!"});
+    EXPECT_EQ(err, "quorvex: render has 300 threads; at most 200 are watched\n");
     EXPECT_EQ(counters.added.back(), ThreadPath(199, "Thread State"));
-    // Abandoned without the end-of-run reset: START stays down until CANCEL.
-    EXPECT_EQ(dialog.m_bRunning, 1);
+    EXPECT_EQ(dialog.m_bRunning, 0);
+    EXPECT_EQ(dialog.m_bCancel, 1);
     EXPECT_EQ(dialog.m_strSamples.str(), "before");
 }
 

@@ -1,5 +1,6 @@
 #include "EngineTesting.h"
 #include "Process.h"
+#include "RunNotices.h"
 
 #include <gtest/gtest.h>
 
@@ -112,5 +113,21 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{.name = "StillRunningHasRunUntilNow", .waitMs = 300, .minMs = 300, .maxMs = 1000},
         StopCase{.name = "EndedGivesItsLifetimeNotTheTimeUntilStopped", .lifetime = "0.25", .waitMs = 600,
                  .minMs = 250, .maxMs = 450}));
+
+// What a target's own end says, and that a clean end after sampling began
+// says nothing.
+TEST(TargetEndNotice, NamesTheSignalTheStatusAndAnEndBeforeTheFirstSample)
+{
+    const std::pair<TargetEnd, const char*> cases[] = {
+        {{11, 0, 2997, false}, "quorvex: qvtarget ended by signal 11 (Segmentation fault) after 2997 ms"},
+        {{0, 0, 412, true},
+         "quorvex: qvtarget exited after 412 ms, before the first sample (sampling starts 1 s after the start)"},
+        {{0, 3, 5000, false}, "quorvex: qvtarget exited with status 3 after 5000 ms"},
+        {{9, 0, 20, true}, "quorvex: qvtarget ended by signal 9 (Killed) after 20 ms, before the first sample "
+                           "(sampling starts 1 s after the start)"},
+        {{0, 0, 5000, false}, ""}};
+    for (const auto& [end, notice] : cases)
+        EXPECT_EQ(TargetEndNotice("qvtarget", end).str(), notice);
+}
 
 } // namespace
