@@ -346,6 +346,52 @@ TEST_F(DemoRunTest, CancelDuringSamplingKeepsResultsAndStartsNoSecondRun)
     EXPECT_EQ(Lines(summaryLog).size(), 4u);
 }
 
+// A target that ends before the probe's first collection abandons the run;
+// the controls are idle all the same, and START starts the next run.
+TEST_F(DemoRunTest, AbandonedRunLeavesTheControlsIdle)
+{
+    Strings after;
+    Inspect([&](QWidget*) {
+        PrepareDemoRun({"--phases 1 --phase-ms 0 --sleepers 0"});
+        for (int run = 0; run < 2; ++run) {
+            Button(dlg, IDC_START)->click();
+            after.push_back(ControlsOf(dlg));
+        }
+    });
+
+    const Strings abandoned = {"[Get Max Thread Error] Cannot query data !!!",
+                               "[Error] Cannot get Total number of threads"};
+    Strings twice = abandoned;
+    twice.insert(twice.end(), abandoned.begin(), abandoned.end());
+    EXPECT_EQ(Shown(recorded.boxes), twice);
+    EXPECT_EQ(after, Strings(2, kIdle));
+}
+
+// Two logged runs in one minute keep both pairs of logs, each pair under one
+// name (the later one with -2 when the minute is the same).
+TEST_F(DemoRunTest, TwoLoggedRunsKeepBothPairsOfLogs)
+{
+    Inspect([&](QWidget*) {
+        PrepareDemoRun({"--phases 1 --phase-ms 2000 --sleepers 0", "100", true});
+        Button(dlg, IDC_START)->click();
+        Button(dlg, IDC_START)->click();
+    });
+
+    Strings names = FilesIn(logs.Path());
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 4u) << testing::PrintToString(names);
+    // QVa, QVb, QVSa, QVSb in name order ("-" sorts before ".").
+    for (int pair = 0; pair < 2; ++pair)
+        EXPECT_EQ(names[2 + pair], "QVS" + names[pair].substr(2));
+    const std::string minute = names[1].substr(0, 14);
+    if (names[0].starts_with(minute)) {
+        EXPECT_EQ(names[0], minute + "-2.txt");
+    }
+    for (const std::string& name : names)
+        EXPECT_TRUE(ReadFile(logs.Path() + "/" + name).starts_with(name.starts_with("QVS") ? "\"Quorvex\"" : "[Quorvex]"))
+            << name;
+}
+
 // START CAPTURE and STOP CAPTURE open and close one window for the probe and
 // one for the measurement; the elapsed time is the measurement's window.
 TEST_F(DemoRunTest, ManualCaptureWindowsForTheProbeAndTheMeasurement)
