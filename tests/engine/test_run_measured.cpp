@@ -249,11 +249,13 @@ INSTANTIATE_TEST_SUITE_P(Demo, MeasuredWorkload,
                          [](const testing::TestParamInfo<Workload>& info) { return info.param.name; });
 
 // The demo reports how long it ran from its start to its end; the process
-// lives a little longer than that (loading, creating and joining threads).
+// lives a little longer than that (loading, joining its threads, exiting),
+// but far less than the second to the next collection, which must not be
+// taken for its end.
 TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
 {
     const std::string out =
-        CaptureStdout([this] { Measure("--phases 1 --phase-ms 1500 --sleepers 0 --report", "10", "5"); });
+        CaptureStdout([this] { Measure("--phases 1 --phase-ms 1500 --sleepers 0 --report", "1000", "5"); });
 
     // The probe's instance ends by itself too: the last report is the measured one's.
     std::smatch last;
@@ -263,8 +265,7 @@ TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
     ASSERT_FALSE(last.empty()) << out;
     const double lifetimeMs = std::stod(last[1]) * 1000;
     EXPECT_GE(Number(dialog.m_strElapsedMs), lifetimeMs - 1);
-    EXPECT_LE(Number(dialog.m_strElapsedMs), lifetimeMs + 20);
-    EXPECT_NE(dialog.m_strCpuAvg.str(), "") << "enough samples for the statistics";
+    EXPECT_LE(Number(dialog.m_strElapsedMs), lifetimeMs + 250);
 }
 
 TEST_F(MeasuredRun, MissingTargetLeavesNothingRunning)
