@@ -4,6 +4,7 @@
 #include "CaptureOutput.h"
 #include "EngineTesting.h"
 #include "ProcFiles.h"
+#include "RunStatistics.h"
 #include "Process.h"
 #include "Timing.h"
 
@@ -173,7 +174,7 @@ TEST_F(MeasuredRun, OversubscribedThreadsNeverRunOnMoreThanTheProcessors)
         GTEST_SKIP() << notices.lines[0];
 
     EXPECT_EQ(notices.lines, std::vector<std::string>{EXACT_NOTICE}) << "once for the probe and the run";
-    ASSERT_GE(levels.size(), 50u);
+    ASSERT_GE(levels.size(), static_cast<size_t>(MINIMUM_SAMPLES));
     EXPECT_LE(*std::max_element(levels.begin(), levels.end()), Processors());
     EXPECT_NEAR(std::accumulate(levels.begin(), levels.end(), 0.0) / static_cast<double>(levels.size()),
                 processorsUsed, 0.3);
@@ -190,7 +191,7 @@ TEST_F(MeasuredRun, ProcOverstatesOversubscribedThreads)
     const std::vector<int> levels = Measure(Oversubscribing(), "10", "1", true);
 
     EXPECT_EQ(notices.lines, std::vector<std::string>{ProcNotice("forced by QUORVEX_THREAD_STATES=proc")});
-    ASSERT_GE(levels.size(), 50u);
+    ASSERT_GE(levels.size(), static_cast<size_t>(MINIMUM_SAMPLES));
     EXPECT_GT(Share(levels, [](int level) { return level == 2 * Processors(); }), 0.8);
 }
 
@@ -210,7 +211,8 @@ void PrintTo(const Workload& w, std::ostream* os)
 class MeasuredWorkload : public MeasuredRun, public testing::WithParamInterface<Workload> {};
 
 // Near 100 % per busy thread on an idle machine; whatever the machine gives
-// the demo, the average is what it really used. With two busy threads the
+// the demo, even next to a load that starves it, the average is what it
+// really used. With two busy threads the
 // sources agree where the demo gets both processors: the records cannot show
 // two running for less than the share of time that the second processor was
 // the demo's.
@@ -225,7 +227,6 @@ TEST_P(MeasuredWorkload, CpuAndParallelTimeAreWhatTheDemoDid)
 
     EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[IMPORTANT!!!] Make sure the application is terminated "
                                                            "COMPLETELY\nbefore continue!"});
-    EXPECT_GT(used, 20) << "the demo was starved";
     EXPECT_NEAR(Number(dialog.m_strCpuAvg), used, Margin(used));
     EXPECT_LT(Number(dialog.m_strCpuAvg), 100 * w.busy + 10);
     if (w.busy == 1) {
