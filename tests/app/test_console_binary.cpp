@@ -2,15 +2,20 @@
 
 #include "ConsoleText.h"
 #include "RunProgram.h"
+#include "ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <regex>
 
 namespace {
 
 struct ConsoleCase {
     std::vector<std::string> args;
+    int exitCode;  // 0 done as asked, 2 refused, 1 no figures of a target
     std::string parserOutput;
     std::string applicationReport;  // a pattern
     std::string err;
@@ -35,20 +40,86 @@ TEST_P(ConsoleOutputTest, PrintsBannerParserOutputSystemReportApplicationReportA
                               GetParam().applicationReport + RegexLiteral(kPrompt));
     EXPECT_TRUE(std::regex_match(result.out, expected)) << result.out;
     EXPECT_EQ(result.err, GetParam().err);
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.exitCode, GetParam().exitCode);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ConsoleOutputTest,
-    testing::Values(ConsoleCase{{"-h"}, kUsage}, ConsoleCase{{"-x"}, kInvalidInstruction},
-                    ConsoleCase{{"-n", "5"}, kInvalidSampling},
+    testing::Values(ConsoleCase{{"-h"}, 0, kUsage}, ConsoleCase{{"-x"}, 2, kInvalidInstruction},
+                    ConsoleCase{{"-n", "5"}, 2, kInvalidSampling}, ConsoleCase{{"-n", "1000"}, 0},
                     // Targets that cannot be started: the engine says so, and nothing is measured.
-                    ConsoleCase{{"-n", "10", "-app", "prog.exe", "a", "b"}, "",
+                    ConsoleCase{{"-n", "10", "-app", "prog.exe", "a", "b"}, 1, "",
                                 ApplicationReportPattern("prog.exe", "a b", "10"), kCannotStart},
                     // An absolute path begins with the option character: -app stays with no name.
-                    ConsoleCase{{"-app", "/bin/true"}, kInvalidInstruction, ApplicationReportPattern("", "", "100"),
+                    ConsoleCase{{"-app", "/bin/true"}, 2, kInvalidInstruction, ApplicationReportPattern("", "", "100"),
                                 kCannotStart},
-                    ConsoleCase{{"-app"}, "", ApplicationReportPattern("", "", "100"), kCannotStart}));
+                    ConsoleCase{{"-app"}, 1, "", ApplicationReportPattern("", "", "100"), kCannotStart}));
+
+// Only a terminal is waited on: a pipe that never delivers a line does not
+// hold the program at its prompt.
+TEST(ConsoleMode, EndsAtItsPromptWhenStandardInputIsAPipe)
+{
+    const ProgramResult result = RunProgram(QUORVEX_BIN, {"-h"}, {.silentInputPipe = true, .timeoutSeconds = 5});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.out.ends_with(kPrompt)) << result.out;
+}
+
+struct LogFailure {
+    const char* name;
+    std::string logName;  // from a scratch folder that holds a file "plain" and a folder "folder"
+    std::string err;
+};
+
+// A name that begins with '/' reads as an option: paths go from the scratch folder.
+std::string FromTmp(const std::string& path)
+{
+    return "../.." + path;
+}
+
+// A log that cannot be written changes nothing on standard output; one line
+// on standard error says which file and why, and the run fails.
+TEST(ConsoleLog, FailureIsOneLineOnStandardErrorAndExitCode1)
+{
+    const ScratchFolder folder;
+    const ScratchTmpfs full("size=4k");
+    std::ofstream(folder.Path() + "/plain") << "a file";
+    std::filesystem::create_directory(folder.Path() + "/folder");
+    if (full.Mounted())
+        std::ofstream(full.Path() + "/filler") << std::string(4096, 'x');
+    const ProgramResult sound = RunProgram(QUORVEX_BIN, {"-l", "sound.txt", "-h"}, {.workingDirectory = folder.Path()});
+    ASSERT_EQ(sound.exitCode, 0);
+    ASSERT_EQ(sound.err, "");
+
+    const LogFailure cases[] = {
+        {"InAFolderThatIsAFile", "plain/log.txt", "quorvex: cannot open the log file plain/log.txt: Not a directory\n"},
+        {"NamingAFolder", "folder", "quorvex: cannot open the log file folder: Is a directory\n"},
+        {"OnAFullDevice", FromTmp("/dev/full"),
+         "quorvex: cannot write the log file ../../dev/full: No space left on device\n"},
+        {"OnAFullFileSystem", FromTmp(full.Path() + "/log.txt"),
+         "quorvex: cannot write the log file " + FromTmp(full.Path()) + "/log.txt: No space left on device\n"}};
+    for (const LogFailure& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.logName.starts_with(FromTmp(full.Path())) && !full.Mounted()) {
+            std::cout << "[ SKIPPED  ] " << c.name << ": this process may not mount a tmpfs\n";
+            continue;
+        }
+        const ProgramResult result =
+            RunProgram(QUORVEX_BIN, {"-l", c.logName, "-h"}, {.workingDirectory = folder.Path()});
+        EXPECT_EQ(result.out, sound.out);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(result.exitCode, 1);
+    }
+}
+
+// A refused command line opens no log: a file it names keeps its bytes.
+TEST(ConsoleLog, RefusedCommandLineLeavesTheNamedFileAlone)
+{
+    const ScratchFolder folder;
+    std::ofstream(folder.Path() + "/keep.txt") << "kept";
+    const ProgramResult result = RunProgram(QUORVEX_BIN, {"-l", "keep.txt", "-n", "5"}, {.workingDirectory = folder.Path()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(ReadFile(folder.Path() + "/keep.txt"), "kept");
+}
 
 TEST(ConsoleMode, FailsWithExitCode1WhenThereIsNoConsole)
 {
