@@ -233,6 +233,7 @@ private:
 
     int EndRun()
     {
+        NoticeTargetEnd(m_dialog.m_szProcessName, m_target, m_run.samples == 0);
         m_dialog.StopTarget(m_target, m_timeUp, CaptureMs());
         if (m_counters.query)
             PdhCloseQuery(m_counters.query);

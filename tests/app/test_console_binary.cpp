@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <regex>
+#include <sstream>
 
 namespace {
 
@@ -63,6 +64,64 @@ TEST(ConsoleMode, EndsAtItsPromptWhenStandardInputIsAPipe)
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(result.out.ends_with(kPrompt)) << result.out;
 }
+
+struct TargetEndCase {
+    const char* name;
+    std::string script;   // the target, a shell script; empty for the demo with demoArgs
+    std::string demoArgs;
+    std::string line;     // the line on standard error, a pattern; (\d+) the milliseconds it gives
+    int lifetimeMs;       // at least what the target lived
+};
+
+void PrintTo(const TargetEndCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class TargetEnd : public testing::TestWithParam<TargetEndCase> {};
+
+// A target that ends badly or cannot be watched gives its line on standard
+// error, after the boxes and before the report, and no figures: exit code 1.
+TEST_P(TargetEnd, IsOneLineOnStandardErrorAndExitCode1)
+{
+    const TargetEndCase& c = GetParam();
+    const ScratchFolder folder;
+    const std::filesystem::path programFolder = std::filesystem::path(QUORVEX_BIN).parent_path();
+    const std::string target =
+        c.script.empty() ? "quorvex-demo"
+                         : std::filesystem::relative(folder.AddScript("qvtarget", c.script), programFolder).string();
+    std::vector<std::string> args = {"-app", target};
+    std::istringstream demoArgs(c.demoArgs);
+    for (std::string arg; demoArgs >> arg;)
+        args.push_back(arg);
+
+    const ProgramResult result = RunProgram(QUORVEX_BIN, args, {.input = "\n"});
+
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(result.err, found, std::regex("(^|\n)" + c.line + "\n"))) << result.err;
+    EXPECT_EQ(std::regex_search(found.suffix().str(), std::regex("quorvex: qvtarget|at most")), false)
+        << "one line: " << result.err;
+    if (found.size() > 2 && found[2].matched) {
+        EXPECT_GE(std::stoi(found[2]), c.lifetimeMs);
+        EXPECT_LT(std::stoi(found[2]), c.lifetimeMs + 5000);
+    }
+    EXPECT_EQ(result.exitCode, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, TargetEnd,
+    testing::Values(
+        TargetEndCase{"BySignal", "sleep 1.5; kill -SEGV $$", "",
+                      "quorvex: qvtarget ended by signal 11 \\(Segmentation fault\\) after (\\d+) ms", 1500},
+        TargetEndCase{"WithAStatus", "sleep 1.5; exit 3", "", "quorvex: qvtarget exited with status 3 after (\\d+) ms",
+                      1500},
+        TargetEndCase{"BeforeTheFirstSample", "exit 0", "",
+                      "quorvex: qvtarget exited after (\\d+) ms, before the first sample \\(sampling starts 1 s "
+                      "after the start\\)",
+                      0},
+        TargetEndCase{"WithMoreThreadsThanWatched", "", "--phases 1 --phase-ms 1500 --sleepers 298",
+                      "quorvex: quorvex-demo has 300 threads; at most 200 are watched", 0}),
+    [](const testing::TestParamInfo<TargetEndCase>& info) { return info.param.name; });
 
 struct LogFailure {
     const char* name;
