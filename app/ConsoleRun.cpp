@@ -3,10 +3,10 @@
 #include "Console.h"
 #include "MessageBox.h"
 #include "Module.h"
+#include "Process.h"
 #include "QuorvexDlg.h"
 #include "SystemReport.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -81,16 +81,6 @@ CString ApplicationReport(const CQuorvexCommandLine& cmdLine, const CQuorvexDlg&
 
 } // namespace
 
-CString CQuorvexCommandLine::ProcessNameOf(const CString& targetName)
-{
-    const int separator = std::max(targetName.ReverseFind('\\'), targetName.ReverseFind('/'));
-    CString name = targetName.Mid(separator + 1);
-    // Only a trailing extension: a Linux process carries its file's whole name.
-    if (name.GetLength() >= 4 && name.Mid(name.GetLength() - 4) == ".exe")
-        name = name.Left(name.GetLength() - 4);
-    return name;
-}
-
 bool CQuorvexCommandLine::MeasureTarget()
 {
     CQuorvexDlg dlg(nullptr);
@@ -98,7 +88,7 @@ bool CQuorvexCommandLine::MeasureTarget()
     const CString& sampling = m_options[OPT_SAMPLING].m_strValue;
     dlg.m_strSamplingRate = sampling.IsEmpty() ? CString("100") : sampling;
     dlg.m_strDuration = "30";
-    std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", ProcessNameOf(m_strTargetName).GetString());
+    std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", InstanceName(m_strTargetName.str()).c_str());
     m_strTargetPath = ProgramFolder() + m_strTargetName;
     dlg.m_strAppPath = m_strTargetPath;
     dlg.m_strAppParams = m_strTargetParams;

@@ -35,10 +35,6 @@ public:
     // the log could not be written.
     int RunConsole();
 
-    // The counter instance name of a target typed after -app: its file name
-    // without a trailing ".exe".
-    static CString ProcessNameOf(const CString& targetName);
-
     CString m_strTargetName;
     CString m_strTargetParams;
     CString m_strTargetPath;

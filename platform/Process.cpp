@@ -224,7 +224,8 @@ std::string InstanceName(std::string_view path)
 {
     std::string_view name = path.substr(path.rfind('/') + 1);
     constexpr std::string_view kExtension = ".exe";
-    if (name.ends_with(kExtension))
+    // A name that is only ".exe" is a hidden file's, with no extension.
+    if (name.size() > kExtension.size() && name.ends_with(kExtension))
         name.remove_suffix(kExtension.size());
     return std::string(name);
 }

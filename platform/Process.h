@@ -75,5 +75,6 @@ std::optional<StartedProcess> ProcessOfHandle(HANDLE process);
 // the reason otherwise.
 std::unique_ptr<ThreadActivitySource> TakeAttachedThreadStates(HANDLE process, std::string& whyNot);
 
-// A process's instance name: its executable's file name without a trailing ".exe".
+// A process's instance name: its executable's file name without a trailing
+// ".exe". The one rule for the counters, the chooser and the console run.
 std::string InstanceName(std::string_view path);

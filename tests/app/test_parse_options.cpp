@@ -77,14 +77,4 @@ TEST(ParseOptions, KeepsALineOf1023CharactersAndRefusesALongerOne)
     EXPECT_EQ(Parsed(refused), "");
 }
 
-TEST(ProcessNameOf, IsTheFileNameWithoutATrailingExe)
-{
-    const std::pair<const char*, const char*> rows[] = {{"prog.exe", "prog"},     {"tools\\prog.exe", "prog"},
-                                                        {"prog", "prog"},         {"../../usr/bin/xz", "xz"},
-                                                        {"prog.exec", "prog.exec"}, {"dir.exe/prog", "prog"},
-                                                        {"", ""}};
-    for (const auto& [target, processName] : rows)
-        EXPECT_STREQ(CQuorvexCommandLine::ProcessNameOf(target), processName) << target;
-}
-
 } // namespace
