@@ -1,5 +1,6 @@
 #include "MessageBox.h"
 
+#include "Console.h"
 #include "GuiSession.h"
 
 #include <QMessageBox>
@@ -22,12 +23,9 @@ int ConsoleMessageBox(const char* text, const char* caption)
 {
     std::fflush(stdout);
     std::fprintf(stderr, "[%s] %s\n", caption ? caption : "", text ? text : "");
-    if (isatty(STDIN_FILENO)) {
+    if (isatty(STDIN_FILENO))
         std::fputs("(press Enter) ", stderr);
-        int c;
-        while ((c = std::getchar()) != EOF && c != '\n') {
-        }
-    }
+    WaitForEnter();
     return IDOK;
 }
 

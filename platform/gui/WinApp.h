@@ -32,6 +32,8 @@ public:
     // Records that the framework failed (no display for a window, ...), so
     // that the process ends with a non-zero exit code.
     void SetExitFailure() { m_nExitCode = 1; }
+    // The exit code that the application chose for its run.
+    void SetExitCode(int code) { m_nExitCode = code; }
 
     CString m_pszAppName;
     CString m_pszHelpFilePath;

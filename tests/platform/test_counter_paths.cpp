@@ -119,6 +119,9 @@ TEST_P(InstanceNameTest, IsTheFileNameWithoutATrailingExe)
 INSTANTIATE_TEST_SUITE_P(Paths, InstanceNameTest,
                          testing::Values(NameCase{"/usr/bin/xz", "xz"}, NameCase{"/apps/render.exe", "render"},
                                          NameCase{"prog.exe.exe", "prog.exe"}, NameCase{"/a/b.exe.txt", "b.exe.txt"},
-                                         NameCase{"/a/prog.EXE", "prog.EXE"}, NameCase{"/a/.exe", ""}));
+                                         NameCase{"/a/prog.EXE", "prog.EXE"}, NameCase{"/opt/.exe", ".exe"},
+                                         NameCase{"tools\\prog.exe", "tools\\prog"},
+                                         NameCase{"../../usr/bin/xz", "xz"}, NameCase{"/opt/dir.exe/", ""},
+                                         NameCase{"", ""}));
 
 } // namespace
