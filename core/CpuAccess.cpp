@@ -2,7 +2,11 @@
 
 #include "MachineFiles.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <memory>
+
 #include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
@@ -21,6 +25,21 @@ bool ParseNumber(std::string_view text, unsigned& value)
 {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size() && value < MAX_CPU_NUMBER;
+}
+
+struct FreeCpuSet {
+    void operator()(cpu_set_t* set) const { CPU_FREE(set); }
+};
+using CpuSet = std::unique_ptr<cpu_set_t, FreeCpuSet>;
+
+// An empty set with room for processors 0 to count - 1.
+CpuSet AllocateCpuSet(unsigned count, size_t& size)
+{
+    CpuSet set(CPU_ALLOC(count));
+    size = CPU_ALLOC_SIZE(count);
+    if (set)
+        CPU_ZERO_S(size, set.get());
+    return set;
 }
 
 // "a" or "a-b"; false for anything else.
@@ -52,25 +71,38 @@ CpuidRegisters ReadCpuid(std::uint32_t leaf, std::uint32_t subleaf)
 
 std::optional<std::vector<unsigned>> ProcessAffinity(int pid)
 {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(pid ? pid : getpid(), sizeof set, &set) != 0)
-        return std::nullopt;
-    std::vector<unsigned> cpus;
-    for (unsigned cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-        if (CPU_ISSET(cpu, &set))
-            cpus.push_back(cpu);
-    return cpus;
+    // The kernel refuses a set too small for every processor it may name,
+    // so the set grows until it fits.
+    for (unsigned count = CPU_SETSIZE; count <= MAX_CPU_NUMBER; count *= 2) {
+        size_t size = 0;
+        const CpuSet set = AllocateCpuSet(count, size);
+        if (!set)
+            return std::nullopt;
+        if (sched_getaffinity(pid ? pid : getpid(), size, set.get()) != 0) {
+            if (errno == EINVAL)
+                continue;
+            return std::nullopt;
+        }
+        std::vector<unsigned> cpus;
+        for (unsigned cpu = 0; cpu < count; ++cpu)
+            if (CPU_ISSET_S(cpu, size, set.get()))
+                cpus.push_back(cpu);
+        return cpus;
+    }
+    return std::nullopt;
 }
 
 bool PinCallingThread(const std::vector<unsigned>& cpus)
 {
-    cpu_set_t set;
-    CPU_ZERO(&set);
+    if (cpus.empty())
+        return false;
+    size_t size = 0;
+    const CpuSet set = AllocateCpuSet(*std::max_element(cpus.begin(), cpus.end()) + 1, size);
+    if (!set)
+        return false;
     for (const unsigned cpu : cpus)
-        if (cpu < CPU_SETSIZE)
-            CPU_SET(cpu, &set);
-    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+        CPU_SET_S(cpu, size, set.get());
+    return pthread_setaffinity_np(pthread_self(), size, set.get()) == 0;
 }
 
 std::vector<unsigned> ParseCpuList(std::string_view list)

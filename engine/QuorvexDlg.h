@@ -6,6 +6,9 @@
 #include "Dialog.h"
 #include "Resource.h"
 
+#include <filesystem>
+
+class CpuPlatform;
 struct PROCESS_INFORMATION;
 
 class CQuorvexDlg : public CDialog {
@@ -113,6 +116,12 @@ public:
     CString m_strGenerateLog;
     CComboBox m_comboManualCapture;
     CString m_strManualCapture;
+
+    // The machine the processor fields describe: this one, unless a test
+    // sets a simulated one (its processors, the root of its files) before
+    // the dialog opens.
+    CpuPlatform* m_pMachineCpu = nullptr;
+    std::filesystem::path m_machineRoot = "/";
 
     DECLARE_MESSAGE_MAP()
 

@@ -1,13 +1,12 @@
 #pragma once
 // The processor services that the topology detection needs: CPUID, the
-// process and system affinity masks, pinning the calling thread and giving
-// up its time slice. One interface, so the detection runs unchanged on this
-// machine and on simulated machines.
+// process's affinity, pinning the calling thread and giving up its time
+// slice. One interface, so the detection runs unchanged on this machine and
+// on simulated machines.
 
 #include "CpuAccess.h"
 #include "WinTypes.h"
 
-#include <filesystem>
 #include <vector>
 
 struct CpuidResult {
@@ -17,36 +16,28 @@ struct CpuidResult {
     DWORD edx = 0;
 };
 
-// Masks are the native width: bit i stands for processor i, 0 to 63 on a
-// 64-bit machine.
+// Processors are the kernel's numbers, as many as the machine has.
 class CpuPlatform {
 public:
     virtual ~CpuPlatform() = default;
 
     // Executes on whatever processor the calling thread runs on now.
     virtual CpuidResult Cpuid(DWORD leaf, DWORD subleaf) = 0;
-    virtual BOOL GetProcessAffinityMask(DWORD_PTR* processMask, DWORD_PTR* systemMask) = 0;
-    // Restricts the calling thread to the processors of mask; FALSE when it
-    // cannot be done (the thread's affinity is then unchanged).
-    virtual BOOL SetThreadAffinityMask(DWORD_PTR mask) = 0;
-    // Sleep(0): the thread continues on a processor of its current mask.
+    // The processors this process may run on, in ascending order; empty when
+    // they cannot be read.
+    virtual std::vector<unsigned> ProcessAffinity() = 0;
+    // Restricts the calling thread to these processors; FALSE when it cannot
+    // be done (the thread's affinity is then unchanged).
+    virtual BOOL SetThreadAffinity(const std::vector<unsigned>& cpus) = 0;
+    // Sleep(0): the thread continues on one of its current processors.
     virtual void YieldTimeSlice() = 0;
 };
 
-// This machine. The system mask is the online processors as the root's
-// sys/devices/system/cpu/online lists them.
+// This machine.
 class HostCpu : public CpuPlatform {
 public:
-    explicit HostCpu(std::filesystem::path root = "/");
-
     CpuidResult Cpuid(DWORD leaf, DWORD subleaf) override;
-    BOOL GetProcessAffinityMask(DWORD_PTR* processMask, DWORD_PTR* systemMask) override;
-    BOOL SetThreadAffinityMask(DWORD_PTR mask) override;
+    std::vector<unsigned> ProcessAffinity() override;
+    BOOL SetThreadAffinity(const std::vector<unsigned>& cpus) override;
     void YieldTimeSlice() override;
-
-private:
-    std::filesystem::path m_root;
 };
-
-// Processors beyond the mask's width do not fit and are left out.
-DWORD_PTR CpuMask(const std::vector<unsigned>& cpus);

@@ -2,6 +2,7 @@
 
 #include "CString.h"
 #include "Cpu.h"
+#include "HostName.h"
 #include "ProcessorInfo.h"
 #include "Registry.h"
 #include "Topology.h"
@@ -46,13 +47,13 @@ CString ArchitectureLabel(const SYSTEM_INFO& info)
     return label;
 }
 
+// The variable where it is set; on Linux it seldom is, and the computer's
+// name is then its host name.
 void PrintComputerName(FILE* log)
 {
-    const char* name = std::getenv("COMPUTERNAME");
-    if (!name)
-        return;
+    const char* variable = std::getenv("COMPUTERNAME");
     CString text;
-    text.Format("\nComputername: %s\n", name);
+    text.Format("\nComputername: %s\n", variable ? variable : NodeName().c_str());
     PrintBoth(log, text);
 }
 
@@ -112,6 +113,15 @@ void PrintTopology(FILE* log, BYTE status, DWORD logicals, DWORD cores, DWORD pa
     PrintBoth(log, text);
 }
 
+void PrintTopology(FILE* log, CpuPlatform& cpu, const std::filesystem::path& root)
+{
+    DWORD logicals = 0;
+    DWORD cores = 0;
+    DWORD packages = 0;
+    const BYTE status = DetectTopology(cpu, root, &logicals, &cores, &packages);
+    PrintTopology(log, status, logicals, cores, packages);
+}
+
 void PrintSystemInformation(FILE* log, const SYSTEM_INFO& info)
 {
     CString text;
@@ -133,11 +143,7 @@ BOOL PrintSystemReport(FILE* log)
 
 BOOL PrintSystemReport(FILE* log, CpuPlatform& cpu, const std::filesystem::path& root)
 {
-    DWORD logicals = 0;
-    DWORD cores = 0;
-    DWORD packages = 0;
-    const BYTE status = DetectTopology(cpu, &logicals, &cores, &packages);
-    PrintTopology(log, status, logicals, cores, packages);
+    PrintTopology(log, cpu, root);
     PrintComputerName(log);
 
     SYSTEM_INFO info;

@@ -17,6 +17,7 @@ BOOL PrintSystemReport(FILE* log);
 // On another machine: its processors and the root of its files.
 BOOL PrintSystemReport(FILE* log, CpuPlatform& cpu, const std::filesystem::path& root);
 
-// The groups that depend on what the detection and the system returned.
+// The topology group of a machine, and of what the detection returned.
+void PrintTopology(FILE* log, CpuPlatform& cpu, const std::filesystem::path& root);
 void PrintTopology(FILE* log, BYTE status, DWORD logicals, DWORD cores, DWORD packages);
 void PrintSystemInformation(FILE* log, const SYSTEM_INFO& info);

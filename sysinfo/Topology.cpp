@@ -1,9 +1,13 @@
 #include "Topology.h"
 
 #include "Cpu.h"
+#include "MachineFiles.h"
 
 #include <algorithm>
-#include <array>
+#include <iterator>
+#include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace {
@@ -11,9 +15,9 @@ namespace {
 constexpr DWORD LEAF_VENDOR = 0;
 constexpr DWORD LEAF_FEATURES = 1;
 constexpr DWORD LEAF_CACHE_PARAMETERS = 4;
+constexpr DWORD LEAF_EXTENDED_TOPOLOGY = 0xB;
 constexpr DWORD MULTI_THREADING_FLAG = 1u << 28;  // leaf 1, EDX
-constexpr unsigned MASK_BITS = sizeof(DWORD_PTR) * 8;
-constexpr size_t TABLE_ENTRIES = 256;
+constexpr DWORD SMT_LEVEL = 1;                    // leaf 0xB, ECX bits 8-15
 
 // Four characters as CPUID returns them in one register, first in the low byte.
 constexpr DWORD VendorWord(const char* four)
@@ -22,57 +26,88 @@ constexpr DWORD VendorWord(const char* four)
            DWORD(BYTE(four[3])) << 24;
 }
 
-constexpr const char TOPOLOGY_VENDOR[] = "GenuineIntel";
+constexpr const char PER_PACKAGE_COUNTS_VENDOR[] = "GenuineIntel";
 
-// The per-package counts of leaves 1 and 4 mean something only here.
-bool CountsAreValid(CpuPlatform& cpu)
+DWORD CpuidMaxLeaf(CpuPlatform& cpu)
 {
-    return CpuidMaxLeaf(cpu) >= 1 && IsTopologyVendor(cpu) &&
-           (cpu.Cpuid(LEAF_FEATURES, 0).edx & MULTI_THREADING_FLAG) != 0;
+    return cpu.Cpuid(LEAF_VENDOR, 0).eax;
 }
 
-// 0xFF << width in 8-bit arithmetic: a shift of 8 or more leaves nothing.
-BYTE HighBits(DWORD width)
+bool HasPerPackageCounts(CpuPlatform& cpu)
 {
-    return width >= 8 ? 0 : BYTE(0xFF << width);
+    const CpuidResult r = cpu.Cpuid(LEAF_VENDOR, 0);
+    const bool vendor = r.ebx == VendorWord(PER_PACKAGE_COUNTS_VENDOR) &&
+                        r.edx == VendorWord(PER_PACKAGE_COUNTS_VENDOR + 4) &&
+                        r.ecx == VendorWord(PER_PACKAGE_COUNTS_VENDOR + 8);
+    return r.eax >= LEAF_FEATURES && vendor && (cpu.Cpuid(LEAF_FEATURES, 0).edx & MULTI_THREADING_FLAG) != 0;
 }
 
-BYTE InitialApicId(CpuPlatform& cpu)
+// Logical processors per core as the counts of leaves 1 and 4 give it; 1
+// where those counts mean nothing. More cores than logical processors
+// gives 0.
+DWORD LogicalPerCoreFromPackageCounts(CpuPlatform& cpu)
 {
-    return BYTE(cpu.Cpuid(LEAF_FEATURES, 0).ebx >> 24);
+    if (!HasPerPackageCounts(cpu) || CpuidMaxLeaf(cpu) < LEAF_CACHE_PARAMETERS)
+        return 1;
+    const DWORD logicalPerPackage = (cpu.Cpuid(LEAF_FEATURES, 0).ebx >> 16) & 0xFF;
+    const DWORD coresPerPackage = (cpu.Cpuid(LEAF_CACHE_PARAMETERS, 0).eax >> 26) + 1;
+    return logicalPerPackage / coresPerPackage;
 }
 
-struct ProcessorIds {
-    BYTE package;
-    BYTE core;
+// The processors to count: those of the affinity that are online. Without
+// the online list (no /sys in a container) the affinity alone.
+std::vector<unsigned> ProcessorsToCount(std::vector<unsigned> affinity, std::vector<unsigned> online)
+{
+    std::sort(affinity.begin(), affinity.end());
+    if (online.empty())
+        return affinity;
+    std::sort(online.begin(), online.end());
+    std::vector<unsigned> cpus;
+    std::set_intersection(affinity.begin(), affinity.end(), online.begin(), online.end(), std::back_inserter(cpus));
+    return cpus;
+}
+
+struct Place {
+    std::string package;
+    std::string core;  // the processors of its core: one core, one text
 };
 
-// The APIC identifier is split into fields left at their bit positions:
-// | package (from packageWidth up) | core | SMT (below smtWidth) |.
-// The package width follows from the logical count alone, so the fields
-// may overlap or leave a gap when the counts are not powers of two.
-ProcessorIds ReadProcessorIds(CpuPlatform& cpu, DWORD smtWidth)
+// A processor whose files cannot be read counts as a core of its own in
+// one unknown package.
+Place ReadPlace(const std::filesystem::path& root, unsigned cpu)
 {
-    const BYTE apicId = InitialApicId(cpu);
-    const DWORD coreWidth = MaskWidth(CoresPerPackage(cpu));
-    const DWORD packageWidth = MaskWidth(LogicalPerPackage(cpu));
-    return {BYTE(apicId & HighBits(packageWidth)),
-            BYTE(apicId & (HighBits(smtWidth + coreWidth) ^ HighBits(smtWidth)))};
+    const std::filesystem::path topology =
+        std::filesystem::path("sys/devices/system/cpu") / ("cpu" + std::to_string(cpu)) / "topology";
+    // Older kernels name the processors of a core only in thread_siblings_list.
+    std::optional<std::string> core = ReadMachineLine(root, topology / "core_cpus_list");
+    if (!core)
+        core = ReadMachineLine(root, topology / "thread_siblings_list");
+    return {ReadMachineLine(root, topology / "physical_package_id").value_or(""), core.value_or(std::to_string(cpu))};
 }
 
-// Entry 0 always starts the list, so no processor counted still counts one.
-DWORD CountDistinct(const std::array<BYTE, TABLE_ENTRIES>& ids, DWORD count)
+// Each processor is asked in turn, the calling thread pinned to it: the
+// cores of a hybrid part differ. Afterwards the thread runs on the process's
+// processors again.
+bool AnyProcessorSmtCapable(CpuPlatform& cpu, const std::vector<unsigned>& cpus,
+                            const std::vector<unsigned>& affinity)
 {
-    std::vector<BYTE> distinct{ids[0]};
-    for (DWORD i = 1; i < count; ++i)
-        if (std::find(distinct.begin(), distinct.end(), ids[i]) == distinct.end())
-            distinct.push_back(ids[i]);
-    return static_cast<DWORD>(distinct.size());
+    bool capable = false;
+    for (const unsigned processor : cpus) {
+        if (!cpu.SetThreadAffinity({processor}))
+            continue;
+        cpu.YieldTimeSlice();
+        if (IsSmtCapable(cpu)) {
+            capable = true;
+            break;
+        }
+    }
+    cpu.SetThreadAffinity(affinity);
+    cpu.YieldTimeSlice();
+    return capable;
 }
 
-BYTE Classify(DWORD logicalPerCore, DWORD logicals, DWORD cores, DWORD packages)
+BYTE Classify(bool smtCapable, DWORD logicals, DWORD cores, DWORD packages)
 {
-    const bool smtCapable = logicalPerCore != 1;
     const bool smtOn = logicals > cores;
     if (cores <= packages) {
         if (!smtCapable)
@@ -86,81 +121,50 @@ BYTE Classify(DWORD logicalPerCore, DWORD logicals, DWORD cores, DWORD packages)
 
 } // namespace
 
-DWORD CpuidMaxLeaf(CpuPlatform& cpu)
+// Leaf 0xB's first level, where it is the SMT level, counts the logical
+// processors of one core as the processor was built, whatever the firmware
+// enabled; recent processors of both vendors have it. Older ones have only
+// the per-package counts.
+bool IsSmtCapable(CpuPlatform& cpu)
 {
-    return cpu.Cpuid(LEAF_VENDOR, 0).eax;
-}
-
-bool IsTopologyVendor(CpuPlatform& cpu)
-{
-    const CpuidResult r = cpu.Cpuid(LEAF_VENDOR, 0);
-    return r.ebx == VendorWord(TOPOLOGY_VENDOR) && r.edx == VendorWord(TOPOLOGY_VENDOR + 4) &&
-           r.ecx == VendorWord(TOPOLOGY_VENDOR + 8);
-}
-
-DWORD LogicalPerPackage(CpuPlatform& cpu)
-{
-    if (!CountsAreValid(cpu))
-        return 1;
-    return (cpu.Cpuid(LEAF_FEATURES, 0).ebx >> 16) & 0xFF;
-}
-
-DWORD CoresPerPackage(CpuPlatform& cpu)
-{
-    if (!CountsAreValid(cpu) || CpuidMaxLeaf(cpu) < LEAF_CACHE_PARAMETERS)
-        return 1;
-    return (cpu.Cpuid(LEAF_CACHE_PARAMETERS, 0).eax >> 26) + 1;
-}
-
-DWORD MaskWidth(DWORD count)
-{
-    DWORD highest = WORD(count - 1);
-    DWORD width = 0;
-    while (highest) {
-        ++width;
-        highest >>= 1;
+    if (CpuidMaxLeaf(cpu) >= LEAF_EXTENDED_TOPOLOGY) {
+        const CpuidResult level = cpu.Cpuid(LEAF_EXTENDED_TOPOLOGY, 0);
+        const DWORD logicalPerCore = level.ebx & 0xFFFF;
+        if ((level.ecx >> 8 & 0xFF) == SMT_LEVEL && logicalPerCore != 0)
+            return logicalPerCore > 1;
     }
-    return width;
+    return LogicalPerCoreFromPackageCounts(cpu) != 1;
 }
 
 BYTE DetectTopology(DWORD* logicals, DWORD* cores, DWORD* packages)
 {
     HostCpu cpu;
-    return DetectTopology(cpu, logicals, cores, packages);
+    return DetectTopology(cpu, "/", logicals, cores, packages);
 }
 
-BYTE DetectTopology(CpuPlatform& cpu, DWORD* logicals, DWORD* cores, DWORD* packages)
+BYTE DetectTopology(CpuPlatform& cpu, const std::filesystem::path& root, DWORD* logicals, DWORD* cores,
+                    DWORD* packages)
 {
     *packages = 1;
     *cores = 1;
-    DWORD_PTR processMask = 0;
-    DWORD_PTR systemMask = 0;
-    cpu.GetProcessAffinityMask(&processMask, &systemMask);
-    if (processMask != systemMask)
+    const std::vector<unsigned> affinity = cpu.ProcessAffinity();
+    const std::vector<unsigned> cpus = ProcessorsToCount(affinity, OnlineCpus(root));
+    if (cpus.empty())
         return TOPO_AFFINITY_RESTRICTED;
 
-    const DWORD logicalPerCore = LogicalPerPackage(cpu) / CoresPerPackage(cpu);
-    const DWORD smtWidth = MaskWidth(logicalPerCore);
-
-    std::array<BYTE, TABLE_ENTRIES> packageIds{};
-    std::array<BYTE, TABLE_ENTRIES> coreKeys{};  // package id OR core id
-    DWORD counted = 0;
-    for (unsigned bit = 0; bit < MASK_BITS && (DWORD_PTR{1} << bit) <= systemMask; ++bit) {
-        if (!cpu.SetThreadAffinityMask(DWORD_PTR{1} << bit))
-            continue;
-        cpu.YieldTimeSlice();
-        const ProcessorIds ids = ReadProcessorIds(cpu, smtWidth);
-        packageIds[counted] = ids.package;
-        coreKeys[counted] = ids.package | ids.core;
-        ++counted;
+    std::set<std::string> packageIds;
+    std::set<std::string> coreIds;
+    for (const unsigned processor : cpus) {
+        Place place = ReadPlace(root, processor);
+        packageIds.insert(std::move(place.package));
+        coreIds.insert(std::move(place.core));
     }
-    cpu.SetThreadAffinityMask(processMask);
-    cpu.YieldTimeSlice();
-
-    *logicals = counted;
-    *cores = CountDistinct(coreKeys, counted);
-    *packages = CountDistinct(packageIds, counted);
-    return Classify(logicalPerCore, *logicals, *cores, *packages);
+    *logicals = static_cast<DWORD>(cpus.size());
+    *cores = static_cast<DWORD>(coreIds.size());
+    *packages = static_cast<DWORD>(packageIds.size());
+    // A core seen running two logical processors needs no asking.
+    const bool smtCapable = *logicals > *cores || AnyProcessorSmtCapable(cpu, cpus, affinity);
+    return Classify(smtCapable, *logicals, *cores, *packages);
 }
 
 const char* TopologyMultiCoreText(BYTE status)

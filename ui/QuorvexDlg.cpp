@@ -1,5 +1,6 @@
 #include "QuorvexDlg.h"
 
+#include "Cpu.h"
 #include "Module.h"
 #include "ProcessorInfo.h"
 #include "Resources.h"
@@ -168,14 +169,16 @@ BOOL CQuorvexDlg::OnInitDialog()
     return TRUE;
 }
 
-// A process held to fewer processors than the system has cannot see the
-// machine's topology: then no processor field is filled at all.
+// When the processors the process may run on cannot be read, no processor
+// field is filled at all.
 BOOL CQuorvexDlg::ShowTopology()
 {
     DWORD logicals = 0;
     DWORD cores = 0;
     DWORD packages = 0;
-    const BYTE status = DetectTopology(&logicals, &cores, &packages);
+    HostCpu hostCpu;
+    const BYTE status =
+        DetectTopology(m_pMachineCpu ? *m_pMachineCpu : hostCpu, m_machineRoot, &logicals, &cores, &packages);
     if (status == TOPO_AFFINITY_RESTRICTED)
         return FALSE;
     if (const char* twinlane = TopologyTwinlaneText(status)) {

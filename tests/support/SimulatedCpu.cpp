@@ -1,68 +1,84 @@
 #include "SimulatedCpu.h"
 
-#include <bit>
-#include <cstring>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <sstream>
+#include <stdexcept>
+#include <string>
 
-namespace {
-
-DWORD Word(const char* four)
+std::vector<CpuidTable> ReadCpuidTables(const std::filesystem::path& file)
 {
-    DWORD word;
-    std::memcpy(&word, four, 4);  // x86 is little-endian, as CPUID's registers
-    return word;
+    std::ifstream in(file);
+    if (!in)
+        throw std::runtime_error("cannot read " + file.string());
+    std::vector<CpuidTable> tables;
+    for (std::string line; std::getline(in, line);) {
+        line = line.substr(0, line.find('#'));
+        std::istringstream fields(line);
+        std::string processors;
+        DWORD leaf, subleaf;
+        CpuidResult r;
+        if (!(fields >> processors))
+            continue;
+        if (!(fields >> std::hex >> leaf >> subleaf >> r.eax >> r.ebx >> r.ecx >> r.edx))
+            throw std::runtime_error("bad line in " + file.string() + ": " + line);
+        for (const unsigned cpu : ParseCpuList(processors)) {
+            if (cpu >= tables.size())
+                tables.resize(cpu + 1);
+            tables[cpu][{leaf, subleaf}] = r;
+        }
+    }
+    return tables;
 }
 
-} // namespace
-
-SimulatedCpu::SimulatedCpu(const ProcessorShape& shape, std::vector<BYTE> apicIds, DWORD_PTR processMask,
-                           DWORD_PTR failingPins)
-    : m_shape(shape), m_apicIds(std::move(apicIds)), m_failingPins(failingPins)
+SimulatedCpu::SimulatedCpu(std::vector<CpuidTable> processors, std::optional<std::vector<unsigned>> affinity,
+                           std::vector<unsigned> failingPins)
+    : m_processors(std::move(processors)), m_failingPins(std::move(failingPins))
 {
-    for (unsigned i = 0; i < m_apicIds.size(); ++i)
-        m_systemMask |= DWORD_PTR{1} << i;
-    m_processMask = processMask ? processMask : m_systemMask;
-    m_threadMask = m_processMask;
-    m_running = static_cast<unsigned>(std::countr_zero(m_processMask));
+    if (affinity) {
+        m_affinity = std::move(*affinity);
+    } else {
+        m_affinity.resize(m_processors.size());
+        std::iota(m_affinity.begin(), m_affinity.end(), 0u);
+    }
+    m_threadAffinity = m_affinity;
+    m_running = m_affinity.empty() ? 0 : m_affinity.back();
 }
 
-// Leaves above maxLeaf answer too, so that trusting them would show; the
-// low bits of leaves 4 and 0x80000006 are noise the readers must drop.
 CpuidResult SimulatedCpu::Cpuid(DWORD leaf, DWORD subleaf)
 {
-    const ProcessorShape& s = m_shape;
-    switch (leaf) {
-    case 0:
-        return {s.maxLeaf, Word(s.vendor), Word(s.vendor + 8), Word(s.vendor + 4)};
-    case 1:
-        return {0, DWORD(m_apicIds[m_running]) << 24 | DWORD(s.logicalPerPackage) << 16, 0,
-                s.multiThreadingFlag ? 1u << 28 : 0u};
-    case 4:
-        return {subleaf == 0 ? (s.coresPerPackage - 1) << 26 | 0x121 : 0, 0, 0, 0};
-    case 0x80000006:
-        return {0, 0, s.l2CacheKb << 16 | 0x7040, 0};
-    default:
-        return {};
-    }
+    const CpuidTable& table = m_processors.at(m_running);
+    const auto answer = table.find({leaf, subleaf});
+    return answer == table.end() ? CpuidResult{} : answer->second;
 }
 
-BOOL SimulatedCpu::GetProcessAffinityMask(DWORD_PTR* processMask, DWORD_PTR* systemMask)
+std::vector<unsigned> SimulatedCpu::ProcessAffinity()
 {
-    *processMask = m_processMask;
-    *systemMask = m_systemMask;
-    return TRUE;
+    return m_affinity;
 }
 
-BOOL SimulatedCpu::SetThreadAffinityMask(DWORD_PTR mask)
+BOOL SimulatedCpu::SetThreadAffinity(const std::vector<unsigned>& cpus)
 {
-    m_pins.push_back(mask);
-    if ((mask & ~m_failingPins) == 0 || (mask & m_processMask) == 0)
+    m_pins.push_back(cpus);
+    const auto listed = [](const std::vector<unsigned>& list, unsigned cpu) {
+        return std::find(list.begin(), list.end(), cpu) != list.end();
+    };
+    if (std::all_of(cpus.begin(), cpus.end(), [&](unsigned cpu) { return listed(m_failingPins, cpu); }))
         return FALSE;
-    m_threadMask = mask & m_processMask;
+    // Like the kernel, the process's own set bounds the thread's.
+    std::vector<unsigned> allowed;
+    std::copy_if(cpus.begin(), cpus.end(), std::back_inserter(allowed),
+                 [&](unsigned cpu) { return listed(m_affinity, cpu); });
+    if (allowed.empty())
+        return FALSE;
+    m_threadAffinity = allowed;
     return TRUE;
 }
 
 void SimulatedCpu::YieldTimeSlice()
 {
-    if (!(m_threadMask >> m_running & 1))
-        m_running = static_cast<unsigned>(std::countr_zero(m_threadMask));
+    if (std::find(m_threadAffinity.begin(), m_threadAffinity.end(), m_running) == m_threadAffinity.end())
+        m_running = m_threadAffinity.front();
 }

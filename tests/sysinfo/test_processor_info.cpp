@@ -87,7 +87,7 @@ TEST(ProcessorInfo, ShownAsTheDialogShowsIt)
 
 TEST(GetL2CacheSize, IsTheHighHalfOfLeaf80000006Ecx)
 {
-    SimulatedCpu cpu({.l2CacheKb = 0xFFFF}, {0});
+    SimulatedCpu cpu({CpuidTable{{{0x80000006, 0}, {0, 0, 0xFFFF7040, 0}}}});
     EXPECT_EQ(CProcessorInfo().GetL2CacheSize(cpu), 0xFFFFu);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -37,12 +38,20 @@ const std::string DETECTION = "\n---- System Detection ----\n";
 const std::string TWO_CORES = DETECTION + "Total Sockets: 1\nTotal Cores: 2\nTotal Logicals: 2\n"
                                           "Multi-processor: No\nMulti-core: Yes\nTwinlane: Not capable";
 const std::string NAMED = "\nComputername: QV-BUILD\n";
+// The host name as the kernel's file gives it, apart from the program's uname.
+const std::string HOST_NAMED = [] {
+    std::ifstream file("/proc/sys/kernel/hostname");
+    std::string name;
+    std::getline(file, name);
+    return "\nComputername: " + name + "\n";
+}();
 const std::string SYSTEM_INFORMATION = "System information:\n  OEM ID: 9\n  Processor Architecture:x64 (AMD or Intel), "
                                        "native 64-bit\n  Processor type: 8664\n  Page size: " +
                                        std::to_string(getpagesize()) + "\n";
 const std::string PROFILE = "Hardware Profile:\n  DockInfo: 1\n  Profile Guid: {0f3a9c2e-5b7d-41c8-a6e2-d9b4c1f08e37}\n";
 
-const ProcessorShape TWO_CORE_SHAPE = {.logicalPerPackage = 2, .coresPerPackage = 2};
+// Two processors without the CPUID leaves that tell of SMT.
+const std::vector<CpuidTable> TWO_PROCESSORS(2);
 
 struct ReportCase {
     const char* name;
@@ -53,26 +62,21 @@ struct ReportCase {
     std::string text;
 };
 
+// The fixtures have no topology files: each processor is a core.
 const ReportCase REPORTS[] = {
-    {"Complete", {TWO_CORE_SHAPE, {0, 1}}, "xeon-vm", "QV-BUILD", TRUE,
+    {"Complete", SimulatedCpu(TWO_PROCESSORS), "xeon-vm", "QV-BUILD", TRUE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + PROFILE + "  Friendly Name: Default\nCPU Frequency (MHz): 2300\n"},
-    // Nothing ends the Twinlane line without a computer name.
-    {"TwoPackagesNoComputerName", {{}, {0, 1}}, "pentium4", nullptr, TRUE,
-     DETECTION + "Total Sockets: 2\nTotal Cores: 2\nTotal Logicals: 2\nMulti-processor: Yes\nMulti-core: No\n"
-                 "Twinlane: Not capable" + SYSTEM_INFORMATION + PROFILE +
+    {"HostNameWithoutTheVariable", SimulatedCpu(TWO_PROCESSORS), "pentium4", nullptr, TRUE,
+     TWO_CORES + HOST_NAMED + SYSTEM_INFORMATION + PROFILE +
          "  Friendly Name: OptiPlex GX620\nCPU Frequency (MHz): 2992\n"},
-    {"RestrictedAffinity", {TWO_CORE_SHAPE, {0, 1}, 0x1}, "xeon-vm", "QV-BUILD", TRUE,
-     DETECTION + "Total Sockets: 1\nTotal Cores: 1\nTotal Logicals: 0\nMulti-processor: No\nMulti-core: \n"
-                 "Twinlane: " + NAMED + SYSTEM_INFORMATION + PROFILE +
-         "  Friendly Name: Default\nCPU Frequency (MHz): 2300\n"},
-    {"NoProcessorKey", {TWO_CORE_SHAPE, {0, 1}}, "no-cpuinfo", "QV-BUILD", TRUE,
+    {"NoProcessorKey", SimulatedCpu(TWO_PROCESSORS), "no-cpuinfo", "QV-BUILD", TRUE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + PROFILE + "  Friendly Name: Default\n"},
     // The error is errno in hexadecimal: ENOENT, EISDIR, EINVAL.
-    {"NoMachineId", {TWO_CORE_SHAPE, {0, 1}}, "no-machine-id", "QV-BUILD", FALSE,
+    {"NoMachineId", SimulatedCpu(TWO_PROCESSORS), "no-machine-id", "QV-BUILD", FALSE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + "Hardware Profile:\nGetCurrentHwProfile failed with error 2\n"},
-    {"MachineIdIsAFolder", {TWO_CORE_SHAPE, {0, 1}}, "machine-id-dir", "QV-BUILD", FALSE,
+    {"MachineIdIsAFolder", SimulatedCpu(TWO_PROCESSORS), "machine-id-dir", "QV-BUILD", FALSE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + "Hardware Profile:\nGetCurrentHwProfile failed with error 15\n"},
-    {"NoMachineIdInTheFile", {TWO_CORE_SHAPE, {0, 1}}, "bad-machine-id", "QV-BUILD", FALSE,
+    {"NoMachineIdInTheFile", SimulatedCpu(TWO_PROCESSORS), "bad-machine-id", "QV-BUILD", FALSE,
      TWO_CORES + NAMED + SYSTEM_INFORMATION + "Hardware Profile:\nGetCurrentHwProfile failed with error 16\n"},
 };
 

@@ -25,7 +25,6 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -121,25 +120,6 @@ TEST_F(ProcessorFieldsTest, ShowThisMachinesProcessorInTheirFormats)
                               identified ? Format("%7u", mhz) : "",
                               identified ? Format("%s %s", identifier, name + std::strspn(name, " ")) : "",
                               Format("%7u", info.GetL2CacheSize())}));
-}
-
-TEST_F(ProcessorFieldsTest, StayEmptyWhenHeldToFewerProcessors)
-{
-    cpu_set_t all, one;
-    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
-    if (CPU_COUNT(&all) < 2)
-        GTEST_SKIP() << "needs two processors";
-    CPU_ZERO(&one);
-    for (int cpu = 0; !CPU_COUNT(&one); ++cpu) {
-        if (CPU_ISSET(cpu, &all))
-            CPU_SET(cpu, &one);
-    }
-    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-    const Strings shown = ProcessorFields();
-    sched_setaffinity(0, sizeof all, &all);
-
-    EXPECT_EQ(shown, Strings(9, ""));
-    EXPECT_EQ(dlg.m_strDuration, "20") << "the rest of the dialog is set up";
 }
 
 // Leaves the process in a current folder that cannot be read back, and

@@ -1,0 +1,10 @@
+#include "HostName.h"
+
+#include <sys/utsname.h>
+
+std::string NodeName()
+{
+    utsname names{};
+    uname(&names);
+    return names.nodename;
+}
