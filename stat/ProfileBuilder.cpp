@@ -74,7 +74,7 @@ void ProfileBuilder::Add(const SwitchRecord& record)
     case RecordKind::Fork:
         // A live thread of the same id missed its exit record; the id was reused.
         End(record.tid, timeNs);
-        Born(record.tid, record.pid, timeNs, NameInProcess(record.pid));
+        Born(record.tid, record.pid, timeNs, CreatorName(record));
         break;
     case RecordKind::Exit:
         End(record.tid, timeNs);
@@ -111,12 +111,22 @@ ProfileBuilder::Live& ProfileBuilder::Born(int tid, int pid, std::uint64_t timeN
     return live;
 }
 
-// A new thread carries the name of the thread that created it, most often
-// the process's first one; a new process is named by its exec.
+// A thread first seen by a switch (its creation was lost) is named after its
+// process's first thread.
 std::string ProfileBuilder::NameInProcess(int pid) const
 {
     const auto leader = m_live.find(pid);
     return leader != m_live.end() ? m_profile.threads[leader->second.index].name : std::string();
+}
+
+// A new thread or process carries the name of the thread that created it,
+// which is the one on the processor that wrote the fork record.
+std::string ProfileBuilder::CreatorName(const SwitchRecord& fork) const
+{
+    for (const auto& [tid, live] : m_live)
+        if (live.onCpu && live.cpu == fork.cpu)
+            return m_profile.threads[live.index].name;
+    return NameInProcess(fork.pid);
 }
 
 void ProfileBuilder::SwitchIn(Live& thread, int cpu, std::uint64_t timeNs)

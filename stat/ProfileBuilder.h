@@ -58,6 +58,7 @@ private:
     void AddToWindows(ThreadProfile& thread, std::uint64_t from, std::uint64_t to, bool onCpu);
     WindowProfile& Window(std::size_t index);
     std::string NameInProcess(int pid) const;
+    std::string CreatorName(const SwitchRecord& fork) const;
     void CountAlive();
 
     const int m_rootPid;

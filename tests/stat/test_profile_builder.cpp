@@ -126,12 +126,15 @@ INSTANTIATE_TEST_SUITE_P(
                    Task(50, RecordKind::Exec, PID, 1, PID, "new"), Out(80, PID, 1)},
                   100,
                   "levels 30,50,20 | 100/100 cmd 20 0 30, 100/100 new 70 0 99, | lost 0, 1 processes"},
-        ShapeCase{"RenamedThread",
-                  false,
+        // A thread takes the name of the thread that created it, the one on
+        // the fork record's processor; so does a process until its exec.
+        ShapeCase{"NewThreadsTakeTheirCreatorsName",
+                  true,
                   {Task(5, RecordKind::Fork, 101), Task(6, RecordKind::Comm, 101, 0, PID, "worker"), In(10, 101, 1),
-                   Out(20, 101, 1)},
+                   Task(15, RecordKind::Fork, 102, 1), Task(16, RecordKind::Fork, 300, 1, 300), Out(20, 101, 1)},
                   100,
-                  "levels 90,10 | 100/100 cmd 0 0 100, 101/100 worker 10 0 95, | lost 0, 1 processes"}),
+                  "levels 90,10 | 100/100 cmd 0 0 100, 101/100 worker 10 0 95, 102/100 worker 0 0 85, "
+                  "300/300 worker 0 0 84, | lost 0, 2 processes"}),
     [](const testing::TestParamInfo<ShapeCase>& info) { return std::string(info.param.name); });
 
 // Interval windows of 100 over [0, 420): thread 101 lives from 150 to 350,
