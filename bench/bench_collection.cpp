@@ -10,9 +10,14 @@
 // (the records of the whole interval are drained then); without one, the
 // collections follow each other. median_us is the median of the collections.
 //
+// BM_SampleRate: the sampling run's loop at 1 ms (sleep, time stamp, collect,
+// read and format every counter) on a 199-thread target, from either source;
+// rate_percent is the share of the nominal 1000 samples a second reached.
+//
 // BM_AttachCostToTarget: the demo's throughput with the records attached and
 // collected every 100 ms, against a run with nothing attached.
 
+#include "DataLog.h"
 #include "Pdh.h"
 #include "ProcCounterService.h"
 #include "Process.h"
@@ -98,9 +103,11 @@ public:
         return read;
     }
 
+    void Bind(HANDLE process) { PdhBindQueryToProcess(m_query, process); }
     PDH_STATUS CollectOnly() { return PdhCollectQueryData(m_query); }
 
     int Counters() const { return static_cast<int>(m_counters.size()); }
+    PDH_HCOUNTER Counter(int i) const { return m_counters[static_cast<size_t>(i)]; }
 
 private:
     void Add(const std::string& path)
@@ -130,6 +137,7 @@ public:
             setenv("QUORVEX_THREAD_STATES", "proc", 1);
         m_started = Start(DemoCommandLine(threads, busy), m_pi);
         unsetenv("QUORVEX_THREAD_STATES");
+        m_query.Bind(m_pi.hProcess);
         Sleep(500);
         m_started = m_started && m_query.CollectOnly() == ERROR_SUCCESS;
     }
@@ -202,6 +210,49 @@ BENCHMARK(BM_Collection)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
+// One sample as the sampling run takes it, its record formatted and dropped.
+bool SampleOnce(Query& query, int threads)
+{
+    Sleep(1);
+    SYSTEMTIME stamp;
+    GetLocalTime(&stamp);
+    if (query.CollectOnly() != ERROR_SUCCESS)
+        return false;
+    CString record = DataLogRecord(stamp);
+    PDH_FMT_COUNTERVALUE value;
+    for (int i = 0; i < 2 + 2 * threads; ++i) {
+        PdhGetFormattedCounterValue(query.Counter(i), PDH_FMT_DOUBLE, nullptr, &value);
+        if (i >= 2 && i % 2 == 1)
+            AppendThread(record, 0, static_cast<int>(value.doubleValue));
+    }
+    benchmark::DoNotOptimize(record);
+    return true;
+}
+
+void BM_SampleRate(benchmark::State& state)
+{
+    constexpr int kThreads = 199;
+    const bool exact = state.range(0) != 0;
+    Service service;
+    MeasuredTarget target(kThreads, 2, exact);
+    if (!target.Started() || target.Counters().Collect() != target.Counters().Counters()) {
+        state.SkipWithError("the demo did not start with the expected threads");
+        return;
+    }
+    int samples = 0;
+    const std::uint64_t start = MonotonicNowNs();
+    for (auto _ : state) {
+        if (!SampleOnce(target.Counters(), kThreads)) {
+            state.SkipWithError("a collection failed");
+            return;
+        }
+        ++samples;
+    }
+    const double seconds = static_cast<double>(MonotonicNowNs() - start) / 1e9;
+    state.counters["rate_percent"] = samples / seconds / 1000 * 100;
+}
+BENCHMARK(BM_SampleRate)->ArgNames({"exact"})->Arg(0)->Arg(1)->Iterations(3000)->Unit(benchmark::kMicrosecond);
+
 // Standard output goes to a pipe while the demo is started, so that the
 // demo's report lands there.
 BOOL StartReporting(std::string commandLine, PROCESS_INFORMATION& pi, int& report)
@@ -251,6 +302,7 @@ double DemoWork(bool attached, Service& service)
     SetProcessStartHook(nullptr);
     if (!started)
         return 0;
+    query.Bind(pi.hProcess);
     while (attached && query.CollectOnly() != PDH_NO_DATA)
         Sleep(100);
     const double work = ReportedWork(report);

@@ -3,6 +3,7 @@
 // the dialog only copies the texts into its members and controls.
 
 #include "CString.h"
+#include "RunResults.h"
 
 #include <array>
 #include <vector>
@@ -38,26 +39,6 @@ struct RunAccumulators {
 
 private:
     void UpdateExtremes(double value, double& min, double& max) const;
-};
-
-struct ThreadResult {
-    float timePercent;  // kept in single precision
-    double utilMin;
-    double utilAvg;
-    double utilMax;
-};
-
-struct LevelResult {
-    int level;
-    float timePercent;
-};
-
-struct RunStatistics {
-    CString cpuMin, cpuMax, cpuAvg;
-    CString threadsMin, threadsMax, threadsAvg;
-    CString parallelTime;
-    std::vector<ThreadResult> threads;  // one per watched thread
-    std::vector<LevelResult> levels;    // levels 2 and up with a share above 0.001 %
 };
 
 // Only for runs of at least MINIMUM_SAMPLES samples.

@@ -9,19 +9,11 @@
 #include "RunSettings.h"
 #include "RunStatistics.h"
 #include "SummaryLog.h"
-#include "Timing.h"
 
 #include <algorithm>
 #include <array>
 
 namespace {
-
-ULONGLONG Ticks()
-{
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<ULONGLONG>(now.QuadPart);
-}
 
 CString StatusTitle(PDH_STATUS status)
 {
@@ -132,8 +124,8 @@ private:
     bool StartAndSettle()
     {
         m_dialog.StartTarget(&m_target);
-        Sleep(1000);
-        m_status = PdhCollectQueryData(m_counters.query);
+        PdhBindQueryToProcess(m_counters.query, m_target.hProcess);
+        m_status = PdhCollectQueryDataAt(m_counters.query, SleepInterval(1000));
         if (m_status != ERROR_SUCCESS)
             return FailWithStatus("PdhCollectQueryData failed!!!");
         GetLocalTime(&m_logTime);
@@ -161,10 +153,10 @@ private:
     void Sample(int intervalMs, ULONGLONG endTick)
     {
         while (!m_timeUp && !m_dialog.m_bCaptureStopped) {
-            Sleep(static_cast<DWORD>(intervalMs));
+            const LONGLONG instant = SleepInterval(static_cast<DWORD>(intervalMs));
             SYSTEMTIME stamp;
             GetLocalTime(&stamp);
-            m_status = PdhCollectQueryData(m_counters.query);
+            m_status = PdhCollectQueryDataAt(m_counters.query, instant);
             if (m_status == PDH_NO_DATA)
                 break;
             CString record = DataLogRecord(stamp);

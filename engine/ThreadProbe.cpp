@@ -6,7 +6,6 @@
 #include "Process.h"
 #include "QuorvexDlg.h"
 #include "RunStatistics.h"
-#include "Timing.h"
 
 void CQuorvexDlg::PumpWaitingMessages()
 {
@@ -27,13 +26,6 @@ void CQuorvexDlg::WaitForCaptureWindow()
 namespace {
 
 constexpr char kErrorTitle[] = "Get Max Thread Error";
-
-ULONGLONG Ticks()
-{
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<ULONGLONG>(now.QuadPart);
-}
 
 class ThreadProbe {
 public:
@@ -77,8 +69,8 @@ private:
             return Fail("Cannot add counter !!!");
         m_target = {};
         m_dialog.StartTarget(&m_target);
-        Sleep(1000);
-        if (PdhCollectQueryData(m_query) != ERROR_SUCCESS)
+        PdhBindQueryToProcess(m_query, m_target.hProcess);
+        if (PdhCollectQueryDataAt(m_query, SleepInterval(1000)) != ERROR_SUCCESS)
             return Fail("Cannot query data !!!");
         return true;
     }
@@ -87,8 +79,7 @@ private:
     {
         bool timeUp = false;
         while (!timeUp && !m_dialog.m_bCaptureStopped) {
-            Sleep(static_cast<DWORD>(intervalMs));
-            if (PdhCollectQueryData(m_query) == PDH_NO_DATA)
+            if (PdhCollectQueryDataAt(m_query, SleepInterval(static_cast<DWORD>(intervalMs))) == PDH_NO_DATA)
                 return;
             double threads;
             if (!ReadCounterValue(m_threadCount, threads)) {

@@ -3,7 +3,7 @@
 // block that ends the data log.
 
 #include "CString.h"
-#include "RunStatistics.h"
+#include "RunResults.h"
 #include "Timing.h"
 
 // folder/QVSyyyymmddhhmm.txt

@@ -1,80 +1,21 @@
 #include "Cpu.h"
 
-#include "MachineFiles.h"
-
-#include <charconv>
-
-#include <pthread.h>
 #include <sched.h>
-#include <unistd.h>
-
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#endif
 
 namespace {
 
 constexpr unsigned MASK_BITS = sizeof(DWORD_PTR) * 8;
 
-DWORD_PTR MaskOf(const cpu_set_t& set)
+std::vector<unsigned> CpusOf(DWORD_PTR mask)
 {
-    DWORD_PTR mask = 0;
+    std::vector<unsigned> cpus;
     for (unsigned cpu = 0; cpu < MASK_BITS; ++cpu)
-        if (CPU_ISSET(cpu, &set))
-            mask |= DWORD_PTR{1} << cpu;
-    return mask;
-}
-
-// The kernel numbers processors below a few thousand; a larger number is
-// no processor, and must not make the list huge.
-constexpr unsigned MAX_CPU_NUMBER = 1u << 16;
-
-bool ParseNumber(std::string_view text, unsigned& value)
-{
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size() && value < MAX_CPU_NUMBER;
-}
-
-// "a" or "a-b"; false for anything else.
-bool ParseRange(std::string_view range, unsigned& first, unsigned& last)
-{
-    const size_t dash = range.find('-');
-    if (dash == std::string_view::npos) {
-        if (!ParseNumber(range, first))
-            return false;
-        last = first;
-        return true;
-    }
-    return ParseNumber(range.substr(0, dash), first) && ParseNumber(range.substr(dash + 1), last) && first <= last;
+        if (mask & (DWORD_PTR{1} << cpu))
+            cpus.push_back(cpu);
+    return cpus;
 }
 
 } // namespace
-
-std::vector<unsigned> ParseCpuList(std::string_view list)
-{
-    while (!list.empty() && (list.back() == '\n' || list.back() == ' '))
-        list.remove_suffix(1);
-    std::vector<unsigned> cpus;
-    if (list.empty())
-        return cpus;
-    while (true) {
-        const size_t comma = list.find(',');
-        unsigned first = 0;
-        unsigned last = 0;
-        if (!ParseRange(list.substr(0, comma), first, last))
-            return {};
-        for (unsigned cpu = first; cpu <= last; ++cpu)
-            cpus.push_back(cpu);
-        if (comma == std::string_view::npos)
-            return cpus;
-        list.remove_prefix(comma + 1);
-    }
-}
-
-std::vector<unsigned> OnlineCpus(const std::filesystem::path& root)
-{
-    return ParseCpuList(ReadMachineFile(root, "sys/devices/system/cpu/online").value_or(""));
-}
 
 DWORD_PTR CpuMask(const std::vector<unsigned>& cpus)
 {
@@ -89,24 +30,15 @@ HostCpu::HostCpu(std::filesystem::path root) : m_root(std::move(root)) {}
 
 CpuidResult HostCpu::Cpuid(DWORD leaf, DWORD subleaf)
 {
-    CpuidResult r;
-#if defined(__i386__) || defined(__x86_64__)
-    __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
-#else
-    (void)leaf;
-    (void)subleaf;
-#endif
-    return r;
+    const CpuidRegisters r = ReadCpuid(leaf, subleaf);
+    return {r.eax, r.ebx, r.ecx, r.edx};
 }
 
 BOOL HostCpu::GetProcessAffinityMask(DWORD_PTR* processMask, DWORD_PTR* systemMask)
 {
-    // Affinity is per thread on Linux; the process's is its main thread's,
-    // which every thread it starts inherits.
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    const bool known = sched_getaffinity(getpid(), sizeof set, &set) == 0;
-    *processMask = known ? MaskOf(set) : 0;
+    const std::optional<std::vector<unsigned>> affinity = ProcessAffinity();
+    const bool known = affinity.has_value();
+    *processMask = known ? CpuMask(*affinity) : 0;
 
     // Without the list (no /sys in a container) nothing shows a restriction.
     const DWORD_PTR onlineMask = CpuMask(OnlineCpus(m_root));
@@ -116,12 +48,7 @@ BOOL HostCpu::GetProcessAffinityMask(DWORD_PTR* processMask, DWORD_PTR* systemMa
 
 BOOL HostCpu::SetThreadAffinityMask(DWORD_PTR mask)
 {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    for (unsigned cpu = 0; cpu < MASK_BITS; ++cpu)
-        if (mask & (DWORD_PTR{1} << cpu))
-            CPU_SET(cpu, &set);
-    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0 ? TRUE : FALSE;
+    return PinCallingThread(CpusOf(mask)) ? TRUE : FALSE;
 }
 
 void HostCpu::YieldTimeSlice()

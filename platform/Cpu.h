@@ -4,10 +4,10 @@
 // up its time slice. One interface, so the detection runs unchanged on this
 // machine and on simulated machines.
 
+#include "CpuAccess.h"
 #include "WinTypes.h"
 
 #include <filesystem>
-#include <string_view>
 #include <vector>
 
 struct CpuidResult {
@@ -48,12 +48,5 @@ private:
     std::filesystem::path m_root;
 };
 
-// The processors of a kernel CPU list such as "0-3,8,10-11" (the format of
-// sys/devices/system/cpu/online), in the list's order; empty for text that
-// is not such a list.
-std::vector<unsigned> ParseCpuList(std::string_view list);
-// The online processors as the root's sys/devices/system/cpu/online lists
-// them; empty when the file cannot be read.
-std::vector<unsigned> OnlineCpus(const std::filesystem::path& root = "/");
 // Processors beyond the mask's width do not fit and are left out.
 DWORD_PTR CpuMask(const std::vector<unsigned>& cpus);

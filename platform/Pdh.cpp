@@ -1,6 +1,7 @@
 #include "Pdh.h"
 
 #include "ProcCounterService.h"
+#include "Timing.h"
 
 #include <charconv>
 #include <strings.h>
@@ -108,7 +109,21 @@ PDH_STATUS PdhAddCounterA(PDH_HQUERY query, LPCSTR fullCounterPath, DWORD_PTR, P
 
 PDH_STATUS PdhCollectQueryData(PDH_HQUERY query)
 {
-    return query ? Service().CollectQueryData(query) : PDH_INVALID_HANDLE;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return PdhCollectQueryDataAt(query, now.QuadPart);
+}
+
+PDH_STATUS PdhCollectQueryDataAt(PDH_HQUERY query, LONGLONG instant)
+{
+    return query ? Service().CollectQueryData(query, instant) : PDH_INVALID_HANDLE;
+}
+
+PDH_STATUS PdhBindQueryToProcess(PDH_HQUERY query, HANDLE process)
+{
+    if (!query || !process)
+        return PDH_INVALID_HANDLE;
+    return Service().BindQuery(query, process);
 }
 
 PDH_STATUS PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, DWORD* type, PDH_FMT_COUNTERVALUE* value)

@@ -40,6 +40,15 @@ struct PDH_FMT_COUNTERVALUE {
 PDH_STATUS PdhOpenQueryA(LPCSTR dataSource, DWORD_PTR userData, PDH_HQUERY* query);
 PDH_STATUS PdhAddCounterA(PDH_HQUERY query, LPCSTR fullCounterPath, DWORD_PTR userData, PDH_HCOUNTER* counter);
 PDH_STATUS PdhCollectQueryData(PDH_HQUERY query);
+// Not in the Windows API, which finds a counter's process by its name alone:
+// the query's counters measure the process that this run started, named by
+// its handle, and never a stranger of the same name. Until a query is bound,
+// its collections find no process (PDH_NO_DATA).
+PDH_STATUS PdhBindQueryToProcess(PDH_HQUERY query, HANDLE process);
+// PdhCollectQueryData for the sample's instant (QueryPerformanceCounter
+// ticks, at most half a second ago), such as the end of the sleep before it:
+// the sampler's own wake-up must not displace a thread from the picture.
+PDH_STATUS PdhCollectQueryDataAt(PDH_HQUERY query, LONGLONG instant);
 // Only PDH_FMT_DOUBLE is provided.
 PDH_STATUS PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, DWORD* type, PDH_FMT_COUNTERVALUE* value);
 PDH_STATUS PdhCloseQuery(PDH_HQUERY query);
@@ -59,13 +68,14 @@ struct CounterPath {
 // the last slash). Object and counter names are matched without regard to case.
 PDH_STATUS ParseCounterPath(const char* path, CounterPath& parsed);
 
-// The five operations behind the functions above. Handles are the service's own.
+// The operations behind the functions above. Handles are the service's own.
 class CounterService {
 public:
     virtual ~CounterService() = default;
     virtual PDH_STATUS OpenQuery(PDH_HQUERY* query) = 0;
     virtual PDH_STATUS AddCounter(PDH_HQUERY query, const char* path, PDH_HCOUNTER* counter) = 0;
-    virtual PDH_STATUS CollectQueryData(PDH_HQUERY query) = 0;
+    virtual PDH_STATUS BindQuery(PDH_HQUERY query, HANDLE process) = 0;
+    virtual PDH_STATUS CollectQueryData(PDH_HQUERY query, LONGLONG instant) = 0;
     virtual PDH_STATUS GetCounterValue(PDH_HCOUNTER counter, double* value) = 0;
     virtual PDH_STATUS CloseQuery(PDH_HQUERY query) = 0;
 };

@@ -1,20 +1,13 @@
 #include "ProcCounterService.h"
 
-#include "ProcFiles.h"
 #include "ProcThreadActivity.h"
 #include "Process.h"
 #include "Timing.h"
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
 #include <cstdio>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -27,40 +20,6 @@ constexpr char EXACT_NOTICE[] = "quorvex: thread states from the kernel's contex
 std::string ProcNotice(const std::string& statesFrom)
 {
     return "quorvex: " + statesFrom + "; concurrency may be overstated when the machine is oversubscribed";
-}
-
-std::string ExecutableName(const std::string& pidDirectory)
-{
-    char target[PATH_MAX];
-    const ssize_t length = readlink((pidDirectory + "/exe").c_str(), target, sizeof target - 1);
-    if (length > 0)
-        return InstanceName(std::string_view(target, static_cast<size_t>(length)));
-    // Another user's process: only its (possibly shortened) command name shows.
-    char comm[64] = {};
-    const UniqueFd fd(open((pidDirectory + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
-    const ssize_t commLength = fd.IsOpen() ? PreadText(fd.Get(), comm, sizeof comm - 1) : -1;
-    return commLength > 0 ? WithoutExeSuffix(std::string_view(comm, static_cast<size_t>(commLength - 1))) : "";
-}
-
-// The youngest process of this name.
-std::optional<StartedProcess> ProcessNamed(const std::string& name)
-{
-    std::optional<StartedProcess> youngest;
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return youngest;
-    while (const dirent* entry = readdir(proc)) {
-        pid_t pid = 0;
-        const char* end = entry->d_name + std::strlen(entry->d_name);
-        if (std::from_chars(entry->d_name, end, pid).ptr != end || pid == getpid())
-            continue;
-        ProcStat stat;
-        if (ExecutableName(std::string("/proc/") + entry->d_name) == name && ReadPidStat(pid, stat) &&
-            (!youngest || stat.startTicks > youngest->startTicks))
-            youngest = StartedProcess{pid, stat.startTicks};
-    }
-    closedir(proc);
-    return youngest;
 }
 
 void WriteToStandardError(const std::string& line)
@@ -96,11 +55,11 @@ struct ProcCounterService::Instance {
     std::uint64_t currentNs = 0;
     std::uint64_t previousNs = 0;
 
-    PDH_STATUS Collect(std::uint64_t instantNs, ProcCounterService& service)
+    PDH_STATUS Collect(HANDLE target, std::uint64_t instantNs, ProcCounterService& service)
     {
         if (ended)
             return PDH_NO_DATA;
-        if (!source && !Bind(service))
+        if (!source && !Bind(target, service))
             return PDH_NO_DATA;
         ThreadActivitySource::Status status = source->Collect(instantNs, previous);
         // The records stopped while the process runs on (an exec of a set-uid
@@ -121,21 +80,14 @@ struct ProcCounterService::Instance {
         return ERROR_SUCCESS;
     }
 
-    bool Bind(ProcCounterService& service)
+    bool Bind(HANDLE target, ProcCounterService& service)
     {
-        // A process whose name cannot be read must not pass for one without a name.
-        if (name.empty())
+        const std::optional<StartedProcess> started = ProcessOfHandle(target);
+        if (!started)
             return false;
+        process = *started;
         std::string whyNot;
-        if (const std::optional<StartedProcess> started = LatestStartedProcess(name)) {
-            process = *started;
-            source = TakeAttachedThreadStates(process, whyNot);
-        } else if (const std::optional<StartedProcess> stranger = ProcessNamed(name)) {
-            process = *stranger;
-            whyNot = "process " + std::to_string(process.pid) + " was not started by quorvex";
-        } else {
-            return false;
-        }
+        source = TakeAttachedThreadStates(target, whyNot);
         if (!source)
             return ReadProc(service, "thread states from /proc (" + whyNot + ")");
         service.Notify(EXACT_NOTICE);
@@ -185,7 +137,7 @@ struct ProcCounterService::Counter {
 struct ProcCounterService::Query {
     std::vector<std::unique_ptr<Instance>> instances;
     std::vector<std::unique_ptr<Counter>> counters;
-    std::uint64_t sleepDeadlineSeen = LastSleepDeadlineNs();
+    HANDLE target = nullptr;  // the process every instance measures; none until bound
 
     Instance& InstanceNamed(const std::string& name)
     {
@@ -197,17 +149,20 @@ struct ProcCounterService::Query {
         instances.back()->name = name;
         return *instances.back();
     }
-
-    // A collection right after a sleep belongs to the sleep's end; one that
-    // comes long after it, or after no sleep, to the moment it is made.
-    std::uint64_t Instant()
-    {
-        const std::uint64_t now = MonotonicNowNs();
-        const std::uint64_t deadline = LastSleepDeadlineNs();
-        const bool slept = deadline != std::exchange(sleepDeadlineSeen, deadline);
-        return slept && deadline <= now && now - deadline <= MAX_INSTANT_AGE_NS ? deadline : now;
-    }
 };
+
+namespace {
+
+// The caller's instant, unless it lies in the future or too far back to be
+// the end of the sleep just finished: then the moment of the collection.
+std::uint64_t InstantOf(LONGLONG instant)
+{
+    const std::uint64_t now = MonotonicNowNs();
+    const auto instantNs = static_cast<std::uint64_t>(instant);  // ticks are nanoseconds here
+    return instant > 0 && instantNs <= now && now - instantNs <= MAX_INSTANT_AGE_NS ? instantNs : now;
+}
+
+} // namespace
 
 ProcCounterService::ProcCounterService(NoticeSink sink)
     : m_sink(sink ? std::move(sink) : NoticeSink(WriteToStandardError))
@@ -252,16 +207,27 @@ PDH_STATUS ProcCounterService::AddCounter(PDH_HQUERY query, const char* path, PD
     return ERROR_SUCCESS;
 }
 
-PDH_STATUS ProcCounterService::CollectQueryData(PDH_HQUERY query)
+PDH_STATUS ProcCounterService::BindQuery(PDH_HQUERY query, HANDLE process)
 {
     Query* of = FindQuery(query);
     if (!of)
         return PDH_INVALID_HANDLE;
-    const std::uint64_t instantNs = of->Instant();
+    if (!ProcessOfHandle(process))
+        return PDH_INVALID_HANDLE;
+    of->target = process;
+    return ERROR_SUCCESS;
+}
+
+PDH_STATUS ProcCounterService::CollectQueryData(PDH_HQUERY query, LONGLONG instant)
+{
+    Query* of = FindQuery(query);
+    if (!of)
+        return PDH_INVALID_HANDLE;
+    const std::uint64_t instantNs = InstantOf(instant);
     // Success when any instance was collected; else why the others were not.
     PDH_STATUS status = PDH_NO_DATA;
     for (const auto& instance : of->instances) {
-        const PDH_STATUS collected = instance->Collect(instantNs, *this);
+        const PDH_STATUS collected = instance->Collect(of->target, instantNs, *this);
         if (collected == ERROR_SUCCESS)
             status = ERROR_SUCCESS;
         else if (status == PDH_NO_DATA)

@@ -1,13 +1,10 @@
 #pragma once
-// The counter service over the kernel's view of a process. A query's counters
-// name process instances; at its first collection that finds one, an instance
-// binds to the process of that name that this program started last (a process
-// of the same name that another program started is taken only when this one
-// started none) and stays bound to it: once that process has ended,
-// collections report PDH_NO_DATA. Thread numbers are the ranks of the thread
-// ids at each collection. Rates are processor time over the time between the
-// two last collections' instants, where a collection that follows a Sleep
-// belongs to the end of that sleep.
+// The counter service over the kernel's view of a process. A query measures
+// the process its handle was bound to (PdhBindQueryToProcess), whatever the
+// instance names of its counters: until then, and once that process has
+// ended, collections report PDH_NO_DATA. Thread numbers are the ranks of the
+// thread ids at each collection. Rates are processor time over the time
+// between the two last collections' instants, each given by the caller.
 //
 // Thread states and times come from the context-switch records attached when
 // the process was started, else from /proc, whose state R also counts threads
@@ -35,7 +32,8 @@ public:
 
     PDH_STATUS OpenQuery(PDH_HQUERY* query) override;
     PDH_STATUS AddCounter(PDH_HQUERY query, const char* path, PDH_HCOUNTER* counter) override;
-    PDH_STATUS CollectQueryData(PDH_HQUERY query) override;
+    PDH_STATUS BindQuery(PDH_HQUERY query, HANDLE process) override;
+    PDH_STATUS CollectQueryData(PDH_HQUERY query, LONGLONG instant) override;
     PDH_STATUS GetCounterValue(PDH_HCOUNTER counter, double* value) override;
     PDH_STATUS CloseQuery(PDH_HQUERY query) override;
 

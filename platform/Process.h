@@ -1,13 +1,11 @@
 #pragma once
-// Starting, timing and ending a target process.
+// Starting, timing and ending a target process: the Windows-style calls over
+// the core's Target (held-then-released start, exit watcher, end of the
+// whole process group).
 //
-// CreateProcessA forks a child that waits on a pipe until the parent has
-// attached the exact thread-state source to it and releases it, then execs;
-// an exec failure comes back through a second pipe, so a start that cannot
-// exec fails synchronously. The child dies with the thread that started it
-// (PR_SET_PDEATHSIG), so no target outlives quorvex. Each started process has
-// a watcher thread that stamps its exit the moment the kernel reports it and
-// reaps it; TerminateProcess kills and reaps it at once.
+// CreateProcessA attaches the exact thread-state source while the child is
+// held before its exec; the counter service takes it through the process's
+// handle, so a query measures the process this run started and no other.
 
 #include "ThreadActivity.h"
 #include "Timing.h"
@@ -18,28 +16,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct SECURITY_ATTRIBUTES;
 
 struct STARTUPINFOA {
     DWORD cb;
-    LPSTR lpReserved;
-    LPSTR lpDesktop;
-    LPSTR lpTitle;
-    DWORD dwX;
-    DWORD dwY;
-    DWORD dwXSize;
-    DWORD dwYSize;
-    DWORD dwXCountChars;
-    DWORD dwYCountChars;
-    DWORD dwFillAttribute;
-    DWORD dwFlags;
-    WORD wShowWindow;
-    WORD cbReserved2;
-    BYTE* lpReserved2;
-    HANDLE hStdInput;
-    HANDLE hStdOutput;
-    HANDLE hStdError;
 };
 
 struct PROCESS_INFORMATION {
@@ -62,7 +44,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUT
 // Creation is the release of the child; exit is zero while the process runs;
 // kernel and user times are not kept (zero).
 BOOL GetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel, FILETIME* user);
-// Kills the process and reaps it; FALSE when it had already ended.
+// Ends the process and its whole process group and reaps them; FALSE when it
+// had already ended.
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL CloseHandle(HANDLE object);
 
@@ -74,14 +57,16 @@ using ProcessStartHook = std::function<std::unique_ptr<ThreadActivitySource>(int
 // Null restores the default. Returns the hook replaced (null: the default).
 ProcessStartHook SetProcessStartHook(ProcessStartHook hook);
 
-// The process of this instance name that this program started last, if any
-// (it may have ended since).
+// The process a process handle names; nullopt for anything else.
 struct StartedProcess {
     int pid;
     std::uint64_t startTicks;
 };
-std::optional<StartedProcess> LatestStartedProcess(const std::string& instanceName);
+std::optional<StartedProcess> ProcessOfHandle(HANDLE process);
 
-// What the start hook attached to a process this program started, handed over
-// once while a handle of the process is open; null with the reason otherwise.
-std::unique_ptr<ThreadActivitySource> TakeAttachedThreadStates(const StartedProcess& process, std::string& whyNot);
+// What the start hook attached to the process, handed over once; null with
+// the reason otherwise.
+std::unique_ptr<ThreadActivitySource> TakeAttachedThreadStates(HANDLE process, std::string& whyNot);
+
+// A process's instance name: its executable's file name without a trailing ".exe".
+std::string InstanceName(std::string_view path);

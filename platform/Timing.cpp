@@ -1,7 +1,5 @@
 #include "Timing.h"
 
-#include <atomic>
-#include <cerrno>
 #include <ctime>
 #include <sched.h>
 
@@ -11,32 +9,13 @@ constexpr std::uint64_t kNsPerSecond = 1000000000;
 // From 1 January 1601 to 1 January 1970, in 100-ns units.
 constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 
-std::atomic<std::uint64_t> g_lastSleepDeadlineNs{0};
-
-std::uint64_t Nanoseconds(const timespec& time)
-{
-    return static_cast<std::uint64_t>(time.tv_sec) * kNsPerSecond + static_cast<std::uint64_t>(time.tv_nsec);
-}
-
-std::uint64_t NowNs(clockid_t clock)
-{
-    timespec now;
-    clock_gettime(clock, &now);
-    return Nanoseconds(now);
-}
-
 std::uint64_t RealtimeMinusMonotonicNs()
 {
-    static const std::uint64_t offset = NowNs(CLOCK_REALTIME) - NowNs(CLOCK_MONOTONIC);
+    static const std::uint64_t offset = RealtimeNowNs() - MonotonicNowNs();
     return offset;
 }
 
 } // namespace
-
-std::uint64_t MonotonicNowNs()
-{
-    return NowNs(CLOCK_MONOTONIC);
-}
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count)
 {
@@ -50,24 +29,14 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency)
     return TRUE;
 }
 
-// Sleeps to an absolute deadline, so that a signal neither shortens nor
-// stretches the sleep. Sleep(0) gives up the rest of the time slice.
+// Sleep(0) gives up the rest of the time slice.
 void Sleep(DWORD milliseconds)
 {
-    const std::uint64_t deadline = MonotonicNowNs() + std::uint64_t{milliseconds} * 1000000;
-    g_lastSleepDeadlineNs.store(deadline, std::memory_order_relaxed);
     if (milliseconds == 0) {
         sched_yield();
         return;
     }
-    const timespec until = {static_cast<time_t>(deadline / kNsPerSecond), static_cast<long>(deadline % kNsPerSecond)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
-}
-
-std::uint64_t LastSleepDeadlineNs()
-{
-    return g_lastSleepDeadlineNs.load(std::memory_order_relaxed);
+    SleepUntilNs(MonotonicNowNs() + std::uint64_t{milliseconds} * 1000000);
 }
 
 void GetLocalTime(SYSTEMTIME* time)

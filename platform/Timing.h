@@ -2,6 +2,7 @@
 // The performance counter (CLOCK_MONOTONIC in nanoseconds), sleeping and the
 // local clock.
 
+#include "Clock.h"
 #include "WinTypes.h"
 
 #include <cstdint>
@@ -33,11 +34,6 @@ void Sleep(DWORD milliseconds);
 void GetLocalTime(SYSTEMTIME* time);
 void GetSystemTimeAsFileTime(FILETIME* time);
 
-std::uint64_t MonotonicNowNs();
-// When the last Sleep of this program was due to end (CLOCK_MONOTONIC ns), 0
-// before the first one. A sampler's collection that follows a sleep belongs
-// to this instant, not to the moment the sampler got the processor back.
-std::uint64_t LastSleepDeadlineNs();
 // Process times are stamped on the monotonic clock, so that their differences
 // do not jump with the wall clock; this maps them to the wall clock's scale,
 // with an offset fixed once per program.

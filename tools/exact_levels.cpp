@@ -23,7 +23,6 @@
 
 #include "CommandLine.h"
 #include "Pdh.h"
-#include "ProcFiles.h"
 #include "Process.h"
 #include "Timing.h"
 
@@ -133,13 +132,15 @@ int Sample(const Options& options)
         PdhCloseQuery(query);
         return 1;
     }
+    PdhBindQueryToProcess(query, pi.hProcess);
     const std::uint64_t start = MonotonicNowNs();
     std::vector<Level> levels;
     for (;;) {
+        const std::uint64_t instant = MonotonicNowNs() + std::uint64_t(options.intervalMs) * 1000000;
         Sleep(static_cast<DWORD>(options.intervalMs));
-        if (PdhCollectQueryData(query) != ERROR_SUCCESS)
+        if (PdhCollectQueryDataAt(query, static_cast<LONGLONG>(instant)) != ERROR_SUCCESS)
             break;
-        levels.push_back({LastSleepDeadlineNs(), RunningThreads(states)});
+        levels.push_back({instant, RunningThreads(states)});
     }
     PdhCloseQuery(query);
     CloseHandle(pi.hThread);

@@ -1,6 +1,7 @@
 #include "EngineTesting.h"
 
 #include "ProcFiles.h"
+#include "Process.h"
 
 #include <cstdio>
 

@@ -2,6 +2,7 @@
 // makes them. Margins allow for a busy two-processor machine.
 
 #include "CaptureOutput.h"
+#include "ChildProcesses.h"
 #include "EngineTesting.h"
 #include "ProcFiles.h"
 #include "Process.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <numeric>
 #include <optional>
@@ -61,12 +63,27 @@ private:
     void Watch()
     {
         while (!m_stop) {
-            const std::optional<StartedProcess> demo = LatestStartedProcess("quorvex-demo");
+            const std::optional<StartedProcess> demo = YoungestDemo();
             ProcStat stat;
             if (demo && ReadPidStat(demo->pid, stat) && stat.startTicks == demo->startTicks && stat.state != 'Z')
                 m_readings[demo->startTicks].push_back({MonotonicNowNs(), stat.utimeTicks + stat.stimeTicks});
             usleep(20000);
         }
+    }
+
+    // The demo this program started last.
+    static std::optional<StartedProcess> YoungestDemo()
+    {
+        std::optional<StartedProcess> youngest;
+        for (const int pid : ChildProcesses()) {
+            ProcStat stat;
+            std::error_code error;
+            const auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+            if (exe.filename() == "quorvex-demo" && ReadPidStat(pid, stat) &&
+                (!youngest || stat.startTicks > youngest->startTicks))
+                youngest = StartedProcess{pid, stat.startTicks};
+        }
+        return youngest;
     }
 
     std::atomic<bool> m_stop{false};

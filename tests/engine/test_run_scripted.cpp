@@ -67,7 +67,9 @@ public:
         return ERROR_SUCCESS;
     }
 
-    PDH_STATUS CollectQueryData(PDH_HQUERY handle) override
+    PDH_STATUS BindQuery(PDH_HQUERY handle, HANDLE) override { return Find(handle) ? ERROR_SUCCESS : PDH_INVALID_HANDLE; }
+
+    PDH_STATUS CollectQueryData(PDH_HQUERY handle, LONGLONG) override
     {
         Query* query = Find(handle);
         if (!query)

@@ -1,5 +1,6 @@
 #include "Pdh.h"
 #include "ProcFiles.h"
+#include "Process.h"
 
 #include <gtest/gtest.h>
 

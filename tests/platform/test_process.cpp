@@ -221,7 +221,7 @@ TEST_F(ProcessTest, StartHookSeesTheChildBeforeItsExec)
     EXPECT_EQ(seen, std::string(self, readlink("/proc/self/exe", self, sizeof self)));
     EXPECT_EQ(hookedPid, static_cast<int>(pi.dwProcessId));
     std::string whyNot;
-    EXPECT_FALSE(TakeAttachedThreadStates(*LatestStartedProcess("sleep"), whyNot));
+    EXPECT_FALSE(TakeAttachedThreadStates(pi.hProcess, whyNot));
     EXPECT_EQ(whyNot, "seen") << "what the hook said stays with the process";
     End(pi);
 }

@@ -38,7 +38,7 @@ const char* const REFUSED = "the kernel refuses";
 std::unique_ptr<SwitchRecordSource> TakeSource(const StartedTarget& target, std::string& whyNot)
 {
     return std::unique_ptr<SwitchRecordSource>(
-        static_cast<SwitchRecordSource*>(TakeAttachedThreadStates(target.Process(), whyNot).release()));
+        static_cast<SwitchRecordSource*>(TakeAttachedThreadStates(target.Handle(), whyNot).release()));
 }
 
 // A test that cannot get switch records here says why and skips.
@@ -267,10 +267,11 @@ TEST(SwitchRecordSource, CounterServiceFallsBackToProcWhenTheRecordsStop)
     service.OpenQuery(&query);
     service.AddCounter(query, "\\Process(quorvex-suid-demo)\\Thread Count", &threads);
     const StartedTarget child({program, "--phases", "2", "--phase-ms", "3000", "--sleepers", "1"});
+    service.BindQuery(query, child.Handle());
     Sleep(300);
-    const PDH_STATUS first = service.CollectQueryData(query);
+    const PDH_STATUS first = service.CollectQueryData(query, static_cast<LONGLONG>(MonotonicNowNs()));
     Sleep(100);
-    const PDH_STATUS second = service.CollectQueryData(query);
+    const PDH_STATUS second = service.CollectQueryData(query, static_cast<LONGLONG>(MonotonicNowNs()));
     double value = 0;
     const PDH_STATUS read = service.GetCounterValue(threads, &value);
     if (!notices.empty() && notices[0].find(REFUSED) != std::string::npos)
@@ -377,7 +378,7 @@ TEST(SwitchRecordSource, AttachesOnceToASingleThreadedProcess)
     EXPECT_EQ(whyNot, "the context-switch records of process " + pid + " serve another query");
     child.Kill();
     EXPECT_FALSE(TakeSource(child, whyNot));
-    EXPECT_EQ(whyNot, "no context-switch records were attached to process " + pid);
+    EXPECT_EQ(whyNot, "no process was started for this handle");
     EXPECT_FALSE(SwitchRecordSource::Attach(child.Pid(), &refused));
     EXPECT_EQ(refused, "process " + pid + " not found");
 }

@@ -1,7 +1,6 @@
 #include "StartedTarget.h"
 
 #include "CommandLine.h"
-#include "ProcFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +15,8 @@ StartedTarget::StartedTarget(const std::string& commandLine)
     EXPECT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupInfo,
                                &m_pi))
         << commandLine;
-    const std::vector<std::string> argv = SplitCommandLine(commandLine);
-    if (m_pi.hProcess && !argv.empty())
-        m_process = LatestStartedProcess(InstanceName(argv.front())).value_or(StartedProcess{});
+    if (m_pi.hProcess)
+        m_process = ProcessOfHandle(m_pi.hProcess).value_or(StartedProcess{});
 }
 
 StartedTarget::StartedTarget(const std::vector<std::string>& argv) : StartedTarget(JoinCommandLine(argv)) {}

@@ -24,6 +24,7 @@ public:
     // The kernel's processor time of the process so far, threads that ended included.
     std::uint64_t CpuNs() const;
     int Pid() const { return m_process.pid; }
+    HANDLE Handle() const { return m_pi.hProcess; }
     // The process as the start recorded it, which names it for good.
     const StartedProcess& Process() const { return m_process; }
 

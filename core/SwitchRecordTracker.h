@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -17,6 +18,9 @@ public:
     // Starts with the single thread tid == pid, off the processor, having
     // used cpuNs so far.
     SwitchRecordTracker(int pid, std::uint64_t cpuNs);
+
+    // Sees every record as it is applied, in time order, whatever its pid.
+    void Observe(std::function<void(const SwitchRecord&)> observer) { m_observer = std::move(observer); }
 
     // Records of one processor arrive in time order; records of different
     // processors may arrive in any order relative to each other.
@@ -61,6 +65,7 @@ private:
     void SortPending();
 
     int m_pid;
+    std::function<void(const SwitchRecord&)> m_observer;
     std::map<int, Thread> m_threads;  // live threads by tid
     std::uint64_t m_endedNs = 0;      // processor time of threads that ended
     std::uint64_t m_reportedTotalNs = 0;

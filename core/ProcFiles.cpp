@@ -117,16 +117,3 @@ bool ReadPidStat(pid_t pid, ProcStat& stat, const std::string& procRoot)
     const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     return fd.IsOpen() && ReadProcStat(fd.Get(), stat);
 }
-
-std::string InstanceName(std::string_view path)
-{
-    return WithoutExeSuffix(path.substr(path.rfind('/') + 1));
-}
-
-std::string WithoutExeSuffix(std::string_view name)
-{
-    constexpr std::string_view kExtension = ".exe";
-    if (name.size() >= kExtension.size() && name.substr(name.size() - kExtension.size()) == kExtension)
-        name.remove_suffix(kExtension.size());
-    return std::string(name);
-}

@@ -47,7 +47,3 @@ ssize_t PreadText(int fd, char* buffer, std::size_t size);
 bool ReadProcStat(int fd, ProcStat& stat);
 // procRoot is "/proc" except in tests.
 bool ReadPidStat(pid_t pid, ProcStat& stat, const std::string& procRoot = "/proc");
-
-// A process's instance name: its executable's file name without a trailing ".exe".
-std::string InstanceName(std::string_view path);
-std::string WithoutExeSuffix(std::string_view name);

@@ -1,5 +1,5 @@
 #pragma once
-// Exact thread states from the kernel's context-switch records
+// The switch-record source: exact thread states from the kernel's context-switch records
 // (perf_event_open): a thread is on a processor at an instant when its last
 // record before that instant switched it in. /proc's state R cannot tell a
 // running thread from one waiting for a processor.
@@ -21,14 +21,22 @@ struct SwitchRecordOptions {
     unsigned ringPages = 32;         // data pages of each processor's ring, a power of two
     bool drainInBackground = true;   // a thread empties rings that reach half full
     std::string procRoot = "/proc";  // read only at attach and after lost records
+    // Also the processes the target forks, and theirs (their records carry
+    // their own pid; thread states stay those of the target itself).
+    bool followChildren = false;
+    // Every record, of every processor, in time order as the source advances
+    // (each Collect or Advance, and the background drain about a second
+    // behind): the raw stream of switches, forks, exits, names and losses.
+    // Called with the source's lock held: it must not call back into it.
+    std::function<void(const SwitchRecord&)> onRecord;
 };
 
 class PerfRing;
 
 class SwitchRecordSource final : public ThreadActivitySource {
 public:
-    // Follows process pid and every thread it creates from now on (not the
-    // processes it forks). The process must be single-threaded: CreateProcessA
+    // Follows process pid and every thread it creates from now on (the
+    // processes it forks only with followChildren). The process must be single-threaded: CreateProcessA
     // attaches it while the child waits before its exec. Null, with a
     // one-line reason in *whyNot, where the kernel refuses the records or
     // QUORVEX_THREAD_STATES=proc asks for the /proc estimate.
@@ -41,6 +49,10 @@ public:
     // Lost, for good, when the kernel stopped the records of a live process
     // (an exec of a set-uid or unreadable program).
     Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;
+
+    // Hands every record up to instantNs to onRecord: the end of the stream
+    // once the process has exited.
+    void Advance(std::uint64_t instantNs);
 
     std::uint64_t LostRecords() const;  // dropped by the kernel when a ring was full
     unsigned Resyncs() const;           // re-reads of /proc that those losses caused

@@ -63,6 +63,8 @@ void SwitchRecordTracker::AdvanceTo(std::uint64_t instantNs)
 
 void SwitchRecordTracker::Apply(const SwitchRecord& record)
 {
+    if (m_observer)
+        m_observer(record);
     if (record.kind == RecordKind::Lost) {
         m_lostRecords += record.lost;
         m_needsResync = true;

@@ -195,6 +195,20 @@ TEST_P(DecodeRecord, ReadsTheKernelLayout)
     EXPECT_EQ(record.tid, e.tid);
     EXPECT_EQ(record.cpu, e.cpu);
     EXPECT_EQ(record.lost, e.lost);
+    EXPECT_EQ(record.preempted, e.preempted);
+    EXPECT_EQ(record.name, e.name);
+}
+
+SwitchRecord Preempted(SwitchRecord record)
+{
+    record.preempted = true;
+    return record;
+}
+
+SwitchRecord Named(SwitchRecord record, const char* name)
+{
+    record.name = name;
+    return record;
 }
 
 constexpr std::uint64_t T = 0x123456789abcULL;
@@ -208,15 +222,16 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"SwitchOutPreempted",
                    RawRecord(PERF_RECORD_SWITCH, PERF_RECORD_MISC_SWITCH_OUT | PERF_RECORD_MISC_SWITCH_OUT_PREEMPT, {},
                              101, T, 0),
-                   true, Out(T, 101, 0)},
+                   true, Preempted(Out(T, 101, 0))},
         // The new thread is in the body; the trailer names its parent.
         DecodeCase{"Fork", RawRecord(PERF_RECORD_FORK, 0, {PID, PID, 102, PID, 0, 0}, PID, T, 0), true,
                    Task(T, RecordKind::Fork, 102)},
         DecodeCase{"Exit", RawRecord(PERF_RECORD_EXIT, 0, {PID, PID, 102, 102, 0, 0}, 102, T, 1), true,
                    Task(T, RecordKind::Exit, 102, 1)},
         DecodeCase{"Exec", RawRecord(PERF_RECORD_COMM, PERF_RECORD_MISC_COMM_EXEC, {PID, PID, 0x6f6d6564, 0}, PID, T, 1),
-                   true, Task(T, RecordKind::Exec, PID, 1)},
-        DecodeCase{"Rename", RawRecord(PERF_RECORD_COMM, 0, {PID, 101, 0x6f6d6564, 0}, 101, T, 1), false, {}},
+                   true, Named(Task(T, RecordKind::Exec, PID, 1), "demo")},
+        DecodeCase{"Rename", RawRecord(PERF_RECORD_COMM, 0, {PID, 101, 0x6f6d6564, 0x00327a}, 101, T, 1), true,
+                   Named(Task(T, RecordKind::Comm, 101, 1), "demoz2")},
         DecodeCase{"Lost", RawRecord(PERF_RECORD_LOST, 0, {5, 0, 42, 0}, 0, T, 0), true,
                    {T, RecordKind::Lost, PID, 0, 0, 42}},
         DecodeCase{"TruncatedExit", RawRecord(PERF_RECORD_EXIT, 0, {PID}, 102, T, 1), false, {}}));

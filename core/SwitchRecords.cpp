@@ -1,11 +1,10 @@
 #include "SwitchRecords.h"
 
-#include "CString.h"
-#include "Cpu.h"
+#include "Clock.h"
+#include "CpuAccess.h"
 #include "MachineFiles.h"
 #include "ProcFiles.h"
 #include "ProcThreadActivity.h"
-#include "Timing.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -79,6 +78,17 @@ bool DecodeTask(const unsigned char* bytes, std::size_t size, RecordKind kind, S
     return true;
 }
 
+// The name runs from after the ids to its terminating zero, padded to 8 bytes.
+bool DecodeComm(const unsigned char* bytes, std::size_t size, RecordKind kind, SwitchRecord& record)
+{
+    if (!DecodeTask<CommBody>(bytes, size, kind, record))
+        return false;
+    const char* name = reinterpret_cast<const char*>(bytes + sizeof(perf_event_header) + sizeof(CommBody));
+    const std::size_t room = size - sizeof(perf_event_header) - sizeof(CommBody) - sizeof(SampleId);
+    record.name.assign(name, strnlen(name, room));
+    return true;
+}
+
 std::size_t PageSize()
 {
     return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
@@ -98,19 +108,17 @@ bool ReadThreadList(int pid, std::uint64_t startTicks, const std::string& procRo
 
 std::string RefusalReason(int error, const std::string& procRoot)
 {
-    CString reason;
+    const std::string refused = "the kernel refuses context-switch records: ";
     const int paranoid = ReadParanoidLevel(procRoot);
     if ((error == EACCES || error == EPERM) && paranoid > 2)
-        reason.Format("the kernel refuses context-switch records: perf_event_paranoid is %d (2 or less allows them)",
-                      paranoid);
-    else
-        reason.Format("the kernel refuses context-switch records: %s", std::strerror(error));
-    return reason.str();
+        return refused + "perf_event_paranoid is " + std::to_string(paranoid) + " (2 or less allows them)";
+    return refused + std::strerror(error);
 }
 
 // Per-processor events are what lets inherited events share a ring; the
 // ring wakes its reader when half full.
-int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes)
+// Without inherit_thread, processes the target forks inherit the events too.
+int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren)
 {
     perf_event_attr attr{};
     attr.size = sizeof attr;
@@ -123,7 +131,7 @@ int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes)
     attr.comm = 1;
     attr.comm_exec = 1;
     attr.inherit = 1;
-    attr.inherit_thread = 1;
+    attr.inherit_thread = followChildren ? 0 : 1;
     attr.exclude_kernel = 1;  // what perf_event_paranoid 2 allows
     attr.exclude_hv = 1;
     attr.use_clockid = 1;
@@ -140,14 +148,13 @@ int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes)
 class PerfRing {
 public:
     // Falls back to smaller rings while the locked-memory limit refuses.
-    static std::unique_ptr<PerfRing> Open(int pid, int cpu, unsigned pages, const std::string& procRoot,
-                                          std::string& whyNot)
+    static std::unique_ptr<PerfRing> Open(int pid, int cpu, const SwitchRecordOptions& options, std::string& whyNot)
     {
-        for (; pages >= MIN_RING_PAGES; pages /= 2) {
+        for (unsigned pages = options.ringPages; pages >= MIN_RING_PAGES; pages /= 2) {
             const std::size_t dataBytes = pages * PageSize();
-            const int fd = OpenSwitchEvent(pid, cpu, dataBytes);
+            const int fd = OpenSwitchEvent(pid, cpu, dataBytes, options.followChildren);
             if (fd < 0) {
-                whyNot = RefusalReason(errno, procRoot);
+                whyNot = RefusalReason(errno, options.procRoot);
                 return nullptr;
             }
             void* map = mmap(nullptr, dataBytes + PageSize(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -227,6 +234,7 @@ SwitchRecordSource::SwitchRecordSource(int pid, std::uint64_t startTicks, std::u
                                        const SwitchRecordOptions& options)
     : m_pid(pid), m_startTicks(startTicks), m_options(options), m_tracker(pid, cpuNs)
 {
+    m_tracker.Observe(options.onRecord);
 }
 
 bool SwitchRecordSource::Open(std::string& whyNot)
@@ -237,7 +245,7 @@ bool SwitchRecordSource::Open(std::string& whyNot)
         return false;
     }
     for (const unsigned cpu : cpus) {
-        m_rings.push_back(PerfRing::Open(m_pid, static_cast<int>(cpu), m_options.ringPages, m_options.procRoot, whyNot));
+        m_rings.push_back(PerfRing::Open(m_pid, static_cast<int>(cpu), m_options, whyNot));
         if (!m_rings.back())
             return false;
     }
@@ -293,6 +301,13 @@ ThreadActivitySource::Status SwitchRecordSource::Collect(std::uint64_t instantNs
     }
     m_tracker.Snapshot(instantNs, snapshot);
     return Status::Ok;
+}
+
+void SwitchRecordSource::Advance(std::uint64_t instantNs)
+{
+    std::lock_guard lock(m_mutex);
+    DrainRings();
+    m_tracker.AdvanceTo(instantNs);
 }
 
 std::uint64_t SwitchRecordSource::LostRecords() const
@@ -372,15 +387,16 @@ bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchReco
     switch (header.type) {
     case PERF_RECORD_SWITCH:
         record.kind = header.misc & PERF_RECORD_MISC_SWITCH_OUT ? RecordKind::SwitchOut : RecordKind::SwitchIn;
+        record.preempted = record.kind == RecordKind::SwitchOut && (header.misc & PERF_RECORD_MISC_SWITCH_OUT_PREEMPT);
         return true;
     case PERF_RECORD_FORK:
         return DecodeTask<TaskBody>(bytes, size, RecordKind::Fork, record);
     case PERF_RECORD_EXIT:
         return DecodeTask<TaskBody>(bytes, size, RecordKind::Exit, record);
     case PERF_RECORD_COMM:
-        // A rename (prctl) changes nothing; an exec does.
-        return (header.misc & PERF_RECORD_MISC_COMM_EXEC) &&
-               DecodeTask<CommBody>(bytes, size, RecordKind::Exec, record);
+        // A rename (prctl) changes only the name; an exec changes the threads.
+        return DecodeComm(bytes, size, header.misc & PERF_RECORD_MISC_COMM_EXEC ? RecordKind::Exec : RecordKind::Comm,
+                          record);
     case PERF_RECORD_LOST: {
         LostBody body;
         if (!ReadBody(bytes, size, body))

@@ -1,0 +1,264 @@
+#include "Target.h"
+
+#include "Clock.h"
+#include "ProcFiles.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <mutex>
+#include <poll.h>
+#include <string_view>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> pointers;
+    for (std::string& s : strings)
+        pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Everything the child needs, built before the fork.
+struct ExecPlan {
+    std::string path;
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    const char* folder;
+    bool keepDescriptors;
+};
+
+// The child waits on the hold pipe until the parent releases it, and reports
+// a failed exec through the report pipe. Both close on exec.
+struct ChildPipes {
+    UniqueFd holdRead, holdWrite, reportRead, reportWrite;
+
+    bool Open()
+    {
+        int hold[2], report[2];
+        if (pipe2(hold, O_CLOEXEC) != 0)
+            return false;
+        holdRead = UniqueFd(hold[0]);
+        holdWrite = UniqueFd(hold[1]);
+        if (pipe2(report, O_CLOEXEC) != 0)
+            return false;
+        reportRead = UniqueFd(report[0]);
+        reportWrite = UniqueFd(report[1]);
+        return true;
+    }
+};
+
+[[noreturn]] void ExitReportingErrno(int report)
+{
+    const int error = errno;
+    [[maybe_unused]] const ssize_t written = write(report, &error, sizeof error);
+    _exit(127);
+}
+
+// Only async-signal-safe calls from here on.
+[[noreturn]] void RunChild(const ExecPlan& plan, pid_t parent, const ChildPipes& pipes)
+{
+    close(pipes.holdWrite.Get());
+    close(pipes.reportRead.Get());
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(127);
+    setpgid(0, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    char go;
+    ssize_t got;
+    while ((got = read(pipes.holdRead.Get(), &go, 1)) < 0 && errno == EINTR) {
+    }
+    if (got != 1)
+        _exit(127);
+    const int report = pipes.reportWrite.Get();
+    if (!plan.keepDescriptors && close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+        ExitReportingErrno(report);
+    if (plan.folder && chdir(plan.folder) != 0)
+        ExitReportingErrno(report);
+    execve(plan.path.c_str(), plan.argv.data(), plan.envp.data());
+    ExitReportingErrno(report);
+}
+
+void Reap(pid_t pid)
+{
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// The exec's outcome: 0 when it succeeded (the report pipe closed on exec).
+int ExecError(int report)
+{
+    int error = 0;
+    ssize_t got;
+    while ((got = read(report, &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    return got == sizeof error ? error : 0;
+}
+
+ExecPlan PlanFor(const TargetLaunch& launch, std::string path)
+{
+    ExecPlan plan;
+    plan.path = std::move(path);
+    plan.args = launch.argv;
+    plan.argv = Pointers(plan.args);
+    if (launch.envp) {
+        plan.env = *launch.envp;
+        plan.envp = Pointers(plan.env);
+    } else {
+        for (char** entry = environ; *entry; ++entry)
+            plan.envp.push_back(*entry);
+        plan.envp.push_back(nullptr);
+    }
+    plan.folder = launch.workingFolder.empty() ? nullptr : launch.workingFolder.c_str();
+    plan.keepDescriptors = launch.keepDescriptors;
+    return plan;
+}
+
+} // namespace
+
+// What the watcher learns when the process ends.
+struct Target::Watch {
+    UniqueFd pidfd;
+    std::mutex mutex;
+    std::optional<TargetExit> exit;
+    std::thread watcher;
+};
+
+void Target::WatchForExit(int pid, const std::shared_ptr<Watch>& watch)
+{
+    pollfd exited = {watch->pidfd.Get(), POLLIN, 0};
+    while (poll(&exited, 1, -1) < 0 && errno == EINTR) {
+    }
+    const std::uint64_t exitNs = MonotonicNowNs();
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::lock_guard lock(watch->mutex);
+    watch->exit = TargetExit{exitNs, status};
+}
+
+std::optional<std::string> FindProgram(const std::string& name, const char* searchPath)
+{
+    if (name.empty())
+        return std::nullopt;
+    if (name.find('/') != std::string::npos)
+        return name;
+    std::string_view folders = searchPath ? searchPath : "/usr/local/bin:/usr/bin:/bin";
+    while (true) {
+        const size_t end = folders.find(':');
+        const std::string_view folder = folders.substr(0, end);
+        const std::string candidate = (folder.empty() ? std::string(".") : std::string(folder)) + "/" + name;
+        if (IsExecutableFile(candidate))
+            return candidate;
+        if (end == std::string_view::npos)
+            return std::nullopt;
+        folders.remove_prefix(end + 1);
+    }
+}
+
+std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHeld& whileHeld, int& error)
+{
+    const std::optional<std::string> path =
+        launch.searchPath ? FindProgram(launch.program, std::getenv("PATH")) : std::optional(launch.program);
+    if (!path || path->empty()) {
+        error = ENOENT;
+        return nullptr;
+    }
+    const ExecPlan plan = PlanFor(launch, *path);
+    ChildPipes pipes;
+    if (!pipes.Open()) {
+        error = errno;
+        return nullptr;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        RunChild(plan, parent, pipes);
+    if (pid < 0) {
+        error = errno;
+        return nullptr;
+    }
+    pipes.holdRead = UniqueFd();
+    pipes.reportWrite = UniqueFd();
+    // Either side may set the group first; both are done before the release.
+    setpgid(pid, pid);
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    ProcStat stat;
+    if (pidfd < 0 || !ReadPidStat(pid, stat)) {
+        error = errno;
+        if (pidfd >= 0)
+            close(pidfd);
+        kill(pid, SIGKILL);
+        Reap(pid);
+        return nullptr;
+    }
+    if (whileHeld)
+        whileHeld(pid);
+    const std::uint64_t releaseNs = MonotonicNowNs();
+    [[maybe_unused]] const ssize_t released = write(pipes.holdWrite.Get(), "g", 1);
+    pipes.holdWrite = UniqueFd();
+    if ((error = ExecError(pipes.reportRead.Get())) != 0) {
+        close(pidfd);
+        Reap(pid);
+        return nullptr;
+    }
+    return std::unique_ptr<Target>(new Target(pid, pidfd, stat.startTicks, releaseNs));
+}
+
+Target::Target(int pid, int pidfd, std::uint64_t startTicks, std::uint64_t releaseNs)
+    : m_pid(pid), m_startTicks(startTicks), m_releaseNs(releaseNs), m_watch(std::make_shared<Watch>())
+{
+    m_watch->pidfd = UniqueFd(pidfd);
+    m_watch->watcher = std::thread(WatchForExit, pid, m_watch);
+}
+
+Target::~Target()
+{
+    if (!m_watch->watcher.joinable())
+        return;
+    if (Exit())
+        m_watch->watcher.join();
+    else
+        m_watch->watcher.detach();
+}
+
+int Target::PidFd() const
+{
+    return m_watch->pidfd.Get();
+}
+
+std::optional<TargetExit> Target::Exit() const
+{
+    std::lock_guard lock(m_watch->mutex);
+    return m_watch->exit;
+}
+
+bool Target::End()
+{
+    const bool signalled = syscall(SYS_pidfd_send_signal, PidFd(), SIGKILL, nullptr, 0) == 0;
+    kill(-ProcessGroup(), SIGKILL);
+    if (m_watch->watcher.joinable())
+        m_watch->watcher.join();
+    return signalled;
+}

@@ -1,0 +1,74 @@
+#pragma once
+// A target: a program started held, then released, measured and ended.
+//
+// Start forks a child that puts itself in its own process group and waits
+// on a pipe; while it waits, the caller's whileHeld attaches what must see
+// the target from its first instruction on (the switch records), then the
+// child is released and execs. An exec failure comes back through a second
+// pipe, so a start that cannot exec fails synchronously with its errno. The
+// child dies with the thread that started it (PR_SET_PDEATHSIG).
+//
+// A watcher thread stamps the exit the moment the kernel reports it, keeps
+// the wait status and reaps the process. End kills the target's process
+// group and reaps it.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct TargetLaunch {
+    std::string program;  // a path; with searchPath, a name without '/' is looked for as execvp does
+    bool searchPath = false;
+    std::vector<std::string> argv;
+    std::optional<std::vector<std::string>> envp;  // "name=value" entries; nullopt: the caller's environment
+    std::string workingFolder;                     // empty: the caller's
+    bool keepDescriptors = false;                  // else only standard input, output and error pass on
+};
+
+struct TargetExit {
+    std::uint64_t exitNs;  // CLOCK_MONOTONIC, when the kernel reported the exit
+    int waitStatus;        // as waitpid gives it
+};
+
+class Target {
+public:
+    using WhileHeld = std::function<void(int pid)>;
+
+    // Null on failure, with the errno in error.
+    static std::unique_ptr<Target> Start(const TargetLaunch& launch, const WhileHeld& whileHeld, int& error);
+    // A target still running keeps running; its watcher reaps it when it ends.
+    ~Target();
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
+
+    int Pid() const { return m_pid; }
+    int PidFd() const;
+    int ProcessGroup() const { return m_pid; }
+    // /proc's start time, which with the pid names this process for good.
+    std::uint64_t StartTicks() const { return m_startTicks; }
+    // CLOCK_MONOTONIC, when the child was released to exec.
+    std::uint64_t ReleaseNs() const { return m_releaseNs; }
+
+    // Nullopt while the target runs.
+    std::optional<TargetExit> Exit() const;
+    // Kills the process group (SIGKILL: a target may ignore anything else)
+    // and reaps the target; false when the target had already ended.
+    bool End();
+
+private:
+    struct Watch;
+    static void WatchForExit(int pid, const std::shared_ptr<Watch>& watch);
+    Target(int pid, int pidfd, std::uint64_t startTicks, std::uint64_t releaseNs);
+
+    int m_pid;
+    std::uint64_t m_startTicks;
+    std::uint64_t m_releaseNs;
+    std::shared_ptr<Watch> m_watch;  // shared with the watcher, which may outlive the target
+};
+
+// The path execvp would run for name along searchPath (PATH's format);
+// nullopt when none is found. A name holding '/' is its own path.
+std::optional<std::string> FindProgram(const std::string& name, const char* searchPath);
