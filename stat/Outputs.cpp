@@ -21,7 +21,7 @@ bool OutputFiles::Open(const StatOptions& options, std::FILE* reportDefault, std
     const auto create = [&error](const std::string& path, File& file) {
         if (path.empty())
             return true;
-        file.reset(std::fopen(path.c_str(), "w"));
+        file.reset(std::fopen(path.c_str(), "we"));  // not inherited by the command
         if (!file)
             error = "cannot write '" + path + "': " + std::strerror(errno);
         return file != nullptr;

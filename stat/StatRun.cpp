@@ -228,12 +228,21 @@ std::uint64_t OwnCpuNs(const Profile& profile, int pid)
 
 struct Measurement {
     std::unique_ptr<SwitchRecordSource> records;
+    bool sampled = false;  // the records were refused or stopped: /proc is sampled
     std::unique_ptr<ProcThreadActivity> proc;
     std::string whyNot;
 };
 
-// Samples /proc at every interval, or hands the records over about as often
-// as the progress line is drawn.
+void FallBackToProc(const Target& target, Measurement& measurement, const StatOptions& options)
+{
+    std::fprintf(stderr, "quorvex-stat: %s; sampling /proc every %d ms instead%s\n", measurement.whyNot.c_str(),
+                 options.intervalMs, options.followChildren ? " (the command's own process only)" : "");
+    measurement.sampled = true;
+    measurement.proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
+}
+
+// Takes the records over about every FEED_NS, or samples /proc at every
+// interval once they are refused or stop (an exec of a set-user-ID program).
 Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, const StatOptions& options,
                const SignalInbox& signals)
 {
@@ -242,12 +251,13 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
     std::optional<ProcSampler> sampler;
-    if (measurement.proc)
-        sampler.emplace(pid, *measurement.proc, false);
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
     std::uint64_t nextSampleNs = start + interval;
+    ActivitySnapshot snapshot;
     for (;;) {
+        if (measurement.proc && !sampler)
+            sampler.emplace(pid, *measurement.proc, false);
         const std::uint64_t tick = sampler ? nextSampleNs : MonotonicNowNs() + FEED_NS;
         WaitFor({target.PidFd(), signals.Fd()}, std::min(tick, timeout.NextNs()));
         Forward(signals, target.ProcessGroup());
@@ -255,8 +265,11 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
         if (target.Exit())
             break;
         timeout.Keep(now, target);
-        if (measurement.records) {
-            measurement.records->Advance(now);
+        if (!measurement.sampled) {
+            if (measurement.records->Collect(now, snapshot) == ThreadActivitySource::Status::Lost) {
+                measurement.whyNot = "the kernel stopped the context-switch records";
+                FallBackToProc(target, measurement, options);
+            }
             inbox.FeedTo(builder, now);
         } else if (sampler && now >= nextSampleNs) {
             sampler->Sample(nextSampleNs, builder);
@@ -265,7 +278,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
         progress.Show(now, start, builder);
     }
     const std::uint64_t end = target.Exit()->exitNs;
-    if (measurement.records) {
+    if (!measurement.sampled) {
         measurement.records->Advance(end);
         inbox.FeedTo(builder, end);
     }
@@ -311,16 +324,13 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
         std::fprintf(stderr, "%s\n", failure.message.c_str());
         return failure.status;
     }
-    if (!measurement.records) {
-        std::fprintf(stderr, "quorvex-stat: %s; sampling /proc every %d ms instead%s\n", measurement.whyNot.c_str(),
-                     options.intervalMs, options.followChildren ? " (the command's own process only)" : "");
-        measurement.proc = ProcThreadActivity::Open(target->Pid(), target->StartTicks());
-    }
+    if (!measurement.records)
+        FallBackToProc(*target, measurement, options);
     const Profile profile = Follow(*target, measurement, inbox, options, signals);
     RunFacts facts;
     facts.command = options.command;
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);
-    facts.fromRecords = measurement.records != nullptr;
+    facts.fromRecords = !measurement.sampled;
     if (!options.followChildren) {
         // The reaped command's processor time includes that of the children it waited for.
         const std::uint64_t own = OwnCpuNs(profile, target->Pid());

@@ -124,6 +124,18 @@ TEST(StatRun, ChildrenCountOnlyWithDashC)
     }
 }
 
+TEST(StatRun, SamplesProcWhenTheRecordsAreRefused)
+{
+    const ScratchFolder folder;
+    const std::string json = folder.Path() + "/run.json";
+    ProgramOptions options;
+    options.env["QUORVEX_THREAD_STATES"] = "proc";
+    const ProgramResult result = RunProgram(QUORVEX_STAT, {"--json", json, "sh", "-c", "exit 4"}, options);
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_NE(result.err.find("; sampling /proc every 100 ms instead\n"), std::string::npos) << result.err;
+    EXPECT_NE(ReadFile(json).find("\"exact\": false,"), std::string::npos);
+}
+
 TEST(StatRun, TimeoutEndsTheCommandWithSigtermThenSigkill)
 {
     EXPECT_EQ(Stat({"-t", "0.2", "sleep", "30"}).exitCode, 143);
