@@ -112,6 +112,7 @@ std::string UsageText()
            "      --csv FILE        write the timeline, one row per interval\n"
            "      --svg FILE        draw the timeline\n"
            "  -p, --pid PID         attach to a running process until it exits or Ctrl-C\n"
+           "                        (sampled from /proc: not exact)\n"
            "  -h, --help            show this help and exit\n"
            "  -V, --version         show the version and exit\n"
            "\n"
