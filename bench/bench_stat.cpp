@@ -3,8 +3,9 @@
 //
 //     ./build/bench/bench_stat [RUNS [MS]]
 //
-// For three workloads (200 threads that wake every 10 ms; ping-pong pairs
-// that switch 100,000 times a second, and as fast as they can), RUNS pairs of runs (default 16) of MS each
+// For four workloads (200 threads that wake every 10 ms; ping-pong pairs
+// that switch 100,000 times a second, and as fast as they can; four threads
+// that count as fast as they can), RUNS pairs of runs (default 16) of MS each
 // (default 2000): the workload alone, then under `quorvex-stat -c`. Printed:
 // quorvex-stat's own processor time in percent of one processor (its user and
 // system time, read from its zombie before it is reaped, so the workload's
@@ -126,5 +127,7 @@ int main(int argc, char** argv)
     Workload("200 threads, 10 ms ticks", {QUORVEX_SWITCH_LOAD, "ticking", "200", length}, runs, ms);
     Workload("ping-pong, 100k/s", {QUORVEX_SWITCH_LOAD, "pingpong", "2", length, "100000"}, runs, ms);
     Workload("ping-pong, flat out", {QUORVEX_SWITCH_LOAD, "pingpong", "1", length}, runs, ms);
+    // The rates above are fixed, so only these two show a throughput cost.
+    Workload("4 threads counting", {QUORVEX_SWITCH_LOAD, "spinning", "4", length}, runs, ms);
     return 0;
 }

@@ -6,6 +6,8 @@
 //                         RATE times a second (two switches a round trip).
 //   ticking THREADS MS    threads wake every 10 ms and spin 20 us;
 //                         work = wake-ups
+//   spinning THREADS MS   threads count as fast as they can; work = counts,
+//                         in thousands
 
 #include <atomic>
 #include <chrono>
@@ -78,6 +80,23 @@ std::uint64_t Ticking(int count, Clock::time_point end)
     return wakeups;
 }
 
+std::uint64_t Spinning(int count, Clock::time_point end)
+{
+    std::atomic<std::uint64_t> thousands{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t)
+        threads.emplace_back([&thousands, end] {
+            std::uint64_t done = 0;
+            for (volatile std::uint64_t n = 0; Clock::now() < end; ++done)
+                for (int i = 0; i < 1000; ++i)
+                    n = n + 1;
+            thousands += done;
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    return thousands;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -91,6 +110,8 @@ int main(int argc, char** argv)
         work = PingPong(count, end, argc == 5 ? std::atof(argv[4]) : 0);
     else if (std::strcmp(argv[1], "ticking") == 0)
         work = Ticking(count, end);
+    else if (std::strcmp(argv[1], "spinning") == 0)
+        work = Spinning(count, end);
     else
         return 2;
     rusage usage{};
