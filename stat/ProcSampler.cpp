@@ -9,6 +9,7 @@ SwitchRecord Record(std::uint64_t timeNs, RecordKind kind, int pid, int tid)
     record.kind = kind;
     record.pid = pid;
     record.tid = tid;
+    record.cpu = -1;  // /proc does not say
     return record;
 }
 

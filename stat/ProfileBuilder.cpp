@@ -123,22 +123,48 @@ std::string ProfileBuilder::NameInProcess(int pid) const
 // which is the one on the processor that wrote the fork record.
 std::string ProfileBuilder::CreatorName(const SwitchRecord& fork) const
 {
-    for (const auto& [tid, live] : m_live)
-        if (live.onCpu && live.cpu == fork.cpu)
-            return m_profile.threads[live.index].name;
-    return NameInProcess(fork.pid);
+    const auto creator = m_occupants.find(fork.cpu);
+    return creator != m_occupants.end() ? m_profile.threads[creator->second].name : NameInProcess(fork.pid);
 }
 
 void ProfileBuilder::SwitchIn(Live& thread, int cpu, std::uint64_t timeNs)
 {
-    if (thread.onCpu)
-        return;  // its switch-out was lost
+    FreeProcessor(cpu, thread.index, timeNs);
+    if (thread.onCpu) {  // its switch-out was lost
+        m_occupants.erase(thread.cpu);
+        Occupy(cpu, thread);
+        return;
+    }
     AdvanceTo(timeNs);
     EndWaiting(thread, timeNs);
     thread.onCpu = true;
-    thread.cpu = cpu;
     thread.since = timeNs;
+    Occupy(cpu, thread);
     ++m_level;
+}
+
+// The /proc estimate does not know the processor (cpu -1), nor that a
+// processor runs one thread at a time.
+void ProfileBuilder::Occupy(int cpu, Live& thread)
+{
+    thread.cpu = cpu;
+    if (cpu >= 0)
+        m_occupants[cpu] = thread.index;
+}
+
+// A processor runs one thread at a time: a thread still on it when another
+// is switched in missed its switch-out in a gap of lost records, and leaves
+// now. Complete streams never get here.
+void ProfileBuilder::FreeProcessor(int cpu, std::size_t incoming, std::uint64_t timeNs)
+{
+    const auto occupant = m_occupants.find(cpu);
+    if (occupant == m_occupants.end() || occupant->second == incoming)
+        return;
+    const auto live = m_live.find(m_profile.threads[occupant->second].tid);
+    if (live != m_live.end() && live->second.index == occupant->second)
+        SwitchOut(live->second, false, timeNs);
+    else
+        m_occupants.erase(occupant);
 }
 
 void ProfileBuilder::SwitchOut(Live& thread, bool preempted, std::uint64_t timeNs)
@@ -149,6 +175,7 @@ void ProfileBuilder::SwitchOut(Live& thread, bool preempted, std::uint64_t timeN
         profile.onCpuNs += Stretch(thread.since, timeNs);
         AddToWindows(profile, thread.since, timeNs, true);
         thread.onCpu = false;
+        m_occupants.erase(thread.cpu);
         --m_level;
     }
     if (preempted && !thread.waiting) {

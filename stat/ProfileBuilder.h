@@ -49,6 +49,8 @@ private:
     Live& Ensure(int tid, int pid, std::uint64_t timeNs);
     Live& Born(int tid, int pid, std::uint64_t timeNs, const std::string& name);
     void SwitchIn(Live& thread, int cpu, std::uint64_t timeNs);
+    void FreeProcessor(int cpu, std::size_t incoming, std::uint64_t timeNs);
+    void Occupy(int cpu, Live& thread);
     void SwitchOut(Live& thread, bool preempted, std::uint64_t timeNs);
     void End(int tid, std::uint64_t timeNs);
     void Exec(const SwitchRecord& record);
@@ -66,6 +68,7 @@ private:
     Profile m_profile;
     std::unordered_map<int, Live> m_live;  // by tid
     std::unordered_set<int> m_pids;
+    std::unordered_map<int, std::size_t> m_occupants;  // by processor: the thread on it (index)
     std::uint64_t m_nowNs;  // levels are accounted up to here
     std::size_t m_level = 0;
 };

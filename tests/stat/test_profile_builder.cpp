@@ -98,13 +98,15 @@ INSTANTIATE_TEST_SUITE_P(
                    In(200, PID, 0), Out(290, PID, 0), In(300, 101, 1), Out(390, 101, 1)},
                   400,
                   "levels 40,360 | 100/100 cmd 180 0 400, 101/100 cmd 180 0 400, | lost 0, 1 processes"},
-        // The switch-out between the two switch-ins was lost: the stretch
-        // runs from the first one, and the loss is counted.
+        // Records were lost: the main thread's second switch-in moves it to
+        // processor 1 without a switch-out, and it leaves there when thread
+        // 101 is switched in, for a processor runs one thread at a time.
         ShapeCase{"LostRecords",
                   false,
-                  {In(0, PID, 0), {50, RecordKind::Lost, 0, 0, 0, 5}, In(60, PID, 1), Out(100, PID, 1)},
+                  {In(0, PID, 0), Task(0, RecordKind::Fork, 101), {50, RecordKind::Lost, 0, 0, 0, 5}, In(60, PID, 1),
+                   In(70, 101, 1), Out(100, 101, 1)},
                   200,
-                  "levels 100,100 | 100/100 cmd 100 0 200, | lost 5, 1 processes"},
+                  "levels 100,100 | 100/100 cmd 70 0 200, 101/100 cmd 30 0 200, | lost 5, 1 processes"},
         ShapeCase{"ChildProcessIgnoredByDefault",
                   false,
                   {In(0, PID, 0), Task(10, RecordKind::Fork, 200, 0, 200), In(10, 200, 1, 200),
