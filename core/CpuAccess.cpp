@@ -50,11 +50,11 @@ CpuidRegisters ReadCpuid(std::uint32_t leaf, std::uint32_t subleaf)
     return r;
 }
 
-std::optional<std::vector<unsigned>> ProcessAffinity()
+std::optional<std::vector<unsigned>> ProcessAffinity(int pid)
 {
     cpu_set_t set;
     CPU_ZERO(&set);
-    if (sched_getaffinity(getpid(), sizeof set, &set) != 0)
+    if (sched_getaffinity(pid ? pid : getpid(), sizeof set, &set) != 0)
         return std::nullopt;
     std::vector<unsigned> cpus;
     for (unsigned cpu = 0; cpu < CPU_SETSIZE; ++cpu)

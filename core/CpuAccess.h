@@ -20,9 +20,10 @@ struct CpuidRegisters {
 // All zero on a machine without CPUID.
 CpuidRegisters ReadCpuid(std::uint32_t leaf, std::uint32_t subleaf);
 
-// The processors this process may run on (its main thread's affinity, which
-// every thread it starts inherits), ascending; nullopt when it cannot be read.
-std::optional<std::vector<unsigned>> ProcessAffinity();
+// The processors a process (0: this one) may run on (its main thread's
+// affinity, which every thread it starts inherits), ascending; nullopt when
+// it cannot be read.
+std::optional<std::vector<unsigned>> ProcessAffinity(int pid = 0);
 // Restricts the calling thread to these processors; false when it cannot be
 // done (the affinity is then unchanged).
 bool PinCallingThread(const std::vector<unsigned>& cpus);

@@ -1,17 +1,32 @@
 #include "ProcThreadActivity.h"
 
+#include "Clock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;
+// Left free for the logs and whatever else the program opens while it samples.
+constexpr int kSpareDescriptors = 32;
+
+int KeptBelow()
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    const auto soft = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, std::numeric_limits<int>::max()));
+    return soft - kSpareDescriptors;
+}
 
 std::uint64_t Nanoseconds(const timespec& time)
 {
@@ -55,6 +70,15 @@ std::vector<int> TaskIds(int directory)
 
 } // namespace
 
+bool RaiseDescriptorLimit()
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return false;
+    limit.rlim_cur = limit.rlim_max;
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
 std::unique_ptr<ProcThreadActivity> ProcThreadActivity::Open(pid_t pid, std::uint64_t startTicks,
                                                              const std::string& procRoot)
 {
@@ -73,7 +97,7 @@ std::unique_ptr<ProcThreadActivity> ProcThreadActivity::Open(pid_t pid, std::uin
 }
 
 ProcThreadActivity::ProcThreadActivity(UniqueFd directory, UniqueFd stat, clockid_t cpuClock)
-    : m_directory(std::move(directory)), m_stat(std::move(stat)), m_cpuClock(cpuClock)
+    : m_directory(std::move(directory)), m_stat(std::move(stat)), m_cpuClock(cpuClock), m_keptBelow(KeptBelow())
 {
 }
 
@@ -84,6 +108,7 @@ ThreadActivitySource::Status ProcThreadActivity::Collect(std::uint64_t, Activity
     if (!ReadProcStat(m_stat.Get(), process) || HasEnded(process) || clock_gettime(m_cpuClock, &cpu) != 0)
         return Status::Gone;
     snapshot.processCpuNs = Nanoseconds(cpu);
+    snapshot.processReadNs = MonotonicNowNs();
     snapshot.threads.clear();
     if (process.numThreads != static_cast<long>(m_threads.size()) && !ListThreads())
         return Status::Gone;
@@ -109,44 +134,60 @@ bool ProcThreadActivity::ListThreads()
     for (const int tid : TaskIds(m_taskDirectory.Get())) {
         while (kept != m_threads.end() && kept->tid < tid)
             ++kept;
-        ThreadFiles files{tid, {}, {}};
-        if (kept != m_threads.end() && kept->tid == tid)
-            files = std::move(*kept);
-        else if (!OpenThread(tid, files))
+        if (kept != m_threads.end() && kept->tid == tid) {
+            threads.push_back(std::move(*kept));
             continue;
-        threads.push_back(std::move(files));
+        }
+        const std::string directory = std::to_string(tid) + "/";
+        threads.push_back({tid, OpenKept(directory + "schedstat"), OpenKept(directory + "stat"), {tid, false, 0, 0}});
     }
     m_threads = std::move(threads);
     return true;
 }
 
-bool ProcThreadActivity::OpenThread(int tid, ThreadFiles& files) const
+// Not open when the descriptor would eat into the spare ones.
+UniqueFd ProcThreadActivity::OpenKept(const std::string& path) const
 {
-    const std::string directory = std::to_string(tid) + "/";
-    files.schedstat = UniqueFd(openat(m_taskDirectory.Get(), (directory + "schedstat").c_str(), kOpenFlags));
-    files.stat = UniqueFd(openat(m_taskDirectory.Get(), (directory + "stat").c_str(), kOpenFlags));
-    return files.schedstat.IsOpen() && files.stat.IsOpen();
+    UniqueFd fd(openat(m_taskDirectory.Get(), path.c_str(), kOpenFlags));
+    return fd.Get() < m_keptBelow ? std::move(fd) : UniqueFd();
 }
 
-// Leaves out the threads that have ended since the last listing (their files
-// answer ESRCH; false when there were any) and a zombie main thread, which
-// stays listed, and counted in the process's thread count, until the last
-// thread ends.
-bool ProcThreadActivity::ReadThreads(std::vector<ThreadActivity>& threads) const
+ssize_t ProcThreadActivity::ReadThreadFile(int tid, const UniqueFd& kept, const char* name, char* buffer,
+                                           std::size_t size) const
 {
-    char buffer[512];
-    bool allThere = true;
-    for (const ThreadFiles& files : m_threads) {
-        const ssize_t length = PreadText(files.schedstat.Get(), buffer, sizeof buffer);
+    if (kept.IsOpen())
+        return PreadText(kept.Get(), buffer, size);
+    const std::string path = std::to_string(tid) + "/" + name;
+    const UniqueFd once(openat(m_taskDirectory.Get(), path.c_str(), kOpenFlags));
+    return once.IsOpen() ? PreadText(once.Get(), buffer, size) : -1;
+}
+
+// Leaves out a zombie main thread, which stays listed, and counted in the
+// process's thread count, until the last thread ends. A thread whose files
+// cannot be read is still counted, with its last reading, and the answer is
+// false: it may have ended since the last listing (its files answer ESRCH),
+// or no descriptor was to be had.
+bool ProcThreadActivity::ReadThreads(std::vector<ThreadActivity>& threads)
+{
+    char buffer[1024];
+    bool allRead = true;
+    for (ThreadFiles& files : m_threads) {
+        const ssize_t length = ReadThreadFile(files.tid, files.schedstat, "schedstat", buffer, sizeof buffer);
+        const std::uint64_t readNs = MonotonicNowNs();
         std::uint64_t cpuNs;
         ProcStat stat;
-        if (length > 0 && ParseSchedstatRuntimeNs(std::string_view(buffer, static_cast<size_t>(length)), cpuNs) &&
-            ReadProcStat(files.stat.Get(), stat)) {
-            if (!IsDead(stat))
-                threads.push_back({files.tid, stat.state == 'R', cpuNs});
-        } else {
-            allThere = false;
+        if (length > 0 && ParseSchedstatRuntimeNs(std::string_view(buffer, static_cast<size_t>(length)), cpuNs)) {
+            const ssize_t statLength = ReadThreadFile(files.tid, files.stat, "stat", buffer, sizeof buffer);
+            if (statLength > 0 && ParseProcStat(std::string_view(buffer, static_cast<size_t>(statLength)), stat)) {
+                if (!IsDead(stat)) {
+                    files.last = {files.tid, stat.state == 'R', cpuNs, readNs};
+                    threads.push_back(files.last);
+                }
+                continue;
+            }
         }
+        allRead = false;
+        threads.push_back({files.tid, false, files.last.cpuNs, files.last.readNs});
     }
-    return allThere;
+    return allRead;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The thread view of one process read from /proc. The per-thread files stay
-// open and are re-read in place; task/ is listed again only when the thread
-// count changed or a thread vanished. State R means running or waiting to
-// run, so on a busy machine this overstates concurrency. A main thread that
+// open and are re-read in place while descriptors are plentiful; past that, a
+// thread's files are opened for each read, so that a low descriptor limit
+// slows the reading but never loses a thread. task/ is listed again only
+// when the thread count changed or a thread vanished. State R means running
+// or waiting to run, so on a busy machine this overstates concurrency. A main thread that
 // ended before the others stays listed as a zombie; it is no thread any more.
 
 #include "ProcFiles.h"
@@ -13,6 +15,11 @@
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+// The reader keeps two descriptors per thread: a program calls this once at
+// its start to raise its soft limit on open descriptors to the hard limit.
+// False when the limit could not be read or raised.
+bool RaiseDescriptorLimit();
 
 class ProcThreadActivity : public ThreadActivitySource {
 public:
@@ -26,18 +33,21 @@ public:
 private:
     struct ThreadFiles {
         int tid;
-        UniqueFd schedstat;
+        UniqueFd schedstat;  // closed: opened for each read
         UniqueFd stat;
+        ThreadActivity last;  // the last reading, standing in while the files cannot be read
     };
 
     ProcThreadActivity(UniqueFd directory, UniqueFd stat, clockid_t cpuClock);
     bool ListThreads();
-    bool OpenThread(int tid, ThreadFiles& files) const;
-    bool ReadThreads(std::vector<ThreadActivity>& threads) const;
+    UniqueFd OpenKept(const std::string& path) const;
+    ssize_t ReadThreadFile(int tid, const UniqueFd& kept, const char* name, char* buffer, std::size_t size) const;
+    bool ReadThreads(std::vector<ThreadActivity>& threads);
 
     UniqueFd m_directory;  // /proc/<pid>: it stays bound to this process even if the pid is reused
     UniqueFd m_stat;
     UniqueFd m_taskDirectory;
     clockid_t m_cpuClock;
+    int m_keptBelow;  // descriptors from this number up are left to the rest of the program
     std::vector<ThreadFiles> m_threads;  // ascending tid
 };

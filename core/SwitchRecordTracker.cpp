@@ -169,10 +169,11 @@ void SwitchRecordTracker::Snapshot(std::uint64_t instantNs, ActivitySnapshot& sn
     for (auto& [tid, t] : m_threads) {
         t.reportedNs = std::max(t.reportedNs, UsedAt(t, instantNs));
         total += t.reportedNs;
-        snapshot.threads.push_back({tid, t.onProcessor, t.reportedNs});
+        snapshot.threads.push_back({tid, t.onProcessor, t.reportedNs, instantNs});
     }
     m_reportedTotalNs = std::max(m_reportedTotalNs, total);
     snapshot.processCpuNs = m_reportedTotalNs;
+    snapshot.processReadNs = instantNs;
 }
 
 void SwitchRecordTracker::Resync(const std::vector<ThreadActivity>& threads, std::uint64_t nowNs)

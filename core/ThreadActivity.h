@@ -14,10 +14,12 @@ struct ThreadActivity {
     int tid;
     bool onProcessor;     // on a processor at the instant
     std::uint64_t cpuNs;  // processor time used so far
+    std::uint64_t readNs; // CLOCK_MONOTONIC, when cpuNs was true: a rate runs between two of these
 };
 
 struct ActivitySnapshot {
     std::uint64_t processCpuNs = 0;        // includes threads that have ended
+    std::uint64_t processReadNs = 0;       // when processCpuNs was true
     std::vector<ThreadActivity> threads;   // live threads, ascending tid
 };
 

@@ -1,5 +1,6 @@
 #include "ProcCounterService.h"
 
+#include "CpuAccess.h"
 #include "ProcThreadActivity.h"
 #include "Process.h"
 #include "Timing.h"
@@ -28,18 +29,42 @@ void WriteToStandardError(const std::string& line)
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-double Percent(std::uint64_t cpuNs, std::uint64_t previousCpuNs, std::uint64_t elapsedNs)
+// A rate from two readings of a processor time that only grows, over the
+// real time between them. The kernel adds a running thread's time at its
+// ticks and switches, so a short span may see time used before it: a figure
+// stops at what the span allows on the processors it may run on, and the
+// rest carries into the next span. accountedNs is the part of cpuNs that
+// earlier figures have told.
+double BoundedPercent(std::uint64_t cpuNs, std::uint64_t& accountedNs, std::uint64_t elapsedNs, unsigned processors)
 {
-    return cpuNs > previousCpuNs ? static_cast<double>(cpuNs - previousCpuNs) / static_cast<double>(elapsedNs) * 100
-                                 : 0;
+    if (cpuNs < accountedNs) {  // a count begun anew: a thread under a reused id
+        accountedNs = cpuNs;
+        return 0;
+    }
+    const std::uint64_t used = std::min(cpuNs - accountedNs, elapsedNs * processors);
+    accountedNs += used;
+    return elapsedNs > 0 ? static_cast<double>(used) / static_cast<double>(elapsedNs) * 100 : 0;
 }
 
-std::uint64_t CpuNsOf(const std::vector<ThreadActivity>& threads, int tid)
+std::uint64_t Since(std::uint64_t laterNs, std::uint64_t earlierNs)
+{
+    return laterNs > earlierNs ? laterNs - earlierNs : 0;
+}
+
+const ThreadActivity* Find(const std::vector<ThreadActivity>& threads, int tid)
 {
     const auto found = std::lower_bound(threads.begin(), threads.end(), tid,
                                         [](const ThreadActivity& thread, int id) { return thread.tid < id; });
-    // A thread new since the previous collection used all its time in between.
-    return found != threads.end() && found->tid == tid ? found->cpuNs : 0;
+    return found != threads.end() && found->tid == tid ? &*found : nullptr;
+}
+
+// The processors the process may run on; all online ones when its
+// affinity cannot be read.
+unsigned ProcessorsOf(int pid)
+{
+    const std::optional<std::vector<unsigned>> affinity = ProcessAffinity(pid);
+    const size_t count = affinity ? affinity->size() : OnlineCpus().size();
+    return std::max<unsigned>(1, static_cast<unsigned>(count));
 }
 
 } // namespace
@@ -50,10 +75,14 @@ struct ProcCounterService::Instance {
     std::unique_ptr<ThreadActivitySource> source;  // null until bound
     bool ended = false;
     int collections = 0;
+    unsigned processors = 1;  // the process may run on
+    // The processor times in current are those accounted for by the figures.
     ActivitySnapshot current;
     ActivitySnapshot previous;
     std::uint64_t currentNs = 0;
     std::uint64_t previousNs = 0;
+    double processPercent = 0;
+    std::vector<double> threadPercent;  // as current.threads
 
     PDH_STATUS Collect(HANDLE target, std::uint64_t instantNs, ProcCounterService& service)
     {
@@ -76,8 +105,26 @@ struct ProcCounterService::Instance {
         }
         std::swap(current, previous);
         previousNs = std::exchange(currentNs, instantNs);
-        ++collections;
+        if (collections++ > 0)
+            TakeRates();
         return ERROR_SUCCESS;
+    }
+
+    void TakeRates()
+    {
+        std::uint64_t processNs = previous.processCpuNs;
+        processPercent = BoundedPercent(current.processCpuNs, processNs,
+                                        Since(current.processReadNs, previous.processReadNs), processors);
+        current.processCpuNs = processNs;
+        threadPercent.clear();
+        for (ThreadActivity& thread : current.threads) {
+            // A thread new since the previous collection used all its time in between.
+            const ThreadActivity* before = Find(previous.threads, thread.tid);
+            std::uint64_t threadNs = before ? before->cpuNs : 0;
+            const std::uint64_t elapsedNs = Since(thread.readNs, before ? before->readNs : previous.processReadNs);
+            threadPercent.push_back(BoundedPercent(thread.cpuNs, threadNs, elapsedNs, 1));
+            thread.cpuNs = threadNs;
+        }
     }
 
     bool Bind(HANDLE target, ProcCounterService& service)
@@ -86,6 +133,7 @@ struct ProcCounterService::Instance {
         if (!started)
             return false;
         process = *started;
+        processors = ProcessorsOf(process.pid);
         std::string whyNot;
         source = TakeAttachedThreadStates(target, whyNot);
         if (!source)
@@ -118,18 +166,16 @@ struct ProcCounterService::Counter {
             return PDH_CSTATUS_NO_INSTANCE;
         if (of.collections == 0 || (kind == CounterKind::ProcessorTime && !of.HasRate()))
             return PDH_INVALID_DATA;
-        const std::uint64_t elapsedNs = of.currentNs - of.previousNs;
         if (thread < 0) {
-            value = kind == CounterKind::ThreadCount
-                        ? static_cast<double>(of.current.threads.size())
-                        : Percent(of.current.processCpuNs, of.previous.processCpuNs, elapsedNs);
+            value = kind == CounterKind::ThreadCount ? static_cast<double>(of.current.threads.size())
+                                                     : of.processPercent;
             return ERROR_SUCCESS;
         }
-        if (static_cast<size_t>(thread) >= of.current.threads.size())
+        const auto index = static_cast<size_t>(thread);
+        if (index >= of.current.threads.size())
             return PDH_CSTATUS_NO_INSTANCE;
-        const ThreadActivity& now = of.current.threads[static_cast<size_t>(thread)];
-        value = kind == CounterKind::ThreadState ? (now.onProcessor ? kThreadRunning : kThreadWaiting)
-                                                 : Percent(now.cpuNs, CpuNsOf(of.previous.threads, now.tid), elapsedNs);
+        value = kind == CounterKind::ThreadState ? (of.current.threads[index].onProcessor ? kThreadRunning : kThreadWaiting)
+                                                 : of.threadPercent[index];
         return ERROR_SUCCESS;
     }
 };

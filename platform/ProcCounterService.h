@@ -4,7 +4,10 @@
 // instance names of its counters: until then, and once that process has
 // ended, collections report PDH_NO_DATA. Thread numbers are the ranks of the
 // thread ids at each collection. Rates are processor time over the time
-// between the two last collections' instants, each given by the caller.
+// between the two last readings of each value: the collections' instants,
+// each given by the caller, for the records; for /proc, the moments the
+// files were read. No figure exceeds 100 per processor the process (or, for
+// a thread, one) may run on.
 //
 // Thread states and times come from the context-switch records attached when
 // the process was started, else from /proc, whose state R also counts threads

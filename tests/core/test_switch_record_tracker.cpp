@@ -135,7 +135,7 @@ TEST(SwitchRecordTracker, LostRecordsAskForAResyncThatReplacesTheThreadList)
     ASSERT_TRUE(tracker.NeedsResync());
     EXPECT_EQ(tracker.LostRecords(), 7u);
 
-    tracker.Resync({{PID, false, 5000}, {103, true, 300}}, 100);
+    tracker.Resync({{PID, false, 5000, 100}, {103, true, 300, 100}}, 100);
     EXPECT_FALSE(tracker.NeedsResync());
     // Thread 101 ended unseen; the total still covers what it was seen to use.
     EXPECT_EQ(At(tracker, 100), "100 off 5000, 103 on 300, | 5375");
@@ -149,7 +149,7 @@ TEST(SwitchRecordTracker, TimesNeverGoBackAfterAResync)
     tracker.Add(In(0, PID, 0));
     tracker.AdvanceTo(1000);
     At(tracker, 1000);
-    tracker.Resync({{PID, true, 900}}, 1001);  // /proc lags by up to a tick
+    tracker.Resync({{PID, true, 900, 1001}}, 1001);  // /proc lags by up to a tick
     EXPECT_EQ(At(tracker, 1002), "100 on 1000, | 1000");
 }
 

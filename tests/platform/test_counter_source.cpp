@@ -1,6 +1,8 @@
 // The /proc counter source measuring real processes of known shape.
 
 #include "../engine/EngineTesting.h"
+#include "CounterReading.h"
+#include "CpuAccess.h"
 #include "ProcThreadActivity.h"
 #include "Pdh.h"
 #include "StartedTarget.h"
@@ -8,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,8 +200,9 @@ LateCollection CollectLate(Query& query, const Target& target, DWORD sleepMs, st
 // The rate of a collection is worked out to the instant it is given, the end
 // of the sleep before it, not to the moment the collection ran: here it runs
 // 200 ms late. The records tell the processor time used until the sleep's
-// end; /proc only the time used until the collection, 400 ms of it over 200.
-// An instant too far back to be the sleep just finished gives way to the
+// end; /proc only the time used until the collection, which it takes over
+// the time until its own reading (over the sleep alone, a busy thread would
+// show 200%). An instant too far back to be the sleep just finished gives way to the
 // collection's own time (it comes first here: after a late one, /proc's time runs from a reading made
 // later than the instant it stands for).
 TEST_P(CounterSourceOfBoth, CollectionBelongsToTheEndOfARecentSleep)
@@ -215,7 +221,7 @@ TEST_P(CounterSourceOfBoth, CollectionBelongsToTheEndOfARecentSleep)
     EXPECT_NEAR(Value(cpu).value_or(0), old.overItsOwnTime, old.overItsOwnTime * 0.1 + 2);
 
     const LateCollection recent = CollectLate(query, *demo, 200, 200'000'000);
-    const double expected = GetParam().proc ? recent.untilTheCollection : recent.toTheSleepsEnd;
+    const double expected = GetParam().proc ? recent.overItsOwnTime : recent.toTheSleepsEnd;
     EXPECT_NEAR(Value(cpu).value_or(0), expected, expected * 0.1 + 2);
 }
 
@@ -235,6 +241,113 @@ TEST_P(CounterSourceOfBoth, EndedTargetGivesNoDataForGood)
     const std::unique_ptr<Target> second = Start(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
     Sleep(100);
     EXPECT_EQ(query.Collect(), PDH_NO_DATA);
+}
+
+// At 1 ms, a collection of 199 threads from /proc takes longer than the
+// interval and may be preempted half way, and the kernel adds a running
+// thread's time at its ticks: no figure may show more than the processors
+// allow, none less than nothing, and over the run they still tell what the
+// demo really got.
+TEST(CounterSource, ProcFiguresAtOneMillisecondStayWithinTheProcessors)
+{
+    RecordedNotices notices;
+    Query query;
+    PDH_HCOUNTER cpu = query.Add(ProcessPath(kDemo, "% Processor Time"));
+    std::vector<PDH_HCOUNTER> threadCpu;
+    for (int i = 0; i < 199; ++i)
+        threadCpu.push_back(query.Add(ThreadPath(kDemo, i, "% Processor Time")));
+    std::optional<ForcedProc> forced(std::in_place);
+    Target demo(Demo("--phases 4 --phase-ms 20000 --sleepers 194"));
+    forced.reset();
+    query.Bind(demo);
+    const double most = 100.0 * static_cast<double>(ProcessAffinity(demo.Pid()).value().size());
+    ASSERT_EQ(query.CollectAt(static_cast<std::uint64_t>(SleepInterval(1))), ERROR_SUCCESS);
+
+    const std::uint64_t cpuBefore = demo.CpuNs();
+    const std::uint64_t before = MonotonicNowNs();
+    double processSum = 0, processMax = 0, threadMax = 0, least = 0;
+    int samples = 0;
+    while (MonotonicNowNs() - before < 2'500'000'000) {
+        ASSERT_EQ(query.CollectAt(static_cast<std::uint64_t>(SleepInterval(1))), ERROR_SUCCESS);
+        const double process = Value(cpu).value_or(-1);
+        processSum += process;
+        processMax = std::max(processMax, process);
+        least = std::min(least, process);
+        for (PDH_HCOUNTER thread : threadCpu) {
+            const double value = Value(thread).value_or(0);
+            threadMax = std::max(threadMax, value);
+            least = std::min(least, value);
+        }
+        ++samples;
+    }
+    const double got = static_cast<double>(demo.CpuNs() - cpuBefore) / static_cast<double>(MonotonicNowNs() - before) * 100;
+
+    EXPECT_EQ(notices.lines, std::vector<std::string>{ProcNotice("forced by QUORVEX_THREAD_STATES=proc")});
+    EXPECT_LE(processMax, most + 0.005);
+    EXPECT_LE(threadMax, 100.005);
+    EXPECT_GE(least, 0);
+    EXPECT_NEAR(processSum / samples, got, got * 0.25 + 10) << samples << " samples";
+}
+
+// Restores this process's limit on open descriptors when it goes.
+class DescriptorLimit {
+public:
+    DescriptorLimit() { getrlimit(RLIMIT_NOFILE, &m_saved); }
+    ~DescriptorLimit() { setrlimit(RLIMIT_NOFILE, &m_saved); }
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+    bool LowerTo(rlim_t soft)
+    {
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = soft;
+        return setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+
+private:
+    rlimit m_saved{};
+};
+
+size_t OpenDescriptors()
+{
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// As with "ulimit -n 64": the threads whose files cannot be kept open are
+// read through descriptors of the moment, and descriptors stay free for the
+// rest of the program (its logs). Raised to the hard limit, every thread's
+// files are kept open.
+TEST(ThreadActivity, ReadsEveryThreadWhateverTheDescriptorLimit)
+{
+    Target demo(Demo("--phases 1 --phase-ms 20000 --sleepers 148"));
+    ProcStat stat;
+    for (const std::uint64_t deadline = MonotonicNowNs() + 10'000'000'000;
+         !(ReadPidStat(demo.Pid(), stat) && stat.numThreads == 150) && MonotonicNowNs() < deadline;)
+        Sleep(10);
+    ASSERT_EQ(stat.numThreads, 150) << "the demo did not start its threads";
+
+    DescriptorLimit limit;
+    ASSERT_TRUE(limit.LowerTo(64));
+    for (const bool raised : {false, true}) {
+        if (raised) {
+            ASSERT_TRUE(RaiseDescriptorLimit());
+        }
+        const size_t openBefore = OpenDescriptors();
+        const std::unique_ptr<ProcThreadActivity> source = ProcThreadActivity::Open(demo.Pid(), demo.Process().startTicks);
+        ASSERT_TRUE(source);
+        ActivitySnapshot snapshot;
+        ASSERT_EQ(source->Collect(MonotonicNowNs(), snapshot), ThreadActivitySource::Status::Ok);
+        EXPECT_EQ(snapshot.threads.size(), 150u) << raised;
+        EXPECT_TRUE(std::all_of(snapshot.threads.begin(), snapshot.threads.end(),
+                                [](const ThreadActivity& thread) { return thread.cpuNs > 0 && thread.readNs > 0; }))
+            << "every thread read";
+        const UniqueFd log(open("/dev/null", O_WRONLY | O_CLOEXEC));
+        EXPECT_TRUE(log.IsOpen()) << raised;
+        if (raised) {
+            EXPECT_GE(OpenDescriptors() - openBefore, 2u * 150);
+        }
+    }
 }
 
 // A process of the name that this program did not start.
