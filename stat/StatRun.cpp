@@ -247,6 +247,8 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
     std::fprintf(stderr, "quorvex-stat: %s; sampling /proc every %d ms instead%s\n", measurement.whyNot.c_str(),
                  options.intervalMs, options.followChildren ? " (the command's own process only)" : "");
     measurement.sampled = true;
+    // Raised only now, so that the command inherits the limit it would have had.
+    RaiseDescriptorLimit();
     measurement.proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
 }
 
@@ -369,6 +371,7 @@ std::vector<std::string> CommandOf(int pid)
 int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
 {
     const int pid = options.attachPid;
+    RaiseDescriptorLimit();
     ProcStat stat;
     const UniqueFd pidFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     std::unique_ptr<ProcThreadActivity> proc;
