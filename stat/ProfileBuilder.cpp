@@ -24,11 +24,13 @@ std::uint64_t Stretch(std::uint64_t from, std::uint64_t to)
 
 } // namespace
 
+// From the records the threads' times add up to the levels' weighted sum;
+// from /proc samples only the threads' own counters are right.
 std::uint64_t Profile::OnCpuNs() const
 {
     std::uint64_t total = 0;
-    for (std::size_t level = 1; level < levelNs.size(); ++level)
-        total += level * levelNs[level];
+    for (const ThreadProfile& thread : threads)
+        total += thread.onCpuNs;
     return total;
 }
 
@@ -44,7 +46,10 @@ ProfileBuilder::ProfileBuilder(std::uint64_t startNs, std::uint64_t intervalNs, 
 
 std::uint64_t ProfileBuilder::OnCpuNsSoFar() const
 {
-    return m_profile.OnCpuNs();
+    std::uint64_t total = 0;
+    for (std::size_t level = 1; level < m_profile.levelNs.size(); ++level)
+        total += level * m_profile.levelNs[level];
+    return total;
 }
 
 std::uint64_t ProfileBuilder::ParallelNsSoFar() const
