@@ -20,6 +20,7 @@ constexpr double PLOT_WIDTH = 780;
 constexpr double WIDTH = LEFT + PLOT_WIDTH + 20;
 constexpr double CHART_HEIGHT = 100;
 constexpr std::size_t MAX_LANES = 40;
+constexpr std::size_t TITLE_LENGTH = 90;
 constexpr double SEAM = 0.4;  // neighbouring columns overlap, or antialiasing leaves white seams
 constexpr const char* ON_CPU = "#2e7d32";
 constexpr const char* WAITING = "#ef6c00";
@@ -222,8 +223,10 @@ std::string SvgTimeline(const Profile& profile, const Summary& summary, const Ru
 {
     const Columns columns(profile);
     std::string body;
-    Appendf(body, "<text x=\"10\" y=\"24\" class=\"title\">quorvex-stat: %s</text>\n",
-            Escaped(CommandText(facts)).c_str());
+    std::string command = CommandText(facts);
+    if (command.size() > TITLE_LENGTH)  // the rest would run off the picture
+        command = command.substr(0, TITLE_LENGTH - 3) + "...";
+    Appendf(body, "<text x=\"10\" y=\"24\" class=\"title\">quorvex-stat: %s</text>\n", Escaped(command).c_str());
     Appendf(body,
             "<text x=\"10\" y=\"44\" class=\"note\">elapsed %.0f ms, CPU %.1f %%, "
             "Parallel Time %.2f %%, %zu threads%s</text>\n",
