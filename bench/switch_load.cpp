@@ -59,42 +59,43 @@ std::uint64_t PingPong(int pairs, Clock::time_point end, double rate)
     return trips;
 }
 
-std::uint64_t Ticking(int count, Clock::time_point end)
+// Runs body on count threads; the sum of what they return.
+template <class Body>
+std::uint64_t OnThreads(int count, const Body& body)
 {
-    std::atomic<std::uint64_t> wakeups{0};
+    std::atomic<std::uint64_t> total{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < count; ++t)
-        threads.emplace_back([&wakeups, end] {
-            std::uint64_t done = 0;
-            for (auto next = Clock::now(); next < end; ++done) {
-                next += std::chrono::milliseconds(10);
-                std::this_thread::sleep_until(next);
-                const auto spinUntil = Clock::now() + std::chrono::microseconds(20);
-                while (Clock::now() < spinUntil) {
-                }
-            }
-            wakeups += done;
-        });
+        threads.emplace_back([&total, &body] { total += body(); });
     for (std::thread& thread : threads)
         thread.join();
-    return wakeups;
+    return total;
+}
+
+std::uint64_t Ticking(int count, Clock::time_point end)
+{
+    return OnThreads(count, [end] {
+        std::uint64_t wakeups = 0;
+        for (auto next = Clock::now(); next < end; ++wakeups) {
+            next += std::chrono::milliseconds(10);
+            std::this_thread::sleep_until(next);
+            const auto spinUntil = Clock::now() + std::chrono::microseconds(20);
+            while (Clock::now() < spinUntil) {
+            }
+        }
+        return wakeups;
+    });
 }
 
 std::uint64_t Spinning(int count, Clock::time_point end)
 {
-    std::atomic<std::uint64_t> thousands{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < count; ++t)
-        threads.emplace_back([&thousands, end] {
-            std::uint64_t done = 0;
-            for (volatile std::uint64_t n = 0; Clock::now() < end; ++done)
-                for (int i = 0; i < 1000; ++i)
-                    n = n + 1;
-            thousands += done;
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    return thousands;
+    return OnThreads(count, [end] {
+        std::uint64_t thousands = 0;
+        for (volatile std::uint64_t n = 0; Clock::now() < end; ++thousands)
+            for (int i = 0; i < 1000; ++i)
+                n = n + 1;
+        return thousands;
+    });
 }
 
 } // namespace

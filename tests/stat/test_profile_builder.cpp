@@ -51,6 +51,11 @@ struct ShapeCase {
     const char* profile;
 };
 
+// The command runs while a child process it forked runs, execs and ends.
+const std::vector<SwitchRecord> CHILD_PROCESS = {
+    In(0, PID, 0), Task(10, RecordKind::Fork, 200, 0, 200), In(10, 200, 1, 200),
+    Task(20, RecordKind::Exec, 200, 1, 200, "sh"), Out(50, 200, 1, 200), Task(60, RecordKind::Exit, 200, 1, 200)};
+
 class WorkloadShape : public testing::TestWithParam<ShapeCase> {};
 
 // The span starts at 0 with the command's single thread, named "cmd".
@@ -109,16 +114,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "levels 100,100 | 100/100 cmd 70 0 200, 101/100 cmd 30 0 200, | lost 5, 1 processes"},
         ShapeCase{"ChildProcessIgnoredByDefault",
                   false,
-                  {In(0, PID, 0), Task(10, RecordKind::Fork, 200, 0, 200), In(10, 200, 1, 200),
-                   Task(20, RecordKind::Exec, 200, 1, 200, "sh"), Out(50, 200, 1, 200),
-                   Task(60, RecordKind::Exit, 200, 1, 200)},
+                  CHILD_PROCESS,
                   100,
                   "levels 0,100 | 100/100 cmd 100 0 100, | lost 0, 1 processes"},
         ShapeCase{"ChildProcessCountedWithChildren",
                   true,
-                  {In(0, PID, 0), Task(10, RecordKind::Fork, 200, 0, 200), In(10, 200, 1, 200),
-                   Task(20, RecordKind::Exec, 200, 1, 200, "sh"), Out(50, 200, 1, 200),
-                   Task(60, RecordKind::Exit, 200, 1, 200)},
+                  CHILD_PROCESS,
                   100,
                   "levels 0,60,40 | 100/100 cmd 100 0 100, 200/200 sh 40 0 50, | lost 0, 2 processes"},
         // Thread 101 execs: the kernel ends the leader, then 101 becomes 100.
