@@ -14,6 +14,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
+#include <unistd.h>
+
 namespace {
 
 CWinApp*& CurrentApp()
@@ -66,7 +70,7 @@ int CWinApp::ExitInstance()
 
 void CWinApp::EnableHtmlHelp()
 {
-    m_pszHelpFilePath = ProgramPath() + ".html";
+    m_pszHelpFilePath = HelpPagePath(ProgramPath());
 }
 
 void CWinApp::OnHelp()
@@ -94,6 +98,16 @@ void CWinApp::OnHelp()
 void CWinApp::SetRegistryKey(const char*)
 {
     // Nothing is stored: the program keeps no settings.
+}
+
+CString HelpPagePath(const CString& program)
+{
+    const std::filesystem::path path(program.GetString());
+    const std::filesystem::path beside = path.string() + ".html";
+    const std::filesystem::path installed =
+        (path.parent_path() / "../share/doc/quorvex" / beside.filename()).lexically_normal();
+    const bool useInstalled = access(beside.c_str(), R_OK) != 0 && access(installed.c_str(), R_OK) == 0;
+    return CString((useInstalled ? installed : beside).c_str());
 }
 
 CWinApp* AfxGetApp()

@@ -24,7 +24,7 @@ public:
     // application asked of it (see SetExitFailure).
     virtual int ExitInstance();
 
-    // Help is an HTML page named after the program: <program>.html beside it.
+    // Help is an HTML page named after the program (see HelpPagePath).
     void EnableHtmlHelp();
     void OnHelp();
     void SetRegistryKey(const char* key);
@@ -44,6 +44,11 @@ private:
 };
 
 CWinApp* AfxGetApp();
+
+// The help page of the program at that path: <program>.html beside it (the
+// build tree), else share/doc/quorvex/<program>.html beside its bin folder (an
+// installed tree); the page beside it when neither can be read.
+CString HelpPagePath(const CString& program);
 
 // The framework's entry: builds m_lpCmdLine from the arguments, runs
 // InitInstance, then ExitInstance, whose result is the process's exit code.

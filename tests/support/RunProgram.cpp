@@ -98,7 +98,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     const std::vector<std::string> envStrings = Environment(options);
     ProgramResult result;
     pid_t child = 0;
-    if (posix_spawn(&child, program.c_str(), &actions, &attributes, Pointers(argStrings).data(),
+    if (posix_spawnp(&child, program.c_str(), &actions, &attributes, Pointers(argStrings).data(),
                     Pointers(envStrings).data()) == 0)
         result.exitCode = WaitForExit(child, options.timeoutSeconds);
     posix_spawn_file_actions_destroy(&actions);

@@ -21,5 +21,6 @@ struct ProgramOptions {
     bool newSession = false;                                  // no controlling terminal
 };
 
+// A program named without a slash is looked for along PATH.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const ProgramOptions& options = {});
