@@ -1,16 +1,25 @@
 #include "QuorvexCommandLine.h"
 
+#include "Console.h"
 #include "MessageBox.h"
 #include "Module.h"
+#include "Process.h"
 #include "QuorvexDlg.h"
 #include "SystemReport.h"
 
-#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 
 namespace {
+
+// Says on standard error why the console log is missing or incomplete.
+void ReportLogFailure(const char* doing, const char* fileName, int error)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "quorvex: cannot %s the log file %s: %s\n", doing, fileName, std::strerror(error));
+}
 
 // Opens the console log named by the option; null when it cannot be opened.
 FILE* OpenConsoleLog(const CString& fileName)
@@ -22,18 +31,26 @@ FILE* OpenConsoleLog(const CString& fileName)
     }
     std::strcpy(name.get(), fileName);
     FILE* stream = std::fopen(name.get(), "w");
-    if (stream)
-        std::fputs("Quorvex 1.0 Log\n", stream);
+    if (!stream) {
+        ReportLogFailure("open", name.get(), errno);
+        return nullptr;
+    }
+    std::fputs("Quorvex 1.0 Log\n", stream);
     return stream;
 }
 
-// The program's own folder, with its final separator.
-CString ProgramFolder()
+// Closes the console log; false when anything written to it was lost.
+bool CloseConsoleLog(FILE* stream, const CString& fileName)
 {
-    char path[2048];
-    GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
-    const CString program = path;
-    return program.Left(program.ReverseFind('/') + 1);
+    errno = 0;
+    const bool lost = std::fflush(stream) != 0 || std::ferror(stream);
+    int error = lost ? (errno != 0 ? errno : EIO) : 0;
+    if (std::fclose(stream) != 0 && error == 0)
+        error = errno;
+    if (error == 0)
+        return true;
+    ReportLogFailure("write", fileName, error);
+    return false;
 }
 
 CString ApplicationReport(const CQuorvexCommandLine& cmdLine, const CQuorvexDlg& dlg)
@@ -55,24 +72,14 @@ CString ApplicationReport(const CQuorvexCommandLine& cmdLine, const CQuorvexDlg&
 
 } // namespace
 
-CString CQuorvexCommandLine::ProcessNameOf(const CString& targetName)
-{
-    const int separator = std::max(targetName.ReverseFind('\\'), targetName.ReverseFind('/'));
-    CString name = targetName.Mid(separator + 1);
-    // Only a trailing extension: a Linux process carries its file's whole name.
-    if (name.GetLength() >= 4 && name.Mid(name.GetLength() - 4) == ".exe")
-        name = name.Left(name.GetLength() - 4);
-    return name;
-}
-
-void CQuorvexCommandLine::MeasureTarget()
+bool CQuorvexCommandLine::MeasureTarget()
 {
     CQuorvexDlg dlg(nullptr);
     dlg.m_bGuiMode = FALSE;
     const CString& sampling = m_options[OPT_SAMPLING].m_strValue;
     dlg.m_strSamplingRate = sampling.IsEmpty() ? CString("100") : sampling;
     dlg.m_strDuration = "30";
-    std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", ProcessNameOf(m_strTargetName).GetString());
+    std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", InstanceName(m_strTargetName.str()).c_str());
     m_strTargetPath = ProgramFolder() + m_strTargetName;
     dlg.m_strAppPath = m_strTargetPath;
     dlg.m_strAppParams = m_strTargetParams;
@@ -83,25 +90,33 @@ void CQuorvexCommandLine::MeasureTarget()
     std::fputs(report, stdout);
     if (m_stream)
         std::fputs(report, m_stream);
+    // The engine fills the figures only from enough samples of a run that went through.
+    return !dlg.m_strCpuAvg.IsEmpty();
 }
 
-void CQuorvexCommandLine::RunConsole()
+int CQuorvexCommandLine::RunConsole()
 {
     std::fputs("Quorvex 1.0\n\n", stdout);
-    ParseOptions();
-    if (m_options[OPT_LOG].m_bSet)
+    const bool accepted = ParseOptions();
+    // A refused command line leaves a file it names as it was.
+    if (accepted && m_options[OPT_LOG].m_bSet)
         m_stream = OpenConsoleLog(m_options[OPT_LOG].m_strValue);
+    bool logFailed = accepted && m_options[OPT_LOG].m_bSet && !m_stream;
 
+    bool figuresMissing = m_options[OPT_APP].m_bSet;
     if (PrintSystemReport(m_stream)) {
         if (m_options[OPT_APP].m_bSet)
-            MeasureTarget();
+            figuresMissing = !MeasureTarget();
         std::fputs("\n\nPress Enter key to exit... ", stdout);
         std::fflush(stdout);
-        std::getchar();
+        WaitForEnter();
     }
 
     if (m_stream) {
-        std::fclose(m_stream);
+        logFailed = !CloseConsoleLog(m_stream, m_options[OPT_LOG].m_strValue);
         m_stream = nullptr;
     }
+    if (!accepted)
+        return 2;
+    return figuresMissing || logFailed ? 1 : 0;
 }

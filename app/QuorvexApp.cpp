@@ -22,7 +22,7 @@ BOOL CQuorvexApp::InitInstance()
     if (!commandLine.IsEmpty()) {
         CQuorvexCommandLine cmdLine(commandLine);
         cmdLine.OpenConsole();
-        cmdLine.RunConsole();
+        SetExitCode(cmdLine.RunConsole());
         return FALSE;
     }
 

@@ -52,17 +52,14 @@ void CQuorvexCommandLine::OpenConsole()
     }
 }
 
-void CQuorvexCommandLine::ParseOptions()
+bool CQuorvexCommandLine::ParseOptions()
 {
-    if (m_bCmdLineTooLong) {
-        std::fputs(kCommandLineTooLong, stdout);
-        PrintUsage();
-        return;
-    }
+    if (m_bCmdLineTooLong)
+        return Refuse(kCommandLineTooLong);
     CString line = m_szCmdLine;
     line.TrimRight();
     if (line.IsEmpty())
-        return;
+        return true;
 
     CmdLineOptionCode pending = OPT_NONE;
     for (;;) {
@@ -82,20 +79,15 @@ void CQuorvexCommandLine::ParseOptions()
                 pending = OPT_APP;
             } else if (StartsWithOption(token, "h")) {
                 PrintUsage();
-                return;
+                return true;
             } else {
-                std::fputs(kInvalidInstruction, stdout);
-                PrintUsage();
-                return;
+                return Refuse(kInvalidInstruction);
             }
         } else {
             switch (pending) {
             case OPT_SAMPLING:
-                if (!IsSamplingInterval(token)) {
-                    std::fputs(kInvalidSampling, stdout);
-                    PrintUsage();
-                    return;
-                }
+                if (!IsSamplingInterval(token))
+                    return Refuse(kInvalidSampling);
                 m_options[OPT_SAMPLING].m_strValue = token;
                 break;
             case OPT_LOG:
@@ -110,17 +102,22 @@ void CQuorvexCommandLine::ParseOptions()
                 line.Empty();
                 break;
             case OPT_NONE:
-                std::fputs(kInvalidInstruction, stdout);
-                PrintUsage();
-                return;
+                return Refuse(kInvalidInstruction);
             }
             pending = OPT_NONE;
         }
         line.Delete(0, token.GetLength());
         line.TrimLeft();
         if (line.IsEmpty())
-            return;
+            return true;
     }
+}
+
+bool CQuorvexCommandLine::Refuse(const char* message)
+{
+    std::fputs(message, stdout);
+    PrintUsage();
+    return false;
 }
 
 void CQuorvexCommandLine::PrintUsage()

@@ -27,13 +27,13 @@ public:
     ~CQuorvexCommandLine() override;
 
     void OpenConsole();
-    void ParseOptions();
+    // False when the command line was refused (an "Invalid ..." message).
+    bool ParseOptions();
     void PrintUsage();
-    void RunConsole();
-
-    // The counter instance name of a target typed after -app: its file name
-    // without a trailing ".exe".
-    static CString ProcessNameOf(const CString& targetName);
+    // Returns the process's exit status: 0 when the run did what was asked,
+    // 2 when the command line was refused, 1 when a target gave no figures or
+    // the log could not be written.
+    int RunConsole();
 
     CString m_strTargetName;
     CString m_strTargetParams;
@@ -44,5 +44,7 @@ public:
     bool m_bCmdLineTooLong = false;
 
 private:
-    void MeasureTarget();
+    bool Refuse(const char* message);
+    // True when the report has figures.
+    bool MeasureTarget();
 };

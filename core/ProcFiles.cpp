@@ -18,8 +18,9 @@ bool ParseNumber(std::string_view token, std::uint64_t& value)
 // Field 3 of the stat line is the first after the command name.
 constexpr int kFirstField = 3;
 constexpr int kStateField = 3;
-constexpr int kUtimeField = 14;
-constexpr int kStimeField = 15;
+constexpr int kParentField = 4;
+constexpr int kGroupField = 5;
+constexpr int kSessionField = 6;
 constexpr int kNumThreadsField = 20;
 constexpr int kStartTimeField = 22;
 
@@ -67,11 +68,14 @@ bool ParseProcStat(std::string_view text, ProcStat& stat)
             stat.state = token.empty() ? 0 : token[0];
             ++found;
             break;
-        case kUtimeField:
-            found += ParseNumber(token, stat.utimeTicks);
+        case kParentField:
+            found += ParseNumber(token, number) && (stat.parentPid = static_cast<int>(number), true);
             break;
-        case kStimeField:
-            found += ParseNumber(token, stat.stimeTicks);
+        case kGroupField:
+            found += ParseNumber(token, number) && (stat.processGroup = static_cast<int>(number), true);
+            break;
+        case kSessionField:
+            found += ParseNumber(token, number) && (stat.session = static_cast<int>(number), true);
             break;
         case kNumThreadsField:
             if (ParseNumber(token, number)) {
@@ -87,7 +91,7 @@ bool ParseProcStat(std::string_view text, ProcStat& stat)
         }
         ++field;
     }
-    return found == 5;
+    return found == 6;
 }
 
 bool ParseSchedstatRuntimeNs(std::string_view text, std::uint64_t& ns)

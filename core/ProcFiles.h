@@ -28,9 +28,10 @@ private:
 // The fields of /proc/<pid>/stat (or .../task/<tid>/stat) that we use.
 struct ProcStat {
     char state = 0;                    // R running or runnable, S, D, Z zombie, X dead, ...
+    int parentPid = 0;
+    int processGroup = 0;
+    int session = 0;
     long numThreads = 0;
-    std::uint64_t utimeTicks = 0;
-    std::uint64_t stimeTicks = 0;
     std::uint64_t startTicks = 0;      // since boot; with the pid, names one process for good
 };
 

@@ -182,16 +182,18 @@ public:
 
     int Fd() const { return m_fd; }
 
-    // True when the ring was full: the kernel has been dropping records,
-    // and says so only with its next record, after this drain.
+    // True when records may be missing: the ring was full (the kernel has
+    // been dropping records, and says so only with its next record, after
+    // this drain), or damaged.
     bool Drain(const std::function<void(const unsigned char*, std::size_t)>& take)
     {
         auto* control = static_cast<perf_event_mmap_page*>(m_map);
         const std::uint64_t head = __atomic_load_n(&control->data_head, __ATOMIC_ACQUIRE);
         const std::uint64_t tail = control->data_tail;
         const auto* data = static_cast<const unsigned char*>(m_map) + control->data_offset;
-        __atomic_store_n(&control->data_tail, ReadRing(data, control->data_size, tail, head, take), __ATOMIC_RELEASE);
-        return head - tail + LARGEST_RECORD > control->data_size;
+        const RingRead read = ReadRing(data, control->data_size, tail, head, take);
+        __atomic_store_n(&control->data_tail, read.tail, __ATOMIC_RELEASE);
+        return read.damaged || RingMayHaveOverflowed(head - tail, control->data_size);
     }
 
 private:
@@ -410,17 +412,23 @@ bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchReco
     }
 }
 
-std::uint64_t ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
-                       const std::function<void(const unsigned char*, std::size_t)>& take)
+RingRead ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
+                  const std::function<void(const unsigned char*, std::size_t)>& take)
 {
     std::vector<unsigned char> joined;
-    // Records are 8-byte aligned, so a header never straddles the end.
-    while (head - tail >= sizeof(perf_event_header)) {
+    // The kernel writes whole records, 8-byte aligned, so a header never
+    // straddles the end, and never more than the ring holds; anything else
+    // is a damaged ring, and nothing in it can be trusted any more.
+    if (head - tail > size)
+        return {head, true};
+    while (head != tail) {
         const std::size_t offset = tail & (size - 1);
         perf_event_header header;
+        if (head - tail < sizeof header || offset + sizeof header > size)
+            return {head, true};
         std::memcpy(&header, data + offset, sizeof header);
-        if (header.size < sizeof header || header.size > head - tail)
-            break;
+        if (header.size < sizeof header || header.size % 8 != 0 || header.size > head - tail)
+            return {head, true};
         if (offset + header.size <= size) {
             take(data + offset, header.size);
         } else {
@@ -430,5 +438,10 @@ std::uint64_t ReadRing(const unsigned char* data, std::size_t size, std::uint64_
         }
         tail += header.size;
     }
-    return tail;
+    return {tail, false};
+}
+
+bool RingMayHaveOverflowed(std::uint64_t backlog, std::size_t ringBytes)
+{
+    return backlog + LARGEST_RECORD > ringBytes;
 }

@@ -82,7 +82,16 @@ private:
 bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchRecord& record);
 
 // Hands each whole record between tail and head of a ring's data area (size a
-// power of two) to take, joining a record that wraps around the end; returns
-// the new tail.
-std::uint64_t ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
-                       const std::function<void(const unsigned char*, std::size_t)>& take);
+// power of two) to take, joining a record that wraps around the end. A
+// record that is not 8-byte aligned, or runs past head, damages the ring:
+// the rest is skipped (the new tail is head) and damaged is set.
+struct RingRead {
+    std::uint64_t tail;
+    bool damaged;
+};
+RingRead ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
+                  const std::function<void(const unsigned char*, std::size_t)>& take);
+
+// Whether a ring of ringBytes that held backlog bytes unread may have been
+// full: then the kernel may have dropped records that it reports only later.
+bool RingMayHaveOverflowed(std::uint64_t backlog, std::size_t ringBytes);

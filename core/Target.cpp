@@ -5,7 +5,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <linux/close_range.h>
 #include <mutex>
 #include <poll.h>
@@ -16,6 +19,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -100,6 +104,38 @@ struct ChildPipes {
     ExitReportingErrno(report);
 }
 
+// The guard lives in the target's process group and waits for the end of a
+// pipe that only this process writes to: when this process dies, however it
+// dies, the guard kills the group (itself with it). The parent-death signal
+// reaches only the target itself, not what it started.
+[[noreturn]] void RunGuard(pid_t group, int waitFd)
+{
+    setpgid(0, group);
+    close_range(0, static_cast<unsigned>(waitFd) - 1, 0);
+    close_range(static_cast<unsigned>(waitFd) + 1, ~0U, 0);
+    char ignored;
+    while (read(waitFd, &ignored, 1) < 0 && errno == EINTR) {
+    }
+    kill(-group, SIGKILL);
+    _exit(0);
+}
+
+// The guard's pid, and the pipe end whose closing sets it off; -1 on failure.
+pid_t StartGuard(pid_t group, UniqueFd& trigger)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t guard = fork();
+    if (guard == 0)
+        RunGuard(group, ends[0]);
+    close(ends[0]);
+    trigger = UniqueFd(ends[1]);
+    if (guard > 0)
+        setpgid(guard, group);
+    return guard;
+}
+
 void Reap(pid_t pid)
 {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -140,6 +176,8 @@ ExecPlan PlanFor(const TargetLaunch& launch, std::string path)
 // What the watcher learns when the process ends.
 struct Target::Watch {
     UniqueFd pidfd;
+    pid_t guard = -1;
+    UniqueFd guardTrigger;
     std::mutex mutex;
     std::optional<TargetExit> exit;
     std::thread watcher;
@@ -179,6 +217,9 @@ std::optional<std::string> FindProgram(const std::string& name, const char* sear
 
 std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHeld& whileHeld, int& error)
 {
+    // Descendants whose parent ends are adopted here, not by init, so that
+    // End can still find and reap them.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     const std::optional<std::string> path =
         launch.searchPath ? FindProgram(launch.program, std::getenv("PATH")) : std::optional(launch.program);
     if (!path || path->empty()) {
@@ -203,14 +244,18 @@ std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHel
     pipes.reportWrite = UniqueFd();
     // Either side may set the group first; both are done before the release.
     setpgid(pid, pid);
+    UniqueFd guardTrigger;
+    const pid_t guard = StartGuard(pid, guardTrigger);
     const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     ProcStat stat;
-    if (pidfd < 0 || !ReadPidStat(pid, stat)) {
+    if (guard < 0 || pidfd < 0 || !ReadPidStat(pid, stat)) {
         error = errno;
         if (pidfd >= 0)
             close(pidfd);
-        kill(pid, SIGKILL);
+        kill(-pid, SIGKILL);
         Reap(pid);
+        if (guard > 0)
+            Reap(guard);
         return nullptr;
     }
     if (whileHeld)
@@ -220,10 +265,15 @@ std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHel
     pipes.holdWrite = UniqueFd();
     if ((error = ExecError(pipes.reportRead.Get())) != 0) {
         close(pidfd);
+        kill(-pid, SIGKILL);
         Reap(pid);
+        Reap(guard);
         return nullptr;
     }
-    return std::unique_ptr<Target>(new Target(pid, pidfd, stat.startTicks, releaseNs));
+    std::unique_ptr<Target> target(new Target(pid, pidfd, stat.startTicks, releaseNs));
+    target->m_watch->guard = guard;
+    target->m_watch->guardTrigger = std::move(guardTrigger);
+    return target;
 }
 
 Target::Target(int pid, int pidfd, std::uint64_t startTicks, std::uint64_t releaseNs)
@@ -235,12 +285,24 @@ Target::Target(int pid, int pidfd, std::uint64_t startTicks, std::uint64_t relea
 
 Target::~Target()
 {
-    if (!m_watch->watcher.joinable())
-        return;
-    if (Exit())
-        m_watch->watcher.join();
-    else
+    if (!Exit()) {
+        // Kept open: the guard still ends the group when this process dies.
+        m_watch->guardTrigger.Release();
         m_watch->watcher.detach();
+        return;
+    }
+    // Ended without End: what it left in its group goes with it.
+    EndGuard();
+    if (m_watch->watcher.joinable())
+        m_watch->watcher.join();
+}
+
+void Target::EndGuard()
+{
+    if (m_watch->guard <= 0)
+        return;
+    m_watch->guardTrigger = UniqueFd();
+    Reap(std::exchange(m_watch->guard, -1));
 }
 
 int Target::PidFd() const
@@ -257,8 +319,88 @@ std::optional<TargetExit> Target::Exit() const
 bool Target::End()
 {
     const bool signalled = syscall(SYS_pidfd_send_signal, PidFd(), SIGKILL, nullptr, 0) == 0;
-    kill(-ProcessGroup(), SIGKILL);
+    EndDescendants(m_pid, m_watch->guard);
     if (m_watch->watcher.joinable())
         m_watch->watcher.join();
+    EndGuard();
     return signalled;
+}
+
+namespace {
+
+struct ProcessEntry {
+    int parent;
+    int group;
+    int session;
+};
+
+std::map<int, ProcessEntry> ListProcesses()
+{
+    std::map<int, ProcessEntry> processes;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return processes;
+    while (const dirent* entry = readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        ProcStat stat;
+        if (pid > 0 && *end == '\0' && ReadPidStat(static_cast<pid_t>(pid), stat))
+            processes[static_cast<int>(pid)] = {stat.parentPid, stat.processGroup, stat.session};
+    }
+    closedir(proc);
+    return processes;
+}
+
+bool DescendsFrom(const std::map<int, ProcessEntry>& processes, int pid, int ancestor)
+{
+    for (int hops = 0; pid > 1 && hops < 4096; ++hops) {
+        const auto found = processes.find(pid);
+        if (found == processes.end())
+            return false;
+        pid = found->second.parent;
+        if (pid == ancestor)
+            return true;
+    }
+    return false;
+}
+
+// What ending the target must also end: its group, its descendants (which
+// may have left the group), and the orphans adopted here that left this
+// program's session (setsid). Orphans that stayed in the session are
+// members of the group.
+std::vector<int> Stragglers(int target, int guard)
+{
+    const std::map<int, ProcessEntry> processes = ListProcesses();
+    const int self = getpid();
+    const int session = getsid(0);
+    std::vector<int> found;
+    for (const auto& [pid, entry] : processes) {
+        const bool adopted = entry.parent == self && entry.session != session;
+        if (pid != guard && (entry.group == target || adopted || DescendsFrom(processes, pid, target)))
+            found.push_back(pid);
+    }
+    return found;
+}
+
+} // namespace
+
+// Rounds of kill and reap until nothing is left: a descendant whose parent
+// dies in one round is adopted here and reaped in the next. Each is killed
+// through a pidfd, so a pid reused meanwhile is never hit.
+void Target::EndDescendants(int target, int guard)
+{
+    kill(-target, SIGKILL);
+    const std::uint64_t giveUp = MonotonicNowNs() + 2'000'000'000;
+    for (std::vector<int> left = Stragglers(target, guard); !left.empty() && MonotonicNowNs() < giveUp;
+         left = Stragglers(target, guard)) {
+        for (const int pid : left) {
+            if (pid == target)
+                continue;  // the watcher reaps it
+            const UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+            if (pidfd.IsOpen())
+                syscall(SYS_pidfd_send_signal, pidfd.Get(), SIGKILL, nullptr, 0);
+            waitpid(pid, nullptr, WNOHANG);
+        }
+        usleep(1000);
+    }
 }

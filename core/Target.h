@@ -9,8 +9,14 @@
 // child dies with the thread that started it (PR_SET_PDEATHSIG).
 //
 // A watcher thread stamps the exit the moment the kernel reports it, keeps
-// the wait status and reaps the process. End kills the target's process
-// group and reaps it.
+// the wait status and reaps the process. This program becomes a child
+// subreaper, so descendants of the target that lose their parent are
+// adopted here. End kills the target's process group, every descendant
+// (also those that left the group or the session) and those adopted
+// orphans, and reaps them all. A small guard process in the target's group
+// kills the group when this program dies, however it dies. (A set-uid
+// target cannot be signalled by an unprivileged user once this program has
+// died: the kernel clears its parent-death signal.)
 
 #include <cstdint>
 #include <functional>
@@ -54,13 +60,17 @@ public:
 
     // Nullopt while the target runs.
     std::optional<TargetExit> Exit() const;
-    // Kills the process group (SIGKILL: a target may ignore anything else)
-    // and reaps the target; false when the target had already ended.
+    // Kills the target, its group and its descendants (SIGKILL: a target may
+    // ignore anything else) and reaps them; false when the target itself had
+    // already ended. Ending one target also ends orphans adopted from
+    // another that left the session: a program runs one target at a time.
     bool End();
 
 private:
     struct Watch;
     static void WatchForExit(int pid, const std::shared_ptr<Watch>& watch);
+    static void EndDescendants(int target, int guard);
+    void EndGuard();
     Target(int pid, int pidfd, std::uint64_t startTicks, std::uint64_t releaseNs);
 
     int m_pid;

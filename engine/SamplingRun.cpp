@@ -6,6 +6,7 @@
 #include "LogFile.h"
 #include "Process.h"
 #include "QuorvexDlg.h"
+#include "RunNotices.h"
 #include "RunSettings.h"
 #include "RunStatistics.h"
 #include "SummaryLog.h"
@@ -50,8 +51,7 @@ public:
             m_dialog.MessageBox("Cannot get Total number of threads", "Error", MB_OK);
             return Abandon();
         }
-        // A count beyond the slots need not fit an int: the first thread without a slot fails.
-        if (!AddThreadCounters(static_cast<int>(std::min(maxThreads, double{MAX_WATCHED_THREADS + 1}))))
+        if (!AddThreadCounters(maxThreads))
             return Abandon();
         const CString header = DataLogHeader(m_counters.watchedThreads);
         m_dialog.MessageBox("Make sure the application is terminated COMPLETELY\nbefore continue!", "IMPORTANT!!!",
@@ -108,11 +108,18 @@ private:
         return false;
     }
 
-    bool AddThreadCounters(int watchedThreads)
+    bool AddThreadCounters(double maxThreads)
     {
+        // A count beyond the slots need not fit an int: the first thread without a slot fails.
+        const int watchedThreads = static_cast<int>(std::min(maxThreads, double{MAX_WATCHED_THREADS + 1}));
         for (int i = 0; i < watchedThreads; ++i) {
             // Counter slots are sized for MAX_WATCHED_THREADS threads.
-            if (i >= MAX_WATCHED_THREADS || !AddThreadCounter(i, "% Processor Time", m_counters.threadCpu[i]))
+            if (i >= MAX_WATCHED_THREADS) {
+                FailToAddThreadCounter("Cannot add thread counter !!!");
+                WriteNotice(TooManyThreadsNotice(m_dialog.m_szProcessName, maxThreads));
+                return false;
+            }
+            if (!AddThreadCounter(i, "% Processor Time", m_counters.threadCpu[i]))
                 return FailToAddThreadCounter("Cannot add thread counter !!!");
             if (!AddThreadCounter(i, "Thread State", m_counters.threadState[i]))
                 return FailToAddThreadCounter("Cannot add thread status counter !!!");
@@ -137,12 +144,13 @@ private:
         if (!LoggingOn())
             return true;
         const CString collectData = "Collect data";
-        if (!m_dataLog.Open(DataLogFileName(m_dialog.m_szLogFolder, m_logTime))) {
+        const RunLogsCreated created = CreateRunLogs(m_dataLog, m_summaryLog, m_dialog.m_szLogFolder, m_logTime);
+        if (created == RunLogsCreated::NoDataLog) {
             m_dialog.MessageBox("Open log file failed!", collectData, MB_OK);
             return false;
         }
         m_dataLog.Write(CString(DATA_LOG_HEAD) + header);
-        if (!m_summaryLog.Open(SummaryLogFileName(m_dialog.m_szLogFolder, m_logTime))) {
+        if (created == RunLogsCreated::NoSummaryLog) {
             m_dialog.MessageBox("Open summary log file failed!", collectData, MB_OK);
             return false;
         }
@@ -225,6 +233,7 @@ private:
 
     int EndRun()
     {
+        NoticeTargetEnd(m_dialog.m_szProcessName, m_target, m_run.samples == 0);
         m_dialog.StopTarget(m_target, m_timeUp, CaptureMs());
         if (m_counters.query)
             PdhCloseQuery(m_counters.query);
@@ -240,10 +249,13 @@ private:
     }
 
     // After the probe failed or a thread counter could not be added: the
-    // probe has ended its target and the second one was never started.
+    // probe has ended its target and the second one was never started. The
+    // controls go back to idle all the same, as after any run.
     int Abandon()
     {
         PdhCloseQuery(m_counters.query);
+        if (m_dialog.m_bGuiMode)
+            m_dialog.OnBnClickedCancel();
         return 0;
     }
 

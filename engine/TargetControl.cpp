@@ -2,6 +2,7 @@
 
 #include "Process.h"
 #include "QuorvexDlg.h"
+#include "RunNotices.h"
 #include "RunSettings.h"
 #include "Timing.h"
 
@@ -31,7 +32,24 @@ CString Milliseconds(ULONGLONG ms)
     return text;
 }
 
+ULONGLONG MillisecondsBetween(const FILETIME& from, const FILETIME& to)
+{
+    return (FileTimeValue(to) - FileTimeValue(from)) / 10000;
+}
+
 } // namespace
+
+void NoticeTargetEnd(const char* processName, const PROCESS_INFORMATION& target, bool beforeFirstSample)
+{
+    DWORD exitCode;
+    FILETIME creation, exit, kernel, user;
+    if (!target.hProcess || !GetExitCodeProcess(target.hProcess, &exitCode) || exitCode == STILL_ACTIVE ||
+        !GetProcessTimes(target.hProcess, &creation, &exit, &kernel, &user))
+        return;
+    const TargetEnd end = {ProcessEndSignal(target.hProcess), exitCode, MillisecondsBetween(creation, exit),
+                           beforeFirstSample};
+    WriteNotice(TargetEndNotice(processName, end));
+}
 
 BOOL CQuorvexDlg::StopTarget(PROCESS_INFORMATION pi, int bDurationElapsed, ULONGLONG ullCaptureMs)
 {
@@ -54,7 +72,7 @@ BOOL CQuorvexDlg::StopTarget(PROCESS_INFORMATION pi, int bDurationElapsed, ULONG
         // run until now.
         if (FileTimeValue(exit) == 0)
             GetSystemTimeAsFileTime(&exit);
-        m_strElapsedMs = Milliseconds((FileTimeValue(exit) - FileTimeValue(creation)) / 10000);
+        m_strElapsedMs = Milliseconds(MillisecondsBetween(creation, exit));
     }
     if (showElapsed && m_bGuiMode)
         m_editElapsed.SetWindowText(m_strElapsedMs);

@@ -5,6 +5,7 @@
 #include "GuiSession.h"
 #include "Process.h"
 #include "QuorvexDlg.h"
+#include "RunNotices.h"
 #include "RunStatistics.h"
 
 void CQuorvexDlg::PumpWaitingMessages()
@@ -104,6 +105,10 @@ private:
             m_dialog.OnBnClickedStopCapture();
         if (m_query)
             PdhCloseQuery(m_query);
+        // A probe that failed ends the run: say how its target ended. One
+        // that went through leaves that to the measured instance.
+        if (m_result == 0)
+            NoticeTargetEnd(m_dialog.m_szProcessName, m_target, m_samples == 0);
         if (m_target.hProcess) {
             TerminateProcess(m_target.hProcess, 0);
             CloseHandle(m_target.hThread);

@@ -1,13 +1,5 @@
 #include "DataLog.h"
 
-CString DataLogFileName(const char* folder, const SYSTEMTIME& time)
-{
-    CString name;
-    name.Format("%s/QV%04d%02d%02d%02d%02d.txt", folder, time.wYear, time.wMonth, time.wDay, time.wHour,
-                time.wMinute);
-    return name;
-}
-
 CString DataLogHeader(int watchedThreads)
 {
     CString header = "\"Time\",\"TOTAL_CPU_Utilization\"";

@@ -8,8 +8,6 @@
 
 inline constexpr char DATA_LOG_HEAD[] = "[Quorvex]\n[Start Data]\n";
 
-// folder/QVyyyymmddhhmm.txt
-CString DataLogFileName(const char* folder, const SYSTEMTIME& time);
 // The column names, without a line feed.
 CString DataLogHeader(int watchedThreads);
 // A record so far: its time stamp.

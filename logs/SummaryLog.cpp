@@ -1,13 +1,5 @@
 #include "SummaryLog.h"
 
-CString SummaryLogFileName(const char* folder, const SYSTEMTIME& time)
-{
-    CString name;
-    name.Format("%s/QVS%04d%02d%02d%02d%02d.txt", folder, time.wYear, time.wMonth, time.wDay, time.wHour,
-                time.wMinute);
-    return name;
-}
-
 CString SummaryLogHead(const CString& appPath)
 {
     CString head = "\"Quorvex\"\n";

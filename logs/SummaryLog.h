@@ -6,8 +6,6 @@
 #include "RunResults.h"
 #include "Timing.h"
 
-// folder/QVSyyyymmddhhmm.txt
-CString SummaryLogFileName(const char* folder, const SYSTEMTIME& time);
 // The four lines written when the file is created; the program's file name
 // is the part of appPath after its last '/'.
 CString SummaryLogHead(const CString& appPath);

@@ -21,3 +21,12 @@ void ExitProcess(UINT exitCode)
 {
     std::exit(static_cast<int>(exitCode));
 }
+
+void WaitForEnter()
+{
+    if (!isatty(STDIN_FILENO))
+        return;
+    int c;
+    while ((c = std::getchar()) != EOF && c != '\n') {
+    }
+}

@@ -8,3 +8,6 @@
 // terminal.
 BOOL AllocConsole();
 [[noreturn]] void ExitProcess(UINT exitCode);
+// Waits until the user presses Enter, where standard input is a terminal that
+// a user can press it at; returns at once on a pipe, a file or a closed input.
+void WaitForEnter();

@@ -1,5 +1,6 @@
 #include "Module.h"
 
+#include <climits>
 #include <cstring>
 #include <unistd.h>
 
@@ -31,4 +32,13 @@ DWORD GetCurrentDirectoryA(DWORD size, char* buffer)
         return 0;
     }
     return static_cast<DWORD>(std::strlen(buffer));
+}
+
+std::string ProgramFolder()
+{
+    char path[PATH_MAX];
+    const DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof path);
+    const std::string program(path, length);
+    const size_t slash = program.rfind('/');
+    return slash == std::string::npos ? "./" : program.substr(0, slash + 1);
 }

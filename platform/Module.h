@@ -3,6 +3,8 @@
 
 #include "WinTypes.h"
 
+#include <string>
+
 using HMODULE = void*;
 
 // Only the program itself (a null name) is known.
@@ -13,3 +15,6 @@ DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size);
 // Returns the length written, or 0 when the folder cannot be read or does not
 // fit (the buffer is then left empty).
 DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
+// The folder of the program's own file, with its final '/'; "./" when the
+// program's path cannot be read.
+std::string ProgramFolder();

@@ -1,6 +1,5 @@
 #include "Pdh.h"
 
-#include "ProcCounterService.h"
 #include "Timing.h"
 
 #include <charconv>
@@ -17,8 +16,7 @@ CounterService*& CurrentService()
 
 CounterService& Service()
 {
-    static ProcCounterService procService;
-    return CurrentService() ? *CurrentService() : procService;
+    return CurrentService() ? *CurrentService() : KernelCounterService();
 }
 
 bool SameName(std::string_view a, const char* b)

@@ -29,12 +29,7 @@ constexpr DWORD PDH_FMT_DOUBLE = 0x00000200;
 
 struct PDH_FMT_COUNTERVALUE {
     DWORD CStatus;
-    union {
-        LONG longValue;
-        double doubleValue;
-        LONGLONG largeValue;
-        LPCSTR AnsiStringValue;
-    };
+    double doubleValue;  // only PDH_FMT_DOUBLE is provided
 };
 
 PDH_STATUS PdhOpenQueryA(LPCSTR dataSource, DWORD_PTR userData, PDH_HQUERY* query);
@@ -80,5 +75,7 @@ public:
     virtual PDH_STATUS CloseQuery(PDH_HQUERY query) = 0;
 };
 
-// Replaces the service; null restores the /proc one. Returns the one replaced.
+// The service over the kernel's view of processes (ProcCounterService), the default.
+CounterService& KernelCounterService();
+// Replaces the service; null restores the default. Returns the one replaced.
 CounterService* SetCounterService(CounterService* service);

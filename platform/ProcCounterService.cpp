@@ -298,3 +298,9 @@ PDH_STATUS ProcCounterService::CloseQuery(PDH_HQUERY query)
     m_queries.erase(query);
     return ERROR_SUCCESS;
 }
+
+CounterService& KernelCounterService()
+{
+    static ProcCounterService service;
+    return service;
+}

@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <poll.h>
+#include <sched.h>
+#include <sys/wait.h>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -91,6 +94,19 @@ BOOL Fail(int error)
     return FALSE;
 }
 
+// The target's end once the kernel has reported it: a counter may see the
+// process gone a moment before the watcher has reaped it and kept its end.
+std::optional<TargetExit> ReportedExit(const Target& target)
+{
+    pollfd ended = {target.PidFd(), POLLIN, 0};
+    std::optional<TargetExit> exit = target.Exit();
+    while (!exit && poll(&ended, 1, 0) == 1) {
+        sched_yield();
+        exit = target.Exit();
+    }
+    return exit;
+}
+
 } // namespace
 
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*,
@@ -128,9 +144,27 @@ BOOL GetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIM
         return Fail(EBADF);
     *creation = FileTimeFromMonotonicNs(started->target->ReleaseNs());
     *kernel = *user = MakeFileTime(0);
-    const std::optional<TargetExit> ended = started->target->Exit();
+    const std::optional<TargetExit> ended = ReportedExit(*started->target);
     *exit = ended ? FileTimeFromMonotonicNs(ended->exitNs) : MakeFileTime(0);
     return TRUE;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode)
+{
+    const std::shared_ptr<StartedTarget> started = ProcessTarget(process);
+    if (!started || !exitCode)
+        return Fail(EBADF);
+    const std::optional<TargetExit> ended = ReportedExit(*started->target);
+    const int status = ended ? ended->waitStatus : 0;
+    *exitCode = !ended ? STILL_ACTIVE : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return TRUE;
+}
+
+int ProcessEndSignal(HANDLE process)
+{
+    const std::shared_ptr<StartedTarget> started = ProcessTarget(process);
+    const std::optional<TargetExit> ended = started ? ReportedExit(*started->target) : std::nullopt;
+    return ended && WIFSIGNALED(ended->waitStatus) ? WTERMSIG(ended->waitStatus) : 0;
 }
 
 BOOL TerminateProcess(HANDLE process, UINT)
@@ -190,7 +224,8 @@ std::string InstanceName(std::string_view path)
 {
     std::string_view name = path.substr(path.rfind('/') + 1);
     constexpr std::string_view kExtension = ".exe";
-    if (name.ends_with(kExtension))
+    // A name that is only ".exe" is a hidden file's, with no extension.
+    if (name.size() > kExtension.size() && name.ends_with(kExtension))
         name.remove_suffix(kExtension.size());
     return std::string(name);
 }

@@ -44,6 +44,13 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUT
 // Creation is the release of the child; exit is zero while the process runs;
 // kernel and user times are not kept (zero).
 BOOL GetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel, FILETIME* user);
+constexpr DWORD STILL_ACTIVE = 259;
+// The exit status of a process that has ended; STILL_ACTIVE while it runs. A
+// process killed by a signal gives 128 + the signal, as a shell shows it;
+// ProcessEndSignal tells the two apart.
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode);
+// The signal that ended the process; 0 while it runs and when it exited.
+int ProcessEndSignal(HANDLE process);
 // Ends the process and its whole process group and reaps them; FALSE when it
 // had already ended.
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
@@ -68,5 +75,6 @@ std::optional<StartedProcess> ProcessOfHandle(HANDLE process);
 // the reason otherwise.
 std::unique_ptr<ThreadActivitySource> TakeAttachedThreadStates(HANDLE process, std::string& whyNot);
 
-// A process's instance name: its executable's file name without a trailing ".exe".
+// A process's instance name: its executable's file name without a trailing
+// ".exe". The one rule for the counters, the chooser and the console run.
 std::string InstanceName(std::string_view path);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -116,7 +117,7 @@ int Usage(const char* program)
                  "  --phases    busy threads in each phase (default 1,2,4)\n"
                  "  --phase-ms  length of each phase in milliseconds (default 1500)\n"
                  "  --sleepers  threads that sleep for the whole run (default 2)\n"
-                 "  --report    print the shape and the work done at the end\n",
+                 "  --report    print the shape, the work done and each phase's processor time at the end\n",
                  program);
     return 2;
 }
@@ -161,10 +162,13 @@ int main(int argc, char** argv)
 
     const auto start = Clock::now();
     auto phaseEnd = start;
+    // What each phase really got of the processors, whatever else ran.
+    std::vector<std::clock_t> phaseCpu{std::clock()};
     for (size_t k = 0; k < shape.phases.size(); ++k) {
         phaseEnd += std::chrono::milliseconds(shape.phaseMs);
         schedule.Start(static_cast<int>(k), shape.phases[k], phaseEnd);
         std::this_thread::sleep_until(phaseEnd);
+        phaseCpu.push_back(std::clock());
     }
     schedule.Finish();
     for (std::thread& thread : threads)
@@ -173,6 +177,9 @@ int main(int argc, char** argv)
     if (shape.report) {
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         std::printf("threads %d\nseconds %.3f\nwork %llu\n", 1 + workers + shape.sleepers, seconds, g_work.load());
+        for (size_t k = 0; k < shape.phases.size(); ++k)
+            std::printf("phase %zu cpu-ms %.0f\n", k,
+                        static_cast<double>(phaseCpu[k + 1] - phaseCpu[k]) * 1000 / CLOCKS_PER_SEC);
     }
     return 0;
 }

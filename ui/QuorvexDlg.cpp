@@ -6,8 +6,10 @@
 #include "Topology.h"
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <span>
+#include <string>
 #include <utility>
 
 BEGIN_MESSAGE_MAP(CQuorvexDlg, CDialog)
@@ -47,17 +49,6 @@ void FillSettingList(CComboBox& combo, std::span<const char* const> items, int s
         combo.AddString(item);
     combo.SetCurSel(selected);
     combo.GetLBText(combo.GetCurSel(), setting);
-}
-
-// The folder of the program's own file; "." when even that cannot be read.
-void ProgramFolder(char* folder, DWORD size)
-{
-    const DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), folder, size);
-    char* slash = length > 0 && length < size - 1 ? std::strrchr(folder, '/') : nullptr;
-    if (slash)
-        *(slash == folder ? slash + 1 : slash) = '\0';
-    else
-        std::strcpy(folder, ".");
 }
 
 void ExchangeEdit(CDataExchange* pDX, int nIDC, CEdit& edit, CString& text)
@@ -165,7 +156,10 @@ BOOL CQuorvexDlg::OnInitDialog()
     if (GetCurrentDirectoryA(sizeof m_szLogFolder, m_szLogFolder) == 0) {
         MessageBox("Cannot get current folder\nThe log file will be in the same folder as the application", "Warning",
                    MB_OK);
-        ProgramFolder(m_szLogFolder, sizeof m_szLogFolder);
+        // Without its final '/', which the log's name adds; the root keeps it.
+        const std::string folder = ProgramFolder();
+        const std::string trimmed = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+        std::snprintf(m_szLogFolder, sizeof m_szLogFolder, "%s", trimmed.c_str());
     }
 
     if (!ShowTopology())
@@ -211,8 +205,7 @@ void CQuorvexDlg::ShowProcessorIdentity()
     if (processorInfo.ReadRegistryInfo(&mhz, name, identifier)) {
         m_strFrequency.Format("%7d", static_cast<int>(mhz));
         m_editFrequency.SetWindowText(m_strFrequency);
-        const char* unpadded = name + std::strspn(name, " ");
-        m_strProcessorInfo.Format("%s %s", identifier, unpadded);
+        m_strProcessorInfo = ProcessorInfoText(identifier, name);
         m_editProcessorInfo.SetWindowText(m_strProcessorInfo);
     }
     m_strL2Cache.Format("%7u", processorInfo.GetL2CacheSize());

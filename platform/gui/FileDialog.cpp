@@ -1,6 +1,7 @@
 #include "FileDialog.h"
 
 #include "GuiSession.h"
+#include "Process.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -9,7 +10,6 @@
 #include <QSortFilterProxyModel>
 
 #include <cstring>
-#include <string_view>
 
 namespace {
 
@@ -61,14 +61,11 @@ private:
 
 } // namespace
 
+// A program's title is its instance name, so that the chooser names the
+// process the counters look for.
 CString FileTitleOf(const char* path)
 {
-    const char* slash = std::strrchr(path, '/');
-    std::string name = slash ? slash + 1 : path;
-    constexpr std::string_view extension = ".exe";
-    if (name.size() > extension.size() && name.ends_with(extension))
-        name.resize(name.size() - extension.size());
-    return CString(std::move(name));
+    return CString(InstanceName(path));
 }
 
 CFileDialog::CFileDialog(BOOL bOpenFileDialog, LPCSTR lpszDefExt, LPCSTR lpszFileName, DWORD dwFlags,

@@ -1,9 +1,7 @@
 #include "MessageBox.h"
 
+#include "Console.h"
 #include "GuiSession.h"
-#include "Resources.h"
-#include "WinApp.h"
-#include "Wnd.h"
 
 #include <QMessageBox>
 
@@ -25,12 +23,9 @@ int ConsoleMessageBox(const char* text, const char* caption)
 {
     std::fflush(stdout);
     std::fprintf(stderr, "[%s] %s\n", caption ? caption : "", text ? text : "");
-    if (isatty(STDIN_FILENO)) {
+    if (isatty(STDIN_FILENO))
         std::fputs("(press Enter) ", stderr);
-        int c;
-        while ((c = std::getchar()) != EOF && c != '\n') {
-        }
-    }
+    WaitForEnter();
     return IDOK;
 }
 
@@ -51,11 +46,4 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type)
                     QString::fromLocal8Bit(text ? text : ""), QMessageBox::Ok, owner);
     box.exec();
     return IDOK;
-}
-
-int AfxMessageBox(UINT nIDPrompt, UINT type)
-{
-    CWinApp* app = AfxGetApp();
-    return MessageBoxA(app && app->m_pMainWnd ? app->m_pMainWnd->m_hWnd : nullptr, AfxLoadString(nIDPrompt),
-                       app ? app->m_pszAppName.GetString() : "", type);
 }

@@ -8,9 +8,6 @@
 #include <functional>
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
-// The framework's box: the text of a string resource, titled with the
-// application's name, owned by the main window.
-int AfxMessageBox(UINT nIDPrompt, UINT type = MB_OK);
 
 // Lets tests record boxes instead of showing them. The hook's result is the
 // box's result. Returns the hook it replaces; an empty hook restores the

@@ -133,3 +133,10 @@ BOOL AfxSocketInit()
 {
     return TRUE;
 }
+
+int AfxMessageBox(UINT nIDPrompt, UINT type)
+{
+    CWinApp* app = AfxGetApp();
+    return MessageBoxA(app && app->m_pMainWnd ? app->m_pMainWnd->m_hWnd : nullptr, AfxLoadString(nIDPrompt),
+                       app ? app->m_pszAppName.GetString() : "", type);
+}

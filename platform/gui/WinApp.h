@@ -32,6 +32,8 @@ public:
     // Records that the framework failed (no display for a window, ...), so
     // that the process ends with a non-zero exit code.
     void SetExitFailure() { m_nExitCode = 1; }
+    // The exit code that the application chose for its run.
+    void SetExitCode(int code) { m_nExitCode = code; }
 
     CString m_pszAppName;
     CString m_pszHelpFilePath;
@@ -44,6 +46,9 @@ private:
 };
 
 CWinApp* AfxGetApp();
+// The framework's box: the text of a string resource, titled with the
+// application's name, owned by the main window.
+int AfxMessageBox(UINT nIDPrompt, UINT type = MB_OK);
 
 // The help page of the program at that path: <program>.html beside it (the
 // build tree), else share/doc/quorvex/<program>.html beside its bin folder (an

@@ -204,19 +204,6 @@ int CComboBox::GetLBText(int index, CString& text) const
     return text.GetLength();
 }
 
-int CComboBox::FindStringExact(int startAfter, const char* text) const
-{
-    const QComboBox* combo = Combo(m_hWnd);
-    if (!combo)
-        return CB_ERR;
-    const QString wanted = QString::fromLocal8Bit(text);
-    for (int i = startAfter + 1; i < combo->count(); ++i) {
-        if (QString::compare(combo->itemText(i), wanted, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return CB_ERR;
-}
-
 int CComboBox::SelectString(int startAfter, const char* text)
 {
     QComboBox* combo = Combo(m_hWnd);

@@ -78,7 +78,6 @@ public:
     int GetCurSel() const;
     int GetCount() const;
     int GetLBText(int index, CString& text) const;
-    int FindStringExact(int startAfter, const char* text) const;
     // Selects the first item that begins with the text (case-insensitive).
     int SelectString(int startAfter, const char* text);
 };

@@ -85,15 +85,6 @@ TEST(ConsoleRun, FindsATargetByADirectoryPartAndAtOneSecondHasTooFewSamples)
     EXPECT_NE(result.err.find("[Get Max Thread] Need to collect at least  10\n"), std::string::npos) << result.err;
 }
 
-TEST(ConsoleRun, KeepsTheLogOptionWhenParsingStopsAtAnError)
-{
-    const ScratchFolder folder;
-    const ProgramResult result = RunConsole("-l mylog -x", folder.Path());
-    const std::string log = ReadFile(folder.Path() + "/mylog");
-    EXPECT_TRUE(std::regex_match(log, std::regex(RegexLiteral("Quorvex 1.0 Log\n") + SystemReportPattern()))) << log;
-    EXPECT_EQ(result.out, kBanner + kInvalidInstruction + log.substr(16) + kPrompt);
-}
-
 // Whether any user may run the program: it and every folder above it are
 // executable by others.
 bool OthersMayRun(std::filesystem::path path)

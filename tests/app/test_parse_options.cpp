@@ -56,8 +56,11 @@ TEST(ParseOptions, FollowsTheGrammar)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
         CQuorvexCommandLine cmdLine(row.line);
-        EXPECT_EQ(CaptureStdout([&] { cmdLine.ParseOptions(); }), row.output);
+        bool accepted = false;
+        EXPECT_EQ(CaptureStdout([&] { accepted = cmdLine.ParseOptions(); }), row.output);
         EXPECT_EQ(Parsed(cmdLine), row.parsed);
+        // Refused exactly when it says "Invalid ...".
+        EXPECT_EQ(accepted, row.output.find("Invalid") == std::string::npos);
     }
 }
 
@@ -69,19 +72,9 @@ TEST(ParseOptions, KeepsALineOf1023CharactersAndRefusesALongerOne)
     EXPECT_EQ(Parsed(kept), "app[x.e " + params + "|x.e|" + params + "] ");
 
     CQuorvexCommandLine refused(("-app x.e " + params + "a").c_str());
-    EXPECT_EQ(CaptureStdout([&] { refused.ParseOptions(); }),
+    EXPECT_EQ(CaptureStdout([&] { EXPECT_FALSE(refused.ParseOptions()); }),
               "\nInvalid instruction: the command line is longer than 1023 characters\n" + kUsage);
     EXPECT_EQ(Parsed(refused), "");
-}
-
-TEST(ProcessNameOf, IsTheFileNameWithoutATrailingExe)
-{
-    const std::pair<const char*, const char*> rows[] = {{"prog.exe", "prog"},     {"tools\\prog.exe", "prog"},
-                                                        {"prog", "prog"},         {"../../usr/bin/xz", "xz"},
-                                                        {"prog.exec", "prog.exec"}, {"dir.exe/prog", "prog"},
-                                                        {"", ""}};
-    for (const auto& [target, processName] : rows)
-        EXPECT_STREQ(CQuorvexCommandLine::ProcessNameOf(target), processName) << target;
 }
 
 } // namespace

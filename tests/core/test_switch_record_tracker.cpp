@@ -87,9 +87,31 @@ INSTANTIATE_TEST_SUITE_P(
                    {Task(1, RecordKind::Fork, 101), In(10, 101, 0), Task(40, RecordKind::Exit, 101, 0),
                     Task(50, RecordKind::Fork, 101), In(60, 101, 1)},
                    100, "100 off 0, 101 on 40, | 70"},
+        // A record stamped exactly at the instant belongs to it: the thread
+        // switched in then is on the processor, one switched out is off.
+        StreamCase{"SwitchInExactlyAtTheInstantCounts", {In(100, PID, 0)}, 100, "100 on 0, | 0"},
+        StreamCase{"SwitchOutExactlyAtTheInstantCounts", {In(40, PID, 0), Out(100, PID, 0)}, 100,
+                   "100 off 60, | 60"},
         StreamCase{"IgnoresProcessesTheTargetForks",
                    {Task(1, RecordKind::Fork, 200, 0, 200), Task(5, RecordKind::Exit, 200, 0, 200)}, 100,
                    "100 off 0, | 0"}));
+
+// The observer sees every record once, merged in time order across
+// processors, other processes' too, and nothing beyond the instant.
+TEST(SwitchRecordTracker, HandsEveryRecordToItsObserverInTimeOrder)
+{
+    SwitchRecordTracker tracker(PID, 0);
+    std::vector<std::uint64_t> seen;
+    tracker.Observe([&seen](const SwitchRecord& record) { seen.push_back(record.timeNs); });
+    for (const SwitchRecord& record : {In(30, PID, 1), Out(50, PID, 1), In(10, 101, 0),
+                                       Task(20, RecordKind::Fork, 200, 0, 200), Out(60, 101, 0)})
+        tracker.Add(record);
+    tracker.AdvanceTo(50);
+    EXPECT_EQ(seen, (std::vector<std::uint64_t>{10, 20, 30, 50}));
+    tracker.AdvanceTo(100);
+    EXPECT_EQ(seen.back(), 60u);
+    EXPECT_EQ(seen.size(), 5u);
+}
 
 // No nanosecond of the open stretch is counted twice or dropped, whichever
 // instants look at it.
@@ -236,23 +258,92 @@ INSTANTIATE_TEST_SUITE_P(
                    {T, RecordKind::Lost, PID, 0, 0, 42}},
         DecodeCase{"TruncatedExit", RawRecord(PERF_RECORD_EXIT, 0, {PID}, 102, T, 1), false, {}}));
 
-TEST(ReadRing, JoinsARecordThatWrapsAndStopsAtAPartialOne)
-{
-    const std::vector<unsigned char> first = RawRecord(PERF_RECORD_SWITCH, 0, {}, 101, 1, 0);
-    const std::vector<unsigned char> second = RawRecord(PERF_RECORD_SWITCH, PERF_RECORD_MISC_SWITCH_OUT, {}, 102, 2, 1);
-    std::vector<unsigned char> ring(64);
-    const std::uint64_t tail = 48;  // the first record begins 16 bytes before the end
-    for (size_t i = 0; i < first.size(); ++i)
-        ring[(tail + i) % ring.size()] = first[i];
-    for (size_t i = 0; i < second.size(); ++i)
-        ring[(tail + first.size() + i) % ring.size()] = second[i];
-
+// A 64-byte ring holding two 32-byte switch records from tail on; the
+// first begins `before` bytes before the ring's end.
+struct Ring {
+    std::vector<unsigned char> first = RawRecord(PERF_RECORD_SWITCH, 0, {}, 101, 1, 0);
+    std::vector<unsigned char> second = RawRecord(PERF_RECORD_SWITCH, PERF_RECORD_MISC_SWITCH_OUT, {}, 102, 2, 1);
+    std::vector<unsigned char> bytes = std::vector<unsigned char>(64);
+    std::uint64_t tail;
+    std::uint64_t head;
     std::vector<std::vector<unsigned char>> taken;
-    const auto take = [&](const unsigned char* bytes, size_t size) { taken.emplace_back(bytes, bytes + size); };
-    const std::uint64_t head = tail + first.size() + second.size();
-    EXPECT_EQ(ReadRing(ring.data(), ring.size(), tail, head - 8, take), tail + first.size());
-    EXPECT_EQ(ReadRing(ring.data(), ring.size(), tail + first.size(), head, take), head);
-    EXPECT_EQ(taken, (std::vector<std::vector<unsigned char>>{first, second}));
+
+    explicit Ring(std::uint64_t before) : tail(64 * 3 + 64 - before), head(tail + 64)
+    {
+        for (size_t i = 0; i < 32; ++i) {
+            bytes[(tail + i) % 64] = first[i];
+            bytes[(tail + 32 + i) % 64] = second[i];
+        }
+    }
+    RingRead Read(std::uint64_t upTo)
+    {
+        return ReadRing(bytes.data(), bytes.size(), tail, upTo,
+                        [this](const unsigned char* record, size_t size) { taken.emplace_back(record, record + size); });
+    }
+    void SetFirstSize(std::uint16_t size)
+    {
+        const unsigned char* raw = reinterpret_cast<const unsigned char*>(&size);
+        bytes[(tail + 6) % 64] = raw[0];
+        bytes[(tail + 7) % 64] = raw[1];
+    }
+};
+
+class RingSplit : public testing::TestWithParam<std::uint64_t> {};
+
+// A record that wraps, split 24/8, 16/16 or 8/24 bytes, or not at all,
+// comes out whole, byte for byte.
+TEST_P(RingSplit, JoinsARecordThatWraps)
+{
+    Ring ring(GetParam());
+    const RingRead read = ring.Read(ring.head);
+    EXPECT_EQ(read.tail, ring.head);
+    EXPECT_FALSE(read.damaged);
+    EXPECT_EQ(ring.taken, (std::vector<std::vector<unsigned char>>{ring.first, ring.second}));
+}
+
+INSTANTIATE_TEST_SUITE_P(BytesBeforeTheEnd, RingSplit, testing::Values(24, 16, 8, 64));
+
+struct DamageCase {
+    const char* name;
+    std::uint16_t firstSize;  // 0: as written
+    std::int64_t headMoved;   // bytes from the written head
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RingDamage : public testing::TestWithParam<DamageCase> {};
+
+// The kernel never writes these; a damaged ring is never read out of bounds
+// and counts as lost: everything up to head is skipped.
+TEST_P(RingDamage, SkipsTheRingAndSaysSo)
+{
+    Ring ring(24);
+    if (GetParam().firstSize)
+        ring.SetFirstSize(GetParam().firstSize);
+    const std::uint64_t head = ring.head + static_cast<std::uint64_t>(GetParam().headMoved);
+    const RingRead read = ring.Read(head);
+    EXPECT_TRUE(read.damaged);
+    EXPECT_EQ(read.tail, head);
+    EXPECT_LE(ring.taken.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, RingDamage,
+                         testing::Values(DamageCase{"NotAligned", 36, 0}, DamageCase{"SmallerThanAHeader", 4, 0},
+                                         DamageCase{"RunsPastHead", 0, -8}, DamageCase{"PastTheWholeRing", 200, 0},
+                                         DamageCase{"HeadInsideAHeader", 0, -36},
+                                         DamageCase{"MoreThanTheRingHolds", 0, 8}),
+                         [](const testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
+
+// The drain may have come too late when less room was left than the largest
+// record the kernel writes (64 bytes).
+TEST(ReadRing, FullWhenLessThanTheLargestRecordWasLeft)
+{
+    EXPECT_FALSE(RingMayHaveOverflowed(4032, 4096));
+    EXPECT_TRUE(RingMayHaveOverflowed(4040, 4096));
+    EXPECT_FALSE(RingMayHaveOverflowed(0, 4096));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "ChildProcesses.h"
 #include "EngineTesting.h"
 #include "ProcFiles.h"
+#include "RunStatistics.h"
 #include "Process.h"
 #include "Timing.h"
 
@@ -43,14 +44,14 @@ public:
             ADD_FAILURE() << "the demo was not seen running after its settling second";
             return 0;
         }
-        return static_cast<double>(readings.back().ticks - first->ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
-               (static_cast<double>(readings.back().ns - first->ns) / 1e9) * 100;
+        return static_cast<double>(readings.back().cpuNs - first->cpuNs) /
+               static_cast<double>(readings.back().ns - first->ns) * 100;
     }
 
 private:
     struct Reading {
         std::uint64_t ns;
-        std::uint64_t ticks;
+        std::uint64_t cpuNs;
     };
 
     void Stop()
@@ -65,8 +66,13 @@ private:
         while (!m_stop) {
             const std::optional<StartedProcess> demo = YoungestDemo();
             ProcStat stat;
-            if (demo && ReadPidStat(demo->pid, stat) && stat.startTicks == demo->startTicks && stat.state != 'Z')
-                m_readings[demo->startTicks].push_back({MonotonicNowNs(), stat.utimeTicks + stat.stimeTicks});
+            clockid_t clock;
+            timespec used;
+            if (demo && ReadPidStat(demo->pid, stat) && stat.startTicks == demo->startTicks && stat.state != 'Z' &&
+                clock_getcpuclockid(demo->pid, &clock) == 0 && clock_gettime(clock, &used) == 0)
+                m_readings[demo->startTicks].push_back(
+                    {MonotonicNowNs(), static_cast<std::uint64_t>(used.tv_sec) * 1'000'000'000 +
+                                           static_cast<std::uint64_t>(used.tv_nsec)});
             usleep(20000);
         }
     }
@@ -190,7 +196,7 @@ TEST_F(MeasuredRun, OversubscribedThreadsNeverRunOnMoreThanTheProcessors)
         GTEST_SKIP() << notices.lines[0];
 
     EXPECT_EQ(notices.lines, std::vector<std::string>{EXACT_NOTICE}) << "once for the probe and the run";
-    ASSERT_GE(levels.size(), 50u);
+    ASSERT_GE(levels.size(), static_cast<size_t>(MINIMUM_SAMPLES));
     EXPECT_LE(*std::max_element(levels.begin(), levels.end()), Processors());
     EXPECT_NEAR(std::accumulate(levels.begin(), levels.end(), 0.0) / static_cast<double>(levels.size()),
                 processorsUsed, 0.3);
@@ -207,7 +213,7 @@ TEST_F(MeasuredRun, ProcOverstatesOversubscribedThreads)
     const std::vector<int> levels = Measure(Oversubscribing(), "10", "1", true);
 
     EXPECT_EQ(notices.lines, std::vector<std::string>{ProcNotice("forced by QUORVEX_THREAD_STATES=proc")});
-    ASSERT_GE(levels.size(), 50u);
+    ASSERT_GE(levels.size(), static_cast<size_t>(MINIMUM_SAMPLES));
     EXPECT_GT(Share(levels, [](int level) { return level == 2 * Processors(); }), 0.8);
 }
 
@@ -227,7 +233,8 @@ void PrintTo(const Workload& w, std::ostream* os)
 class MeasuredWorkload : public MeasuredRun, public testing::WithParamInterface<Workload> {};
 
 // Near 100 % per busy thread on an idle machine; whatever the machine gives
-// the demo, the average is what it really used. With two busy threads the
+// the demo, even next to a load that starves it, the average is what it
+// really used. With two busy threads the
 // sources agree where the demo gets both processors: the records cannot show
 // two running for less than the share of time that the second processor was
 // the demo's.
@@ -242,7 +249,6 @@ TEST_P(MeasuredWorkload, CpuAndParallelTimeAreWhatTheDemoDid)
 
     EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[IMPORTANT!!!] Make sure the application is terminated "
                                                            "COMPLETELY\nbefore continue!"});
-    EXPECT_GT(used, 20) << "the demo was starved";
     EXPECT_NEAR(Number(dialog.m_strCpuAvg), used, Margin(used));
     EXPECT_LT(Number(dialog.m_strCpuAvg), 100 * w.busy + 10);
     if (w.busy == 1) {
@@ -266,11 +272,13 @@ INSTANTIATE_TEST_SUITE_P(Demo, MeasuredWorkload,
                          [](const testing::TestParamInfo<Workload>& info) { return info.param.name; });
 
 // The demo reports how long it ran from its start to its end; the process
-// lives a little longer than that (loading, creating and joining threads).
+// lives a little longer than that (loading, joining its threads, exiting),
+// but far less than the second to the next collection, which must not be
+// taken for its end.
 TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
 {
     const std::string out =
-        CaptureStdout([this] { Measure("--phases 1 --phase-ms 1500 --sleepers 0 --report", "10", "5"); });
+        CaptureStdout([this] { Measure("--phases 1 --phase-ms 1500 --sleepers 0 --report", "1000", "5"); });
 
     // The probe's instance ends by itself too: the last report is the measured one's.
     std::smatch last;
@@ -280,8 +288,7 @@ TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
     ASSERT_FALSE(last.empty()) << out;
     const double lifetimeMs = std::stod(last[1]) * 1000;
     EXPECT_GE(Number(dialog.m_strElapsedMs), lifetimeMs - 1);
-    EXPECT_LE(Number(dialog.m_strElapsedMs), lifetimeMs + 20);
-    EXPECT_NE(dialog.m_strCpuAvg.str(), "") << "enough samples for the statistics";
+    EXPECT_LE(Number(dialog.m_strElapsedMs), lifetimeMs + 250);
 }
 
 TEST_F(MeasuredRun, MissingTargetLeavesNothingRunning)

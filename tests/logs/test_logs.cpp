@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -41,11 +42,11 @@ TEST(DataLog, ValuesHaveTwentySignificantDigits)
     }
 }
 
-TEST(LogNames, FollowTheLocalTimeToTheMinute)
+TEST(LogNames, FollowTheLocalTimeToTheMinuteAndCountCopies)
 {
-    EXPECT_EQ(DataLogFileName("/var/logs", kStamp).str(), "/var/logs/QV202612052108.txt");
-    EXPECT_EQ(SummaryLogFileName("/var/logs", kStamp).str(), "/var/logs/QVS202612052108.txt");
-    EXPECT_EQ(DataLogFileName("/l", {2027, 1, 0, 2, 3, 4, 0, 0}).str(), "/l/QV202701020304.txt");
+    EXPECT_EQ(RunLogFileName("/var/logs", "QV", kStamp, 1).str(), "/var/logs/QV202612052108.txt");
+    EXPECT_EQ(RunLogFileName("/var/logs", "QVS", kStamp, 2).str(), "/var/logs/QVS202612052108-2.txt");
+    EXPECT_EQ(RunLogFileName("/l", "QV", {2027, 1, 0, 2, 3, 4, 0, 0}, 13).str(), "/l/QV202701020304-13.txt");
 }
 
 // Two threads on one socket of two cores and four logical processors, with
@@ -87,17 +88,44 @@ TEST(SummaryLog, HeadAndLineOfTheExample)
     EXPECT_EQ(SummaryLogLine("  2", "  4", "30000", " 15.00").str(), "\"  2\",\"  4\",\"30000\",\" 15.00\"\n");
 }
 
-// A run in the same minute as an earlier one empties the earlier one's file.
-TEST(LogFile, EmptiesAnExistingFile)
+struct TakenNames {
+    std::vector<std::string> taken;
+    std::string copy;  // the suffix the new pair gets
+};
+
+// A run in the same minute as earlier ones leaves their files as they were,
+// whichever of a pair is there, and names both of its files alike.
+TEST(RunLogs, AreCreatedUnderTheFirstPairOfFreeNames)
 {
-    const ScratchFolder folder;
-    const std::string path = folder.Path() + "/QV202612052108.txt";
-    std::ofstream(path) << "an older run's records";
-    LogFile log;
-    ASSERT_TRUE(log.Open(path.c_str()));
-    log.Write("[Quorvex]\n");
-    EXPECT_TRUE(log.Close());
-    EXPECT_EQ(ReadFile(path), "[Quorvex]\n");
+    const TakenNames cases[] = {{{}, ""},
+                                {{"QV202612052108.txt"}, "-2"},
+                                {{"QVS202612052108.txt"}, "-2"},
+                                {{"QV202612052108.txt", "QVS202612052108.txt", "QVS202612052108-2.txt"}, "-3"}};
+    for (const TakenNames& c : cases) {
+        const ScratchFolder folder;
+        for (const std::string& name : c.taken)
+            std::ofstream(folder.Path() + "/" + name) << "an earlier run's " << name;
+        LogFile data, summary;
+
+        ASSERT_EQ(CreateRunLogs(data, summary, folder.Path().c_str(), kStamp), RunLogsCreated::Both);
+        data.Write("data");
+        summary.Write("summary");
+        EXPECT_TRUE(data.Close() && summary.Close());
+
+        std::vector<std::string> expected = c.taken;
+        expected.push_back("QV202612052108" + c.copy + ".txt");
+        expected.push_back("QVS202612052108" + c.copy + ".txt");
+        std::vector<std::string> names = FilesIn(folder.Path());
+        std::sort(names.begin(), names.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(names, expected);
+        for (const std::string& name : c.taken)
+            EXPECT_EQ(ReadFile(folder.Path() + "/" + name), "an earlier run's " + name);
+        EXPECT_EQ(ReadFile(folder.Path() + "/QV202612052108" + c.copy + ".txt"), "data");
+        EXPECT_EQ(ReadFile(folder.Path() + "/QVS202612052108" + c.copy + ".txt"), "summary");
+    }
+    LogFile data, summary;
+    EXPECT_EQ(CreateRunLogs(data, summary, "/nonexistent-quorvex-folder", kStamp), RunLogsCreated::NoDataLog);
 }
 
 } // namespace

@@ -86,11 +86,12 @@ TEST_P(ProcStatTest, FindsTheFieldsAfterTheCommandName)
     EXPECT_EQ(stat.state, GetParam().state);
     EXPECT_EQ(stat.numThreads, GetParam().threads);
     EXPECT_EQ(stat.startTicks, GetParam().start);
-    EXPECT_EQ(stat.utimeTicks, 31u);
-    EXPECT_EQ(stat.stimeTicks, 7u);
+    EXPECT_EQ(stat.parentPid, 1);
+    EXPECT_EQ(stat.processGroup, 2);
+    EXPECT_EQ(stat.session, 3);
 }
 
-#define STAT_TAIL " 1 1 1 0 -1 4194304 100 0 0 0 31 7 0 0 20 0 6 0 8823 2000000 300 18446744073709551615\n"
+#define STAT_TAIL " 1 2 3 0 -1 4194304 100 0 0 0 31 7 0 0 20 0 6 0 8823 2000000 300 18446744073709551615\n"
 
 INSTANTIATE_TEST_SUITE_P(Lines, ProcStatTest,
                          testing::Values(StatCase{"4242 (quorvex-demo) S" STAT_TAIL, true, 'S', 6, 8823},
@@ -118,6 +119,9 @@ TEST_P(InstanceNameTest, IsTheFileNameWithoutATrailingExe)
 INSTANTIATE_TEST_SUITE_P(Paths, InstanceNameTest,
                          testing::Values(NameCase{"/usr/bin/xz", "xz"}, NameCase{"/apps/render.exe", "render"},
                                          NameCase{"prog.exe.exe", "prog.exe"}, NameCase{"/a/b.exe.txt", "b.exe.txt"},
-                                         NameCase{"/a/prog.EXE", "prog.EXE"}, NameCase{"/a/.exe", ""}));
+                                         NameCase{"/a/prog.EXE", "prog.EXE"}, NameCase{"/opt/.exe", ".exe"},
+                                         NameCase{"tools\\prog.exe", "tools\\prog"},
+                                         NameCase{"../../usr/bin/xz", "xz"}, NameCase{"/opt/dir.exe/", ""},
+                                         NameCase{"", ""}));
 
 } // namespace

@@ -3,15 +3,18 @@
 #include <cstdio>
 #include <unistd.h>
 
-std::string CaptureStdout(const std::function<void()>& body)
+namespace {
+
+std::string Capture(FILE* stream, const std::function<void()>& body)
 {
-    std::fflush(stdout);
+    const int fd = fileno(stream);
+    std::fflush(stream);
     FILE* sink = std::tmpfile();
-    const int saved = dup(STDOUT_FILENO);
-    dup2(fileno(sink), STDOUT_FILENO);
+    const int saved = dup(fd);
+    dup2(fileno(sink), fd);
     body();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
+    std::fflush(stream);
+    dup2(saved, fd);
     close(saved);
     std::string text;
     std::rewind(sink);
@@ -21,4 +24,16 @@ std::string CaptureStdout(const std::function<void()>& body)
         text.append(buffer, n);
     std::fclose(sink);
     return text;
+}
+
+} // namespace
+
+std::string CaptureStdout(const std::function<void()>& body)
+{
+    return Capture(stdout, body);
+}
+
+std::string CaptureStderr(const std::function<void()>& body)
+{
+    return Capture(stderr, body);
 }

@@ -90,6 +90,12 @@ void ChildStarts::Watch()
 {
     while (!m_stop) {
         for (const Child& child : Children()) {
+            // A target's guard is a copy of this program that never execs;
+            // a zombie shows no program, and was seen alive before.
+            std::error_code noExe;
+            const auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(child.pid) + "/exe", noExe);
+            if (exe.empty() || exe == std::filesystem::read_symlink("/proc/self/exe", noExe))
+                continue;
             std::lock_guard lock(m_mutex);
             m_seen.insert({child.pid, child.startTicks});
         }

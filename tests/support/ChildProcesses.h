@@ -13,8 +13,8 @@ std::vector<int> ChildProcesses();
 int OpenPidfds();
 int OpenDescriptors();
 
-// Counts the child processes started while it lives. Every target of a run
-// lives at least a second, so polling every few milliseconds misses none.
+// Counts the child processes started while it lives, targets' guards aside.
+// Every target of a run lives at least a second, so polling every few milliseconds misses none.
 class ChildStarts {
 public:
     ChildStarts();

@@ -81,7 +81,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     FILE* err = ScratchFile();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fileno(in), STDIN_FILENO);
+    int silentPipe[2] = {-1, -1};
+    if (options.silentInputPipe)
+        pipe2(silentPipe, O_CLOEXEC);
+    posix_spawn_file_actions_adddup2(&actions, options.silentInputPipe ? silentPipe[0] : fileno(in), STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fileno(out), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fileno(err), STDERR_FILENO);
     if (options.closeStdout)
@@ -104,6 +107,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     std::fclose(in);
+    for (int end : silentPipe) {
+        if (end >= 0)
+            close(end);
+    }
     result.out = Contents(out);
     result.err = Contents(err);
     return result;

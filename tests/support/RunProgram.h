@@ -14,6 +14,7 @@ struct ProgramResult {
 
 struct ProgramOptions {
     std::string input;                                        // all that standard input holds
+    bool silentInputPipe = false;                             // instead: a pipe kept open and empty
     std::map<std::string, std::optional<std::string>> env;    // nullopt removes a variable
     std::string workingDirectory;                             // empty: the test's own
     int timeoutSeconds = 120;

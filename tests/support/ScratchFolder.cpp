@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/mount.h>
 #include <unistd.h>
 
 ScratchFolder::ScratchFolder()
@@ -23,6 +24,17 @@ std::string ScratchFolder::AddScript(const std::string& name, const std::string&
     std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;
+}
+
+ScratchTmpfs::ScratchTmpfs(const std::string& options)
+    : m_mounted(mount("tmpfs", m_folder.Path().c_str(), "tmpfs", 0, options.c_str()) == 0)
+{
+}
+
+ScratchTmpfs::~ScratchTmpfs()
+{
+    if (m_mounted)
+        umount2(m_folder.Path().c_str(), MNT_DETACH);
 }
 
 std::string ReadFile(const std::string& path)

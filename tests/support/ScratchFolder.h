@@ -17,5 +17,20 @@ private:
     std::string m_path;
 };
 
+// A scratch folder with a tmpfs of its own mounted on it (options such as
+// "size=4k" or "nr_inodes=2"), to run out of room for real. Mounted() is
+// false where this process may not mount.
+class ScratchTmpfs {
+public:
+    explicit ScratchTmpfs(const std::string& options);
+    ~ScratchTmpfs();
+    bool Mounted() const { return m_mounted; }
+    const std::string& Path() const { return m_folder.Path(); }
+
+private:
+    ScratchFolder m_folder;
+    bool m_mounted;
+};
+
 std::string ReadFile(const std::string& path);
 std::vector<std::string> FilesIn(const std::string& folder);
