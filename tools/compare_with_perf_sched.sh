@@ -39,3 +39,16 @@ for source in "" --proc; do
         $levels sample --interval-ms 10 --phase-ms "$phase_ms" $source --instants "$tmp/instants" $demo 2>/dev/null
     switches "$tmp/together.data" | $levels trace --instants "$tmp/instants" --phase-ms "$phase_ms"
 done
+
+# quorvex-stat's shares are weighted by time over the command's whole life:
+# held against the same trace weighted the same way.
+if [ -x "$build/quorvex-stat" ]; then
+    echo "== quorvex-stat and the trace of the same run, time-weighted"
+    perf sched record -k CLOCK_MONOTONIC -o "$tmp/stat.data" -- \
+        "$build/quorvex-stat" -o "$tmp/stat.txt" --json "$tmp/stat.json" $demo >/dev/null 2>&1
+    echo "quorvex-stat"
+    sed -n 's/^ *{"level": \([0-9]*\), "percent": \([0-9.]*\)}.*/  level \1: \2 %/p' "$tmp/stat.json"
+    sed -n 's/^ *"parallel_time_percent": \([0-9.]*\),/  Parallel Time: \1 %/p' "$tmp/stat.json"
+    pid=$(sed -n 's/.*{"tid": [0-9]*, "pid": \([0-9]*\),.*/\1/p' "$tmp/stat.json" | head -n 1)
+    switches "$tmp/stat.data" | $levels trace --pid "$pid" --weighted
+fi

@@ -17,6 +17,9 @@
 //   --instants FILE   sample: write the process id, each instant and its
 //                     level there; trace: sample the trace at those instants
 //                     instead, for that process, and count the agreements
+//   --weighted        trace: the share of the time at each level from the
+//                     process's first to its last appearance, not of samples
+//                     (what quorvex-stat gives)
 
 #include "CommandLine.h"
 #include "Pdh.h"
@@ -41,6 +44,7 @@ struct Options {
     int intervalMs = 10;
     int phaseMs = 0;
     bool proc = false;
+    bool weighted = false;
     std::string instantsFile;
     int pid = 0;
     std::vector<std::string> program;
@@ -198,6 +202,34 @@ std::vector<Occupant> ReadOccupants(std::istream& in, int pid, std::set<int>& ti
     return occupants;
 }
 
+// Levels weighted by time over [first, last]: between two trace lines the
+// processors' occupants stand still.
+void PrintWeighted(const std::vector<Occupant>& occupants, const std::set<int>& tids, std::uint64_t first,
+                   std::uint64_t last)
+{
+    std::map<int, int> current;  // by processor
+    std::vector<std::uint64_t> levelNs;
+    std::uint64_t previous = first;
+    for (const Occupant& o : occupants) {
+        if (o.timeNs > first && previous < last) {
+            const auto level = static_cast<std::size_t>(std::count_if(
+                current.begin(), current.end(), [&](const auto& c) { return tids.count(c.second) > 0; }));
+            levelNs.resize(std::max(levelNs.size(), level + 1));
+            levelNs[level] += std::min(o.timeNs, last) - previous;
+            previous = std::min(o.timeNs, last);
+        }
+        current[o.cpu] = o.tid;
+    }
+    std::printf("perf sched trace, time-weighted over %.3f ms\n", static_cast<double>(last - first) / 1e6);
+    double parallel = 0;
+    for (std::size_t level = 0; level < levelNs.size(); ++level) {
+        const double percent = 100.0 * static_cast<double>(levelNs[level]) / static_cast<double>(last - first);
+        std::printf("  level %zu: %6.2f %%\n", level, percent);
+        parallel += level >= 2 ? percent : 0;
+    }
+    std::printf("  Parallel Time: %6.2f %%\n", parallel);
+}
+
 int Trace(const Options& options)
 {
     std::vector<std::uint64_t> instants;
@@ -225,6 +257,10 @@ int Trace(const Options& options)
             return 1;
         }
         start = first->timeNs;
+        if (options.weighted) {
+            PrintWeighted(occupants, tids, first->timeNs, last->timeNs);
+            return 0;
+        }
         for (std::uint64_t t = start + options.intervalMs * 1'000'000ULL; t < last->timeNs; t += options.intervalMs * 1'000'000ULL)
             instants.push_back(t);
     }
@@ -254,7 +290,7 @@ int Usage()
     std::fprintf(stderr, "usage: quorvex-exact-levels sample [--interval-ms N] [--phase-ms N] [--proc] "
                          "[--instants FILE] PROGRAM [ARG...]\n"
                          "       quorvex-exact-levels trace {--pid PID | --instants FILE} [--interval-ms N] "
-                         "[--phase-ms N] < perf-script-output\n");
+                         "[--phase-ms N] [--weighted] < perf-script-output\n");
     return 2;
 }
 
@@ -277,6 +313,8 @@ bool Parse(int argc, char** argv, Options& options)
             options.pid = std::atoi(argv[++i]);
         else if (arg == "--proc")
             options.proc = true;
+        else if (arg == "--weighted")
+            options.weighted = true;
         else
             return false;
     }

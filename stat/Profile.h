@@ -1,0 +1,51 @@
+#pragma once
+// What the context-switch records of one measured span say, exactly: how long
+// each number of the measured threads was on a processor at once, and each
+// thread's on-processor and waiting time, as a whole and per interval window.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One thread's share of one window.
+struct WindowShare {
+    std::size_t window = 0;
+    std::uint64_t onCpuNs = 0;
+    std::uint64_t waitingNs = 0;
+};
+
+struct ThreadProfile {
+    int tid = 0;
+    int pid = 0;
+    std::string name;
+    std::uint64_t onCpuNs = 0;
+    std::uint64_t waitingNs = 0;  // runnable, switched out by preemption, until its next switch-in
+    std::uint64_t bornNs = 0;     // the span's start for a thread that was there before it
+    std::uint64_t endedNs = 0;    // the span's end for a thread still alive then
+    std::vector<WindowShare> windows;  // the windows it ran or waited in, in order
+
+    std::uint64_t LifetimeNs() const { return endedNs - bornNs; }
+};
+
+struct WindowProfile {
+    std::uint64_t startNs = 0;  // since the span's start
+    std::uint64_t lengthNs = 0; // the interval, shorter for the last window
+    std::vector<std::uint64_t> levelNs;  // time at 0..N threads on a processor
+    std::uint64_t onCpuNs = 0;
+    unsigned threadsAlive = 0;  // threads alive at any moment of the window
+};
+
+struct Profile {
+    std::uint64_t startNs = 0;  // CLOCK_MONOTONIC
+    std::uint64_t endNs = 0;
+    std::uint64_t intervalNs = 0;
+    std::vector<std::uint64_t> levelNs;  // 0..N, N the most threads ever on a processor at once
+    std::vector<ThreadProfile> threads;  // in the order they appeared
+    std::vector<WindowProfile> windows;
+    unsigned processes = 0;
+    std::uint64_t lostRecords = 0;  // dropped by the kernel: the figures are then inexact
+
+    std::uint64_t ElapsedNs() const { return endNs - startNs; }
+    std::uint64_t OnCpuNs() const;
+};

@@ -1,0 +1,36 @@
+#pragma once
+// quorvex-stat's command line, read the way getopt_long reads it: options
+// end at the first word that is not one (or at "--"), so the command keeps
+// its own options.
+
+#include <string>
+#include <vector>
+
+// GNU's convention for programs that run a command (env, nice, timeout):
+// their own failures exit with 125, which no common command status uses.
+constexpr int EXIT_USAGE = 125;
+constexpr int EXIT_CANNOT_EXECUTE = 126;
+constexpr int EXIT_NOT_FOUND = 127;
+
+struct StatOptions {
+    bool followChildren = false;
+    double timeoutSeconds = 0;  // 0: none
+    int intervalMs = 100;
+    std::string outputFile;  // the human report; "" for standard error
+    std::string jsonFile;
+    std::string csvFile;
+    std::string svgFile;
+    int attachPid = 0;
+    std::vector<std::string> command;
+};
+
+struct ParsedCommandLine {
+    enum class Action { Measure, Help, Version, Fail } action = Action::Measure;
+    StatOptions options;
+    std::string error;  // for Fail: the message, without the program's name
+};
+
+ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[]);
+
+std::string UsageText();
+std::string VersionText();

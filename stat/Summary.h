@@ -1,0 +1,38 @@
+#pragma once
+// The headline figures of a profile, in the units every output shows them
+// in: milliseconds, and percent of the span (100 % CPU = one processor).
+
+#include "Profile.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// How the figures were obtained and how the command ended.
+struct RunFacts {
+    std::vector<std::string> command;
+    int exitStatus = 0;  // what quorvex-stat exits with: 128 + signal when killed
+    int signal = 0;      // the signal that ended the command, 0 if it exited
+    bool fromRecords = true;  // false: /proc sampled at the interval
+};
+
+struct Summary {
+    double elapsedMs = 0;
+    double cpuAvg = 0;
+    double cpuMin = 0;  // over the interval windows; a shorter last window counts only when alone
+    double cpuMax = 0;
+    double averageConcurrency = 0;
+    std::vector<unsigned> levelHundredths;  // hundredths of a percent, 0..N, summing to 10000
+    unsigned parallelHundredths = 0;        // levels 2..N
+    bool exact = true;
+};
+
+Summary Summarize(const Profile& profile, const RunFacts& facts);
+
+// Shares of whole in hundredths of a percent that add up to exactly 10000
+// (the largest remainders are rounded up), so no table sums to 99.99.
+std::vector<unsigned> HundredthsOf(const std::vector<std::uint64_t>& parts, std::uint64_t whole);
+
+double Ms(std::uint64_t ns);
+double Percent(std::uint64_t part, std::uint64_t whole);
+std::string SignalName(int signal);  // "SIGSEGV"

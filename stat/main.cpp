@@ -1,0 +1,34 @@
+// quorvex-stat: runs a command once and reports exactly how parallel it was.
+
+#include "Outputs.h"
+#include "StatOptions.h"
+#include "StatRun.h"
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    const ParsedCommandLine parsed = ParseStatCommandLine(argc, argv);
+    switch (parsed.action) {
+    case ParsedCommandLine::Action::Help:
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    case ParsedCommandLine::Action::Version:
+        std::fputs(VersionText().c_str(), stdout);
+        return 0;
+    case ParsedCommandLine::Action::Fail:
+        std::fprintf(stderr, "quorvex-stat: %s\nTry 'quorvex-stat --help' for more information.\n",
+                     parsed.error.c_str());
+        return EXIT_USAGE;
+    case ParsedCommandLine::Action::Measure:
+        break;
+    }
+    OutputFiles outputs;
+    std::string error;
+    if (!outputs.Open(parsed.options, stderr, error)) {
+        std::fprintf(stderr, "quorvex-stat: %s\n", error.c_str());
+        return EXIT_USAGE;
+    }
+    return parsed.options.attachPid ? MeasureAttached(parsed.options, outputs)
+                                    : MeasureCommand(parsed.options, outputs);
+}

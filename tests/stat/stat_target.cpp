@@ -1,0 +1,68 @@
+// quorvex-stat-target: commands of known shape for quorvex-stat's tests.
+//   busy THREADS MS FILE   THREADS threads spin for MS ms each; each then
+//                          writes "tid on-CPU-ns" (its own thread clock) to FILE
+//   threads N              N threads start, meet, and end
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::uint64_t ThreadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000 + static_cast<std::uint64_t>(t.tv_nsec);
+}
+
+void Busy(int threads, int ms, const char* path)
+{
+    std::FILE* file = std::fopen(path, "w");
+    if (!file)
+        std::exit(2);
+    std::mutex mutex;
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads; ++i)
+        workers.emplace_back([&] {
+            const std::uint64_t until = ThreadCpuNs() + static_cast<std::uint64_t>(ms) * 1'000'000;
+            while (ThreadCpuNs() < until) {
+            }
+            const std::lock_guard lock(mutex);
+            std::fprintf(file, "%d %llu\n", gettid(), static_cast<unsigned long long>(ThreadCpuNs()));
+        });
+    for (std::thread& worker : workers)
+        worker.join();
+    std::fclose(file);
+}
+
+void Threads(int count)
+{
+    std::mutex mutex;
+    std::vector<std::thread> threads;
+    mutex.lock();
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&mutex] { const std::lock_guard lock(mutex); });
+    mutex.unlock();
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 5 && std::strcmp(argv[1], "busy") == 0)
+        Busy(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+    else if (argc == 3 && std::strcmp(argv[1], "threads") == 0)
+        Threads(std::atoi(argv[2]));
+    else
+        return 2;
+    return 0;
+}

@@ -1,0 +1,205 @@
+#include "ProfileBuilder.h"
+#include "Reports.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int PID = 4242;
+constexpr std::uint64_t MS = 1'000'000;
+constexpr std::uint64_t START = 5000 * MS;
+
+SwitchRecord Record(std::uint64_t ms, RecordKind kind, int tid, int cpu, bool preempted = false)
+{
+    return {START + ms * MS, kind, PID, tid, cpu, 0, preempted};
+}
+
+// 250 ms of "xz -T2 big.tar": the main thread runs alone, starts a worker
+// at 50 ms that runs beside it (preempted once for 10 ms) and ends at 200 ms;
+// the main thread sleeps from 220 ms. The last window, 50 ms long, is left
+// out of the CPU minimum.
+Profile SmallRun()
+{
+    ProfileBuilder builder(START, 100 * MS, PID, false, {{PID, PID, "xz"}});
+    for (const SwitchRecord& record :
+         {Record(0, RecordKind::SwitchIn, PID, 0), Record(50, RecordKind::Fork, PID + 1, 0),
+          Record(50, RecordKind::SwitchIn, PID + 1, 1), Record(120, RecordKind::SwitchOut, PID + 1, 1, true),
+          Record(130, RecordKind::SwitchIn, PID + 1, 1), Record(200, RecordKind::Exit, PID + 1, 1),
+          Record(220, RecordKind::SwitchOut, PID, 0)})
+        builder.Add(record);
+    return builder.Finish(START + 250 * MS);
+}
+
+RunFacts Facts()
+{
+    RunFacts facts;
+    facts.command = {"xz", "-T2", "big \"tar\""};
+    return facts;
+}
+
+TEST(StatOutputs, TextReport)
+{
+    const Profile profile = SmallRun();
+    EXPECT_EQ(TextReport(profile, Summarize(profile, Facts()), Facts()),
+              "\n"
+              " quorvex-stat for 'xz -T2 big \"tar\"':\n"
+              "\n"
+              "        250.000 ms  elapsed\n"
+              "         144.00 %   CPU utilisation (min 150.00 %, max 190.00 % per 100 ms)\n"
+              "          56.00 %   Parallel Time (2 or more threads on a processor)\n"
+              "          1.440     threads on a processor on average\n"
+              "              2     threads in 1 process\n"
+              "\n"
+              " threads on a processor, share of the elapsed time:\n"
+              "     0 |#####                                   |  12.00 %\n"
+              "     1 |#############                           |  32.00 %\n"
+              "     2 |######################                  |  56.00 %\n"
+              "\n"
+              " top threads by on-CPU time:\n"
+              "       tid  name                on-CPU ms    waiting ms   lifetime ms\n"
+              "      4242  xz                    220.000         0.000       250.000\n"
+              "      4243  xz                    140.000        10.000       150.000\n"
+              "\n"
+              " source: context-switch records (exact)\n"
+              "\n");
+}
+
+TEST(StatOutputs, JsonReport)
+{
+    const Profile profile = SmallRun();
+    RunFacts facts = Facts();
+    facts.exitStatus = 139;
+    facts.signal = 11;
+    EXPECT_EQ(JsonReport(profile, Summarize(profile, facts), facts),
+              "{\n"
+              "  \"command\": [\"xz\", \"-T2\", \"big \\\"tar\\\"\"],\n"
+              "  \"exit_status\": 139,\n"
+              "  \"signal\": \"SIGSEGV\",\n"
+              "  \"exact\": true,\n"
+              "  \"elapsed_ms\": 250.000,\n"
+              "  \"cpu_percent\": {\"avg\": 144.00, \"min\": 150.00, \"max\": 190.00},\n"
+              "  \"parallel_time_percent\": 56.00,\n"
+              "  \"average_concurrency\": 1.440,\n"
+              "  \"concurrency\": [\n"
+              "    {\"level\": 0, \"percent\": 12.00},\n"
+              "    {\"level\": 1, \"percent\": 32.00},\n"
+              "    {\"level\": 2, \"percent\": 56.00}\n"
+              "  ],\n"
+              "  \"threads\": [\n"
+              "    {\"tid\": 4242, \"pid\": 4242, \"name\": \"xz\", \"on_cpu_ms\": 220.000, \"waiting_ms\": 0.000, "
+              "\"lifetime_ms\": 250.000},\n"
+              "    {\"tid\": 4243, \"pid\": 4242, \"name\": \"xz\", \"on_cpu_ms\": 140.000, \"waiting_ms\": 10.000, "
+              "\"lifetime_ms\": 150.000}\n"
+              "  ],\n"
+              "  \"processes\": 1,\n"
+              "  \"interval_ms\": 100,\n"
+              "  \"lost_records\": 0\n"
+              "}\n");
+}
+
+TEST(StatOutputs, CsvTimelineHasARowPerWindow)
+{
+    EXPECT_EQ(CsvTimeline(SmallRun()),
+              "time_ms,cpu_percent,threads_alive,average_concurrency,level_0_percent,level_1_percent,"
+              "level_2_percent,on_cpu_ms_4242,on_cpu_ms_4243\n"
+              "0,150.00,2,1.500,0.00,50.00,50.00,100.000,50.000\n"
+              "100,190.00,2,1.900,0.00,10.00,90.00,100.000,90.000\n"
+              "200,40.00,1,0.400,60.00,40.00,0.00,20.000,0.000\n");
+}
+
+TEST(StatOutputs, LostRecordsAndProcSamplingAreNotExact)
+{
+    Profile profile = SmallRun();
+    profile.lostRecords = 17;
+    const std::string lost = TextReport(profile, Summarize(profile, Facts()), Facts());
+    EXPECT_NE(lost.find(" source: context-switch records, 17 lost: the shares are inexact\n"), std::string::npos);
+    EXPECT_NE(JsonReport(profile, Summarize(profile, Facts()), Facts()).find("\"exact\": false,"), std::string::npos);
+    RunFacts sampled = Facts();
+    sampled.fromRecords = false;
+    profile.lostRecords = 0;
+    EXPECT_NE(TextReport(profile, Summarize(profile, sampled), sampled)
+                  .find(" source: /proc sampled every 100 ms (not exact)\n"),
+              std::string::npos);
+    EXPECT_FALSE(Summarize(profile, sampled).exact);
+}
+
+// Thirds cannot all round down: the shares still add up to 100 %.
+TEST(StatOutputs, SharesAlwaysAddUpToOneHundredPercent)
+{
+    EXPECT_EQ(HundredthsOf({1, 1, 1}, 3), (std::vector<unsigned>{3334, 3333, 3333}));
+    EXPECT_EQ(HundredthsOf({2, 0, 1}, 3), (std::vector<unsigned>{6667, 0, 3333}));
+    EXPECT_EQ(HundredthsOf({0}, 0), (std::vector<unsigned>{10000}));
+}
+
+TEST(StatOutputs, ChildrenNoteOnlyWhenTheChildrenDidMoreWork)
+{
+    EXPECT_EQ(ChildrenNote("make", 100 * MS, 41'000 * MS), "quorvex-stat: make used 0.1 s; its children 41 s: try -c\n");
+    EXPECT_EQ(ChildrenNote("make", 100 * MS, 90 * MS), "");
+}
+
+// Every tag that opens is closed, in order: the picture is well-formed XML.
+bool TagsBalance(const std::string& svg)
+{
+    std::vector<std::string> open;
+    for (std::size_t at = svg.find('<'); at != std::string::npos; at = svg.find('<', at + 1)) {
+        const std::size_t end = svg.find('>', at);
+        if (end == std::string::npos)
+            return false;
+        const std::string tag = svg.substr(at + 1, end - at - 1);
+        const std::string name = tag.substr(tag[0] == '/', tag.find_first_of(" />", 1) - (tag[0] == '/'));
+        if (tag[0] == '/') {
+            if (open.empty() || open.back() != name)
+                return false;
+            open.pop_back();
+        } else if (tag.back() != '/') {
+            open.push_back(name);
+        }
+    }
+    return open.empty();
+}
+
+std::size_t Count(const std::string& text, const std::string& what)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(StatSvg, TwoThreadsGetALaneEach)
+{
+    const Profile profile = SmallRun();
+    const std::string svg = SvgTimeline(profile, Summarize(profile, Facts()), Facts());
+    EXPECT_TRUE(svg.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\""));
+    EXPECT_TRUE(TagsBalance(svg));
+    EXPECT_EQ(Count(svg, "class=\"lane\">4242 xz<"), 1u);
+    EXPECT_EQ(Count(svg, "class=\"lane\">4243 xz<"), 1u);
+    EXPECT_EQ(Count(svg, "other threads"), 0u);
+    EXPECT_NE(svg.find("quorvex-stat: xz -T2 big &quot;tar&quot;"), std::string::npos);
+    EXPECT_NE(svg.find(">56.00 %<"), std::string::npos);  // the histogram's bar for level 2
+}
+
+// 2,000 threads that each run for a while, thread i for i microseconds: the
+// 40 busiest get lanes, the rest one folded lane, and the picture stays small.
+TEST(StatSvg, TwoThousandThreadsFoldIntoBusiestLanes)
+{
+    ProfileBuilder builder(START, 100 * MS, PID, false, {{PID, PID, "server"}});
+    for (int i = 1; i < 2000; ++i) {
+        const std::uint64_t at = static_cast<std::uint64_t>(i) * 1000;
+        builder.Add({START + at, RecordKind::Fork, PID, PID + i, 0});
+        builder.Add({START + at, RecordKind::SwitchIn, PID, PID + i, 0});
+        builder.Add({START + at + static_cast<std::uint64_t>(i), RecordKind::SwitchOut, PID, PID + i, 0});
+    }
+    const Profile profile = builder.Finish(START + 1000 * MS);
+    const std::string svg = SvgTimeline(profile, Summarize(profile, Facts()), Facts());
+    EXPECT_TRUE(TagsBalance(svg));
+    EXPECT_EQ(Count(svg, "class=\"lane\">"), 41u + 2 + 2);  // lanes, the chart's levels 0..1, the histogram's
+    EXPECT_EQ(Count(svg, "class=\"lane\">6241 server<"), 1u);  // the busiest
+    EXPECT_EQ(Count(svg, ">1960 other threads<"), 1u);
+    EXPECT_LT(svg.size(), 500'000u);
+}
+
+} // namespace
