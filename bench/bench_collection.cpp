@@ -11,8 +11,9 @@
 // collections follow each other. median_us is the median of the collections.
 //
 // BM_SampleRate: the sampling run's loop at 1 ms (sleep, time stamp, collect,
-// read and format every counter) on a 199-thread target, from either source;
-// rate_percent is the share of the nominal 1000 samples a second reached.
+// read every counter and, with a data log, format the record) on a 199-thread
+// target, from either source; rate_percent is the share of the nominal 1000
+// samples a second reached.
 //
 // BM_AttachCostToTarget: the demo's throughput with the records attached and
 // collected every 100 ms, against a run with nothing attached.
@@ -210,19 +211,20 @@ BENCHMARK(BM_Collection)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
-// One sample as the sampling run takes it, its record formatted and dropped.
-bool SampleOnce(Query& query, int threads)
+// One sample as the sampling run takes it; with a log, its record formatted
+// and dropped.
+bool SampleOnce(Query& query, int threads, bool log)
 {
     Sleep(1);
     SYSTEMTIME stamp;
     GetLocalTime(&stamp);
     if (query.CollectOnly() != ERROR_SUCCESS)
         return false;
-    CString record = DataLogRecord(stamp);
+    CString record = log ? DataLogRecord(stamp) : CString();
     PDH_FMT_COUNTERVALUE value;
     for (int i = 0; i < 2 + 2 * threads; ++i) {
         PdhGetFormattedCounterValue(query.Counter(i), PDH_FMT_DOUBLE, nullptr, &value);
-        if (i >= 2 && i % 2 == 1)
+        if (log && i >= 2 && i % 2 == 1)
             AppendThread(record, 0, static_cast<int>(value.doubleValue));
     }
     benchmark::DoNotOptimize(record);
@@ -233,6 +235,7 @@ void BM_SampleRate(benchmark::State& state)
 {
     constexpr int kThreads = 199;
     const bool exact = state.range(0) != 0;
+    const bool log = state.range(1) != 0;
     Service service;
     MeasuredTarget target(kThreads, 2, exact);
     if (!target.Started() || target.Counters().Collect() != target.Counters().Counters()) {
@@ -242,7 +245,7 @@ void BM_SampleRate(benchmark::State& state)
     int samples = 0;
     const std::uint64_t start = MonotonicNowNs();
     for (auto _ : state) {
-        if (!SampleOnce(target.Counters(), kThreads)) {
+        if (!SampleOnce(target.Counters(), kThreads, log)) {
             state.SkipWithError("a collection failed");
             return;
         }
@@ -251,7 +254,11 @@ void BM_SampleRate(benchmark::State& state)
     const double seconds = static_cast<double>(MonotonicNowNs() - start) / 1e9;
     state.counters["rate_percent"] = samples / seconds / 1000 * 100;
 }
-BENCHMARK(BM_SampleRate)->ArgNames({"exact"})->Arg(0)->Arg(1)->Iterations(3000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SampleRate)
+    ->ArgNames({"exact", "log"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Iterations(3000)
+    ->Unit(benchmark::kMicrosecond);
 
 // Standard output goes to a pipe while the demo is started, so that the
 // demo's report lands there.

@@ -167,12 +167,19 @@ private:
             m_status = PdhCollectQueryDataAt(m_counters.query, instant);
             if (m_status == PDH_NO_DATA)
                 break;
-            CString record = DataLogRecord(stamp);
-            if (!ReadProcessValues(record))
+            // The record is formatted only for a log that takes it (logging may
+            // be switched off during the run): at 1 ms with 200 threads its
+            // formatting is most of a sample's work.
+            const bool logging = LoggingOn() && m_dataLog.IsOpen();
+            CString record;
+            if (logging)
+                record = DataLogRecord(stamp);
+            CString* const logRecord = logging ? &record : nullptr;
+            if (!ReadProcessValues(logRecord))
                 break;
-            ReadThreadValues(record);
+            ReadThreadValues(logRecord);
             m_status = ERROR_SUCCESS;
-            if (LoggingOn() && m_dataLog.IsOpen())
+            if (logging)
                 m_dataLog.Write(record);
             m_run.EndSample();
             m_lastSampleTick = Ticks();
@@ -192,12 +199,13 @@ private:
         return false;
     }
 
-    bool ReadProcessValues(CString& record)
+    bool ReadProcessValues(CString* record)
     {
         double cpu, threads;
         if (!ReadProcessValue(m_counters.processCpu, "Collect data - %Processor Time", cpu))
             return false;
-        AppendProcessCpu(record, cpu);
+        if (record)
+            AppendProcessCpu(*record, cpu);
         m_run.AddProcessCpu(cpu);
         if (!ReadProcessValue(m_counters.threadCount, "Collect data - Thread Count", threads))
             return false;
@@ -206,7 +214,7 @@ private:
     }
 
     // A thread that cannot be read is logged with 0 and never counts as running.
-    void ReadThreadValues(CString& record)
+    void ReadThreadValues(CString* record)
     {
         int running = 0;
         for (int j = 0; j < m_counters.watchedThreads; ++j) {
@@ -219,7 +227,8 @@ private:
             double cpu = 0;
             if (ReadCounterValue(m_counters.threadCpu[j], cpu))
                 m_run.AddThreadCpu(j, cpu);
-            AppendThread(record, cpu, state);
+            if (record)
+                AppendThread(*record, cpu, state);
         }
         m_run.AddConcurrency(running);
     }
