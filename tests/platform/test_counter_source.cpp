@@ -49,16 +49,6 @@ std::optional<double> Value(PDH_HCOUNTER counter)
     return value.doubleValue;
 }
 
-std::string ProcessPath(const std::string& instance, const char* counter)
-{
-    return "\\Process(" + instance + ")\\" + counter;
-}
-
-std::string ThreadPath(const std::string& instance, int thread, const char* counter)
-{
-    return "\\Thread(" + instance + "/" + std::to_string(thread) + ")\\" + counter;
-}
-
 using Target = StartedTarget;
 
 std::string Demo(const std::string& arguments)
