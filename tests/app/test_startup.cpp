@@ -10,46 +10,32 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-struct DialogEnd {
-    const char* name;
-    std::function<void(QWidget*)> act;
-    const char* text;
-    const char* caption;
-};
-
-void PrintTo(const DialogEnd& c, std::ostream* os)
+TEST(DialogMode, ReportsHowTheDialogEnded)
 {
-    *os << c.name;
+    const std::tuple<const char*, std::function<void(QWidget*)>, const char*, const char*> ends[] = {
+        {"Escape", [](QWidget* w) { PressKey(w, Qt::Key_Escape); }, "User cliks Cancel button", "Cancel"},
+        {"Enter", [](QWidget* w) { PressKey(w, Qt::Key_Return); }, "User cliks OK button", "OK"},
+        {"CloseBox", [](QWidget* w) { w->close(); }, "User cliks Cancel button", "Cancel"}};
+    for (const auto& [name, act, text, caption] : ends) {
+        SCOPED_TRACE(name);
+        GuiSessionForTest session;
+        RecordedBoxes recorded;
+        CQuorvexApp app;
+        WhenModalShows(act);
+
+        EXPECT_EQ(app.InitInstance(), FALSE);
+
+        ASSERT_EQ(recorded.boxes.size(), 1u);
+        EXPECT_EQ(recorded.boxes[0].text, text);
+        EXPECT_EQ(recorded.boxes[0].caption, caption);
+        EXPECT_EQ(app.m_pMainWnd, nullptr);
+    }
 }
-
-class DialogModeTest : public testing::TestWithParam<DialogEnd> {};
-
-TEST_P(DialogModeTest, ReportsHowTheDialogEnded)
-{
-    GuiSessionForTest session;
-    RecordedBoxes recorded;
-    CQuorvexApp app;
-    WhenModalShows(GetParam().act);
-
-    EXPECT_EQ(app.InitInstance(), FALSE);
-
-    ASSERT_EQ(recorded.boxes.size(), 1u);
-    EXPECT_EQ(recorded.boxes[0].text, GetParam().text);
-    EXPECT_EQ(recorded.boxes[0].caption, GetParam().caption);
-    EXPECT_EQ(app.m_pMainWnd, nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Keys, DialogModeTest,
-    testing::Values(DialogEnd{"Escape", [](QWidget* w) { PressKey(w, Qt::Key_Escape); }, "User cliks Cancel button",
-                              "Cancel"},
-                    DialogEnd{"Enter", [](QWidget* w) { PressKey(w, Qt::Key_Return); }, "User cliks OK button", "OK"},
-                    DialogEnd{"CloseBox", [](QWidget* w) { w->close(); }, "User cliks Cancel button", "Cancel"}),
-    [](const testing::TestParamInfo<DialogEnd>& info) { return info.param.name; });
 
 TEST(DialogObject, ExistsWithoutAWindowOrAToolkit)
 {

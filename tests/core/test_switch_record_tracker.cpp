@@ -36,8 +36,6 @@ std::string At(SwitchRecordTracker& tracker, std::uint64_t instant)
     return text + "| " + std::to_string(snapshot.processCpuNs);
 }
 
-// Records are added in the order given (processors interleaved at will),
-// then the tracker is advanced to the instant and looked at there.
 struct StreamCase {
     const char* name;
     std::vector<SwitchRecord> records;
@@ -45,25 +43,11 @@ struct StreamCase {
     const char* snapshot;
 };
 
-void PrintTo(const StreamCase& c, std::ostream* os)
+// Records are added in the order given (processors interleaved at will),
+// then the tracker is advanced to the instant and looked at there.
+TEST(SwitchRecordTracker, GivesTheThreadsAtTheInstant)
 {
-    *os << c.name;
-}
-
-class RecordStream : public testing::TestWithParam<StreamCase> {};
-
-TEST_P(RecordStream, GivesTheThreadsAtTheInstant)
-{
-    SwitchRecordTracker tracker(PID, 0);
-    for (const SwitchRecord& record : GetParam().records)
-        tracker.Add(record);
-    tracker.AdvanceTo(GetParam().instant);
-    EXPECT_EQ(At(tracker, GetParam().instant), GetParam().snapshot);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, RecordStream,
-    testing::Values(
+    const StreamCase cases[] = {
         // Processor 1's records arrive before processor 0's earlier ones.
         StreamCase{"MergesProcessorsByTime",
                    {In(300, 101, 1), Out(500, 101, 1), In(100, 101, 0), Out(200, 101, 0), In(250, PID, 0)},
@@ -94,7 +78,16 @@ INSTANTIATE_TEST_SUITE_P(
                    "100 off 60, | 60"},
         StreamCase{"IgnoresProcessesTheTargetForks",
                    {Task(1, RecordKind::Fork, 200, 0, 200), Task(5, RecordKind::Exit, 200, 0, 200)}, 100,
-                   "100 off 0, | 0"}));
+                   "100 off 0, | 0"}};
+    for (const StreamCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SwitchRecordTracker tracker(PID, 0);
+        for (const SwitchRecord& record : c.records)
+            tracker.Add(record);
+        tracker.AdvanceTo(c.instant);
+        EXPECT_EQ(At(tracker, c.instant), c.snapshot);
+    }
+}
 
 // The observer sees every record once, merged in time order across
 // processors, other processes' too, and nothing beyond the instant.
@@ -196,31 +189,6 @@ struct DecodeCase {
     SwitchRecord expected;
 };
 
-void PrintTo(const DecodeCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class DecodeRecord : public testing::TestWithParam<DecodeCase> {};
-
-TEST_P(DecodeRecord, ReadsTheKernelLayout)
-{
-    SwitchRecord record;
-    const std::vector<unsigned char>& bytes = GetParam().bytes;
-    ASSERT_EQ(DecodeSwitchRecord(bytes.data(), bytes.size(), record), GetParam().decoded);
-    if (!GetParam().decoded)
-        return;
-    const SwitchRecord& e = GetParam().expected;
-    EXPECT_EQ(record.timeNs, e.timeNs);
-    EXPECT_EQ(record.kind, e.kind);
-    EXPECT_EQ(record.pid, e.pid);
-    EXPECT_EQ(record.tid, e.tid);
-    EXPECT_EQ(record.cpu, e.cpu);
-    EXPECT_EQ(record.lost, e.lost);
-    EXPECT_EQ(record.preempted, e.preempted);
-    EXPECT_EQ(record.name, e.name);
-}
-
 SwitchRecord Preempted(SwitchRecord record)
 {
     record.preempted = true;
@@ -235,9 +203,9 @@ SwitchRecord Named(SwitchRecord record, const char* name)
 
 constexpr std::uint64_t T = 0x123456789abcULL;
 
-INSTANTIATE_TEST_SUITE_P(
-    Layout, DecodeRecord,
-    testing::Values(
+TEST(DecodeSwitchRecord, ReadsTheKernelLayout)
+{
+    const DecodeCase cases[] = {
         DecodeCase{"SwitchIn", RawRecord(PERF_RECORD_SWITCH, 0, {}, 101, T, 1), true, In(T, 101, 1)},
         DecodeCase{"SwitchOut", RawRecord(PERF_RECORD_SWITCH, PERF_RECORD_MISC_SWITCH_OUT, {}, 101, T, 1), true,
                    Out(T, 101, 1)},
@@ -256,7 +224,24 @@ INSTANTIATE_TEST_SUITE_P(
                    Named(Task(T, RecordKind::Comm, 101, 1), "demoz2")},
         DecodeCase{"Lost", RawRecord(PERF_RECORD_LOST, 0, {5, 0, 42, 0}, 0, T, 0), true,
                    {T, RecordKind::Lost, PID, 0, 0, 42}},
-        DecodeCase{"TruncatedExit", RawRecord(PERF_RECORD_EXIT, 0, {PID}, 102, T, 1), false, {}}));
+        DecodeCase{"TruncatedExit", RawRecord(PERF_RECORD_EXIT, 0, {PID}, 102, T, 1), false, {}}};
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SwitchRecord record;
+        ASSERT_EQ(DecodeSwitchRecord(c.bytes.data(), c.bytes.size(), record), c.decoded);
+        if (!c.decoded)
+            continue;
+        const SwitchRecord& e = c.expected;
+        EXPECT_EQ(record.timeNs, e.timeNs);
+        EXPECT_EQ(record.kind, e.kind);
+        EXPECT_EQ(record.pid, e.pid);
+        EXPECT_EQ(record.tid, e.tid);
+        EXPECT_EQ(record.cpu, e.cpu);
+        EXPECT_EQ(record.lost, e.lost);
+        EXPECT_EQ(record.preempted, e.preempted);
+        EXPECT_EQ(record.name, e.name);
+    }
+}
 
 // A 64-byte ring holding two 32-byte switch records from tail on; the
 // first begins `before` bytes before the ring's end.
@@ -303,39 +288,28 @@ TEST_P(RingSplit, JoinsARecordThatWraps)
 
 INSTANTIATE_TEST_SUITE_P(BytesBeforeTheEnd, RingSplit, testing::Values(24, 16, 8, 64));
 
-struct DamageCase {
-    const char* name;
-    std::uint16_t firstSize;  // 0: as written
-    std::int64_t headMoved;   // bytes from the written head
-};
-
-void PrintTo(const DamageCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class RingDamage : public testing::TestWithParam<DamageCase> {};
-
 // The kernel never writes these; a damaged ring is never read out of bounds
 // and counts as lost: everything up to head is skipped.
-TEST_P(RingDamage, SkipsTheRingAndSaysSo)
+TEST(ReadRing, SkipsADamagedRingAndSaysSo)
 {
-    Ring ring(24);
-    if (GetParam().firstSize)
-        ring.SetFirstSize(GetParam().firstSize);
-    const std::uint64_t head = ring.head + static_cast<std::uint64_t>(GetParam().headMoved);
-    const RingRead read = ring.Read(head);
-    EXPECT_TRUE(read.damaged);
-    EXPECT_EQ(read.tail, head);
-    EXPECT_LE(ring.taken.size(), 1u);
+    const struct {
+        const char* name;
+        std::uint16_t firstSize;  // 0: as written
+        std::int64_t headMoved;   // bytes from the written head
+    } cases[] = {{"NotAligned", 36, 0},     {"SmallerThanAHeader", 4, 0}, {"RunsPastHead", 0, -8},
+                 {"PastTheWholeRing", 200, 0}, {"HeadInsideAHeader", 0, -36}, {"MoreThanTheRingHolds", 0, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Ring ring(24);
+        if (c.firstSize)
+            ring.SetFirstSize(c.firstSize);
+        const std::uint64_t head = ring.head + static_cast<std::uint64_t>(c.headMoved);
+        const RingRead read = ring.Read(head);
+        EXPECT_TRUE(read.damaged);
+        EXPECT_EQ(read.tail, head);
+        EXPECT_LE(ring.taken.size(), 1u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Records, RingDamage,
-                         testing::Values(DamageCase{"NotAligned", 36, 0}, DamageCase{"SmallerThanAHeader", 4, 0},
-                                         DamageCase{"RunsPastHead", 0, -8}, DamageCase{"PastTheWholeRing", 200, 0},
-                                         DamageCase{"HeadInsideAHeader", 0, -36},
-                                         DamageCase{"MoreThanTheRingHolds", 0, 8}),
-                         [](const testing::TestParamInfo<DamageCase>& info) { return info.param.name; });
 
 // The drain may have come too late when less room was left than the largest
 // record the kernel writes (64 bytes).

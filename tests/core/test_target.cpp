@@ -1,14 +1,13 @@
 // The core's target with real processes: held start, exit, and an end that
 // leaves nothing behind, whatever the target started.
 
+#include "ChildProcesses.h"
 #include "Clock.h"
 #include "Target.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -76,26 +75,6 @@ bool Exists(int pid)
     return std::filesystem::exists("/proc/" + std::to_string(pid), ignored);
 }
 
-std::vector<int> ChildrenOfThisProcess()
-{
-    std::vector<int> children;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-        FILE* stat = std::fopen((entry.path() / "stat").c_str(), "r");
-        if (!stat)
-            continue;
-        char line[512] = {};
-        const bool read = std::fgets(line, sizeof line, stat) != nullptr;
-        std::fclose(stat);
-        const char* afterName = read ? std::strrchr(line, ')') : nullptr;
-        int parent = 0;
-        char state;
-        if (afterName && std::sscanf(afterName + 1, " %c %d", &state, &parent) == 2 && parent == getpid())
-            children.push_back(std::stoi(entry.path().filename().string()));
-    }
-    return children;
-}
-
 // The scripts put the write end at 3 before they start anything.
 std::string WithPipe(const ReadyPipe& ready, const std::string& body)
 {
@@ -138,7 +117,7 @@ TEST_P(TargetEnd, LeavesNothingBehind)
     EXPECT_LT(MonotonicNowNs() - before, 2'000'000'000u);
     for (const int pid : pids)
         EXPECT_FALSE(Exists(pid)) << pid;
-    EXPECT_EQ(ChildrenOfThisProcess(), std::vector<int>{});
+    EXPECT_EQ(ChildProcesses(), std::vector<int>{});
     ASSERT_TRUE(target->Exit());
     EXPECT_TRUE(WIFSIGNALED(target->Exit()->waitStatus) || GetParam().targetExitsFirst);
 }
@@ -200,7 +179,7 @@ TEST(TargetStart, FailsWithTheExecsErrnoAndFindsProgramsAlongThePath)
     EXPECT_EQ(FindProgram("sh", "/nonexistent:/bin"), "/bin/sh");
     EXPECT_EQ(FindProgram("./sh", "/bin"), "./sh");
     EXPECT_EQ(FindProgram("no-such-program-here", "/bin"), std::nullopt);
-    EXPECT_EQ(ChildrenOfThisProcess(), std::vector<int>{});
+    EXPECT_EQ(ChildProcesses(), std::vector<int>{});
 }
 
 // The exit's instant and status are the kernel's, whatever the caller does meanwhile.

@@ -19,6 +19,16 @@ std::vector<std::string> BoxTexts(const RecordedBoxes& recorded);
 void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std::string& params,
                      const std::string& samplingRate, const std::string& duration);
 
+// Counter paths of a process, and of one of its threads by its index.
+inline std::string ProcessPath(const std::string& instance, const char* counter)
+{
+    return "\\Process(" + instance + ")\\" + counter;
+}
+inline std::string ThreadPath(const std::string& instance, int thread, const char* counter)
+{
+    return "\\Thread(" + instance + "/" + std::to_string(thread) + ")\\" + counter;
+}
+
 // The counter service's notices of where thread states come from.
 extern const std::string EXACT_NOTICE;
 std::string ProcNotice(const std::string& why);

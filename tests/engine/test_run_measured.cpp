@@ -291,15 +291,4 @@ TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
     EXPECT_LE(Number(dialog.m_strElapsedMs), lifetimeMs + 250);
 }
 
-TEST_F(MeasuredRun, MissingTargetLeavesNothingRunning)
-{
-    SetUpConsoleRun(dialog, "/nonexistent-quorvex-folder/no-such-program", "", "100", "2");
-
-    EXPECT_EQ(dialog.CollectData(), 0);
-
-    EXPECT_EQ(BoxTexts(recorded), (std::vector<std::string>{"[Error] Error starting The process !!!",
-                                                            "[Get Max Thread Error] Cannot query data !!!",
-                                                            "[Error] Cannot get Total number of threads"}));
-}
-
 } // namespace

@@ -134,16 +134,6 @@ const std::string kName = "render";
 const std::string kMakeSure = "[IMPORTANT!!!] Make sure the application is terminated COMPLETELY\nbefore continue!";
 const std::string kNeedMore = "[Get Max Thread] Need to collect at least  10";
 
-std::string ProcessPath(const char* counter)
-{
-    return "\\Process(" + kName + ")\\" + counter;
-}
-
-std::string ThreadPath(size_t thread, const char* counter)
-{
-    return "\\Thread(" + kName + "/" + std::to_string(thread) + ")\\" + counter;
-}
-
 struct ThreadSample {
     double cpu;
     double state;
@@ -151,10 +141,11 @@ struct ThreadSample {
 
 Collection Sample(double cpu, double threads, const std::vector<ThreadSample>& perThread = {})
 {
-    Collection sample{.values = {{ProcessPath("% Processor Time"), cpu}, {ProcessPath("Thread Count"), threads}}};
+    Collection sample{.values = {{ProcessPath(kName, "% Processor Time"), cpu},
+                                 {ProcessPath(kName, "Thread Count"), threads}}};
     for (size_t j = 0; j < perThread.size(); ++j) {
-        sample.values[ThreadPath(j, "% Processor Time")] = perThread[j].cpu;
-        sample.values[ThreadPath(j, "Thread State")] = perThread[j].state;
+        sample.values[ThreadPath(kName, static_cast<int>(j), "% Processor Time")] = perThread[j].cpu;
+        sample.values[ThreadPath(kName, static_cast<int>(j), "Thread State")] = perThread[j].state;
     }
     return sample;
 }
@@ -176,7 +167,7 @@ Script Samples(int count, const std::function<Collection(int)>& sample)
 
 Collection ThreadCount(double count)
 {
-    return {.values = {{ProcessPath("Thread Count"), count}}};
+    return {.values = {{ProcessPath(kName, "Thread Count"), count}}};
 }
 
 // Time stamps are the only bytes a run cannot know in advance.
@@ -397,7 +388,7 @@ TEST_F(ScriptedRun, WatchesTheMostThreadsTheProbeSaw)
 
     EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{kMakeSure});
     EXPECT_EQ(counters.added.size(), 2u + 1 + 400) << "the run's, the probe's, a pair per thread";
-    EXPECT_EQ(counters.added.back(), ThreadPath(199, "Thread State"));
+    EXPECT_EQ(counters.added.back(), ThreadPath(kName, 199, "Thread State"));
     const std::string log = Log("QV");
     const size_t headEnd = std::strlen(DATA_LOG_HEAD);
     EXPECT_EQ(log.find('\n', headEnd) - headEnd, 9610u);
@@ -413,7 +404,7 @@ TEST_F(ScriptedRun, StopsAtTheTwoHundredAndFirstThread)
 
     EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[Collect Data] Cannot add thread counter !!!"});
     EXPECT_EQ(err, "quorvex: render has 300 threads; at most 200 are watched\n");
-    EXPECT_EQ(counters.added.back(), ThreadPath(199, "Thread State"));
+    EXPECT_EQ(counters.added.back(), ThreadPath(kName, 199, "Thread State"));
     EXPECT_EQ(dialog.m_bRunning, 0);
     EXPECT_EQ(dialog.m_bCancel, 1);
     EXPECT_EQ(dialog.m_strSamples.str(), "before");
@@ -463,7 +454,7 @@ std::function<void(ScriptedRun&)> FailAdd(int query, const std::string& path)
 
 std::function<void(ScriptedRun&)> UnreadableInSample(size_t sample, const char* counter)
 {
-    return [=](ScriptedRun& r) { r.counters.scripts[0][sample].values.erase(ProcessPath(counter)); };
+    return [=](ScriptedRun& r) { r.counters.scripts[0][sample].values.erase(ProcessPath(kName, counter)); };
 }
 
 // The run's logs go to a file system of their own, too small for them.
@@ -486,11 +477,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BoxCase{"OpenQuery", [](ScriptedRun& r) { r.counters.openFailures[0] = PDH_INVALID_ARGUMENT; },
                 {"[-1073738819] Open Query failed!!!", kNoElapsedTime}, "       0"},
-        BoxCase{"AddProcessCounter", FailAdd(0, ProcessPath("% Processor Time")),
+        BoxCase{"AddProcessCounter", FailAdd(0, ProcessPath(kName, "% Processor Time")),
                 {"[-1073738824] Add counter failed!!!", kNoElapsedTime}, "       0"},
         BoxCase{"ProbeOpenQuery", [](ScriptedRun& r) { r.counters.openFailures[1] = PDH_INVALID_ARGUMENT; },
                 {kMaxThreadError + "Cannot open query !!!", kNoThreadTotal}, "before"},
-        BoxCase{"ProbeAddCounter", FailAdd(1, ProcessPath("Thread Count")),
+        BoxCase{"ProbeAddCounter", FailAdd(1, ProcessPath(kName, "Thread Count")),
                 {kMaxThreadError + "Cannot add counter !!!", kNoThreadTotal}, "before"},
         BoxCase{"ProbeFirstCollection", [](ScriptedRun& r) { r.counters.scripts[1].clear(); },
                 {kMaxThreadError + "Cannot query data !!!", kNoThreadTotal}, "before"},
@@ -501,9 +492,9 @@ INSTANTIATE_TEST_SUITE_P(
                 {kNeedMore, kMakeSure}, "      10"},
         BoxCase{"DurationOfZeroTakesOneSample", [](ScriptedRun& r) { r.dialog.m_strDuration = "0"; },
                 {kNeedMore, kMakeSure}, "       1"},
-        BoxCase{"ThreadCpuCounter", FailAdd(0, ThreadPath(1, "% Processor Time")),
+        BoxCase{"ThreadCpuCounter", FailAdd(0, ThreadPath(kName, 1, "% Processor Time")),
                 {"[Collect Data] Cannot add thread counter !!!"}, "before"},
-        BoxCase{"ThreadStateCounter", FailAdd(0, ThreadPath(0, "Thread State")),
+        BoxCase{"ThreadStateCounter", FailAdd(0, ThreadPath(kName, 0, "Thread State")),
                 {"[Collect Data] Cannot add thread status counter !!!"}, "before"},
         BoxCase{"FirstCollection", [](ScriptedRun& r) { r.counters.scripts[0][0].status = PDH_INVALID_DATA; },
                 {kMakeSure, "[-1073738810] PdhCollectQueryData failed!!!"}, "       0"},

@@ -6,6 +6,12 @@
 
 namespace {
 
+constexpr auto kProcess = CounterObject::Process;
+constexpr auto kThread = CounterObject::Thread;
+constexpr auto kCpu = CounterKind::ProcessorTime;
+constexpr auto kCount = CounterKind::ThreadCount;
+constexpr auto kState = CounterKind::ThreadState;
+
 struct PathCase {
     const char* path;
     PDH_STATUS status;
@@ -15,113 +21,72 @@ struct PathCase {
     CounterKind kind;
 };
 
-void PrintTo(const PathCase& c, std::ostream* os)
+TEST(ParseCounterPath, ReadsTheObjectInstanceThreadAndCounter)
 {
-    *os << (c.path ? c.path : "(null)");
-}
-
-class CounterPathTest : public testing::TestWithParam<PathCase> {};
-
-TEST_P(CounterPathTest, Parses)
-{
-    CounterPath parsed{};
-    ASSERT_EQ(ParseCounterPath(GetParam().path, parsed), GetParam().status);
-    if (GetParam().status != ERROR_SUCCESS)
-        return;
-    EXPECT_EQ(parsed.object, GetParam().object);
-    EXPECT_EQ(parsed.instance, GetParam().instance);
-    EXPECT_EQ(parsed.thread, GetParam().thread);
-    EXPECT_EQ(parsed.kind, GetParam().kind);
-}
-
-constexpr auto kProcess = CounterObject::Process;
-constexpr auto kThread = CounterObject::Thread;
-constexpr auto kCpu = CounterKind::ProcessorTime;
-constexpr auto kCount = CounterKind::ThreadCount;
-constexpr auto kState = CounterKind::ThreadState;
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, CounterPathTest,
-    testing::Values(PathCase{"\\Process(quorvex-demo)\\% Processor Time", 0, kProcess, "quorvex-demo", -1, kCpu},
-                    PathCase{"\\Thread(quorvex-demo/0)\\% Processor Time", 0, kThread, "quorvex-demo", 0, kCpu},
-                    PathCase{"\\Thread(quorvex-demo/199)\\Thread State", 0, kThread, "quorvex-demo", 199, kState},
-                    PathCase{"\\Process(my app (x86))\\Thread Count", 0, kProcess, "my app (x86)", -1, kCount},
-                    PathCase{"\\Thread(a)\\b/c) (d/3)\\Thread State", 0, kThread, "a)\\b/c) (d", 3, kState},
-                    PathCase{"\\process(x)\\thread count", 0, kProcess, "x", -1, kCount},
-                    PathCase{"\\Process()\\Thread Count", 0, kProcess, "", -1, kCount},
-                    PathCase{"\\Disk(x)\\% Processor Time", PDH_CSTATUS_NO_OBJECT},
-                    PathCase{"\\Process(x)\\Thread State", PDH_CSTATUS_NO_COUNTER},
-                    PathCase{"\\Thread(x/1)\\Thread Count", PDH_CSTATUS_NO_COUNTER},
-                    PathCase{"\\Process(x)\\Handle Count", PDH_CSTATUS_NO_COUNTER},
-                    PathCase{"\\Thread(x)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{"\\Thread(x/)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{"\\Thread(x/1a)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{"\\Thread(x/99999999999)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{"Process(x)\\Thread Count", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{"\\Process(x)Thread Count", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{"\\", PDH_CSTATUS_BAD_COUNTERNAME}, PathCase{"", PDH_CSTATUS_BAD_COUNTERNAME},
-                    PathCase{nullptr, PDH_CSTATUS_BAD_COUNTERNAME}));
-
-struct StatCase {
-    const char* line;
-    bool parses;
-    char state;
-    long threads;
-    std::uint64_t start;
-};
-
-void PrintTo(const StatCase& c, std::ostream* os)
-{
-    *os << c.line;
-}
-
-class ProcStatTest : public testing::TestWithParam<StatCase> {};
-
-TEST_P(ProcStatTest, FindsTheFieldsAfterTheCommandName)
-{
-    ProcStat stat;
-    ASSERT_EQ(ParseProcStat(GetParam().line, stat), GetParam().parses);
-    if (!GetParam().parses)
-        return;
-    EXPECT_EQ(stat.state, GetParam().state);
-    EXPECT_EQ(stat.numThreads, GetParam().threads);
-    EXPECT_EQ(stat.startTicks, GetParam().start);
-    EXPECT_EQ(stat.parentPid, 1);
-    EXPECT_EQ(stat.processGroup, 2);
-    EXPECT_EQ(stat.session, 3);
+    const PathCase rows[] = {
+        {"\\Process(quorvex-demo)\\% Processor Time", 0, kProcess, "quorvex-demo", -1, kCpu},
+        {"\\Thread(quorvex-demo/0)\\% Processor Time", 0, kThread, "quorvex-demo", 0, kCpu},
+        {"\\Thread(quorvex-demo/199)\\Thread State", 0, kThread, "quorvex-demo", 199, kState},
+        {"\\Process(my app (x86))\\Thread Count", 0, kProcess, "my app (x86)", -1, kCount},
+        {"\\Thread(a)\\b/c) (d/3)\\Thread State", 0, kThread, "a)\\b/c) (d", 3, kState},
+        {"\\process(x)\\thread count", 0, kProcess, "x", -1, kCount},
+        {"\\Process()\\Thread Count", 0, kProcess, "", -1, kCount},
+        {"\\Disk(x)\\% Processor Time", PDH_CSTATUS_NO_OBJECT},
+        {"\\Process(x)\\Thread State", PDH_CSTATUS_NO_COUNTER},
+        {"\\Thread(x/1)\\Thread Count", PDH_CSTATUS_NO_COUNTER},
+        {"\\Process(x)\\Handle Count", PDH_CSTATUS_NO_COUNTER},
+        {"\\Thread(x)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
+        {"\\Thread(x/)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
+        {"\\Thread(x/1a)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
+        {"\\Thread(x/99999999999)\\Thread State", PDH_CSTATUS_BAD_COUNTERNAME},
+        {"Process(x)\\Thread Count", PDH_CSTATUS_BAD_COUNTERNAME},
+        {"\\Process(x)Thread Count", PDH_CSTATUS_BAD_COUNTERNAME},
+        {"\\", PDH_CSTATUS_BAD_COUNTERNAME}, {"", PDH_CSTATUS_BAD_COUNTERNAME},
+        {nullptr, PDH_CSTATUS_BAD_COUNTERNAME}};
+    for (const PathCase& row : rows) {
+        SCOPED_TRACE(row.path ? row.path : "(null)");
+        CounterPath parsed{};
+        ASSERT_EQ(ParseCounterPath(row.path, parsed), row.status);
+        if (row.status != ERROR_SUCCESS)
+            continue;
+        EXPECT_EQ(parsed.object, row.object);
+        EXPECT_EQ(parsed.instance, row.instance);
+        EXPECT_EQ(parsed.thread, row.thread);
+        EXPECT_EQ(parsed.kind, row.kind);
+    }
 }
 
 #define STAT_TAIL " 1 2 3 0 -1 4194304 100 0 0 0 31 7 0 0 20 0 6 0 8823 2000000 300 18446744073709551615\n"
 
-INSTANTIATE_TEST_SUITE_P(Lines, ProcStatTest,
-                         testing::Values(StatCase{"4242 (quorvex-demo) S" STAT_TAIL, true, 'S', 6, 8823},
-                                         StatCase{"4242 (a) R (b)) Z" STAT_TAIL, true, 'Z', 6, 8823},
-                                         StatCase{"4242 (x) S 1 1 1 0 -1 4194304", false},
-                                         StatCase{"4242 x S" STAT_TAIL, false}, StatCase{"", false}));
-
-struct NameCase {
-    const char* path;
-    const char* instance;
-};
-
-void PrintTo(const NameCase& c, std::ostream* os)
+// The fields after the command name, whatever the name holds; short or unnamed lines are refused.
+TEST(ParseProcStat, FindsTheFieldsAfterTheCommandName)
 {
-    *os << c.path;
+    const std::pair<const char*, char> parsed[] = {{"4242 (quorvex-demo) S" STAT_TAIL, 'S'},
+                                                   {"4242 (a) R (b)) Z" STAT_TAIL, 'Z'}};
+    for (const auto& [line, state] : parsed) {
+        ProcStat stat;
+        ASSERT_TRUE(ParseProcStat(line, stat)) << line;
+        EXPECT_EQ(stat.state, state) << line;
+        EXPECT_EQ(stat.numThreads, 6);
+        EXPECT_EQ(stat.startTicks, 8823u);
+        EXPECT_EQ(stat.parentPid, 1);
+        EXPECT_EQ(stat.processGroup, 2);
+        EXPECT_EQ(stat.session, 3);
+    }
+    for (const char* line : {"4242 (x) S 1 1 1 0 -1 4194304", "4242 x S" STAT_TAIL, ""}) {
+        ProcStat stat;
+        EXPECT_FALSE(ParseProcStat(line, stat)) << line;
+    }
 }
 
-class InstanceNameTest : public testing::TestWithParam<NameCase> {};
-
-TEST_P(InstanceNameTest, IsTheFileNameWithoutATrailingExe)
+TEST(InstanceName, IsTheFileNameWithoutATrailingExe)
 {
-    EXPECT_EQ(InstanceName(GetParam().path), GetParam().instance);
+    const std::pair<const char*, const char*> rows[] = {
+        {"/usr/bin/xz", "xz"},   {"/apps/render.exe", "render"}, {"prog.exe.exe", "prog.exe"},
+        {"/a/b.exe.txt", "b.exe.txt"}, {"/a/prog.EXE", "prog.EXE"}, {"/opt/.exe", ".exe"},
+        {"tools\\prog.exe", "tools\\prog"}, {"../../usr/bin/xz", "xz"}, {"/opt/dir.exe/", ""}, {"", ""}};
+    for (const auto& [path, instance] : rows)
+        EXPECT_EQ(InstanceName(path), instance) << path;
 }
-
-INSTANTIATE_TEST_SUITE_P(Paths, InstanceNameTest,
-                         testing::Values(NameCase{"/usr/bin/xz", "xz"}, NameCase{"/apps/render.exe", "render"},
-                                         NameCase{"prog.exe.exe", "prog.exe"}, NameCase{"/a/b.exe.txt", "b.exe.txt"},
-                                         NameCase{"/a/prog.EXE", "prog.EXE"}, NameCase{"/opt/.exe", ".exe"},
-                                         NameCase{"tools\\prog.exe", "tools\\prog"},
-                                         NameCase{"../../usr/bin/xz", "xz"}, NameCase{"/opt/dir.exe/", ""},
-                                         NameCase{"", ""}));
 
 } // namespace

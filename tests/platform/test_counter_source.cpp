@@ -49,16 +49,6 @@ std::optional<double> Value(PDH_HCOUNTER counter)
     return value.doubleValue;
 }
 
-std::string ProcessPath(const std::string& instance, const char* counter)
-{
-    return "\\Process(" + instance + ")\\" + counter;
-}
-
-std::string ThreadPath(const std::string& instance, int thread, const char* counter)
-{
-    return "\\Thread(" + instance + "/" + std::to_string(thread) + ")\\" + counter;
-}
-
 using Target = StartedTarget;
 
 std::string Demo(const std::string& arguments)
@@ -68,39 +58,29 @@ std::string Demo(const std::string& arguments)
 
 const std::string kDemo = "quorvex-demo";
 
-struct SourceCase {
-    const char* name;
-    bool proc;
-};
-
-void PrintTo(const SourceCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 // The same measurement with thread states from the context-switch records
-// and from /proc.
-class CounterSourceOfBoth : public testing::TestWithParam<SourceCase> {
+// and from /proc (the parameter).
+class CounterSourceOfBoth : public testing::TestWithParam<bool> {
 protected:
     // Started for the source of the case.
     std::unique_ptr<Target> Start(const std::string& commandLine)
     {
         std::optional<ForcedProc> forced;
-        if (GetParam().proc)
+        if (GetParam())
             forced.emplace();
         return std::make_unique<Target>(commandLine);
     }
 
     // After the first collection: where the kernel refuses the records, the
     // notice says why.
-    bool Refused() const { return !GetParam().proc && notices.lines.size() == 1 && notices.lines[0] != EXACT_NOTICE; }
+    bool Refused() const { return !GetParam() && notices.lines.size() == 1 && notices.lines[0] != EXACT_NOTICE; }
 
     RecordedNotices notices;
 };
 
-INSTANTIATE_TEST_SUITE_P(States, CounterSourceOfBoth,
-                         testing::Values(SourceCase{"ContextSwitchRecords", false}, SourceCase{"Proc", true}),
-                         [](const testing::TestParamInfo<SourceCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(States, CounterSourceOfBoth, testing::Bool(), [](const testing::TestParamInfo<bool>& info) {
+    return info.param ? "Proc" : "ContextSwitchRecords";
+});
 
 // A process whose name cannot be read must not pass for an instance without a name.
 TEST(CounterSource, FailuresOfQueriesAndCounters)
@@ -138,7 +118,7 @@ TEST_P(CounterSourceOfBoth, MeasuresEachThreadOfARealProcess)
     ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
     if (Refused())
         GTEST_SKIP() << notices.lines[0];
-    EXPECT_EQ(notices.lines, std::vector<std::string>{GetParam().proc ? ProcNotice("forced by QUORVEX_THREAD_STATES=proc")
+    EXPECT_EQ(notices.lines, std::vector<std::string>{GetParam() ? ProcNotice("forced by QUORVEX_THREAD_STATES=proc")
                                                                       : EXACT_NOTICE});
     EXPECT_FALSE(Value(cpu)) << "a rate needs two collections";
     const std::uint64_t cpuBefore = demo->CpuNs();
@@ -220,7 +200,7 @@ TEST_P(CounterSourceOfBoth, CollectionBelongsToTheEndOfARecentSleep)
     EXPECT_NEAR(Value(cpu).value_or(0), old.overItsOwnTime, old.overItsOwnTime * 0.1 + 2);
 
     const LateCollection recent = CollectLate(query, *demo, 200, 200'000'000);
-    const double expected = GetParam().proc ? recent.overItsOwnTime : recent.toTheSleepsEnd;
+    const double expected = GetParam() ? recent.overItsOwnTime : recent.toTheSleepsEnd;
     EXPECT_NEAR(Value(cpu).value_or(0), expected, expected * 0.1 + 2);
 }
 

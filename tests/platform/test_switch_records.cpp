@@ -175,16 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                               450, 900, 3},
                     ShapeCase{"MainThreadEndsFirst", {QUORVEX_THREAD_SHAPES, "main-exits-first", "800"}, 250, 700, 2}));
 
-struct RingCase {
-    bool drained;
-};
-
-void PrintTo(const RingCase& c, std::ostream* os)
-{
-    *os << (c.drained ? "drained" : "undrained");
-}
-
-class OnePageRing : public testing::TestWithParam<RingCase> {};
+class OnePageRing : public testing::TestWithParam<bool> {};
 
 // Following children, the raw stream shows the processes the target forks:
 // a fork into a new pid, the child's exec with its new name, and its end,
@@ -231,7 +222,7 @@ TEST(SwitchRecordSource, StreamsTheRecordsOfTheWholeProcessTree)
 // processor time, however the machine's other load shares it out.
 TEST_P(OnePageRing, AgreesWithTheKernelOnEachThreadOfAnOversubscribedProcess)
 {
-    const bool drained = GetParam().drained;
+    const bool drained = GetParam();
     SetProcessStartHook([drained](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
         return SwitchRecordSource::Attach(pid, &whyNot, {1, drained});
     });
@@ -288,7 +279,8 @@ TEST_P(OnePageRing, AgreesWithTheKernelOnEachThreadOfAnOversubscribedProcess)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(DrainThread, OnePageRing, testing::Values(RingCase{true}, RingCase{false}));
+INSTANTIATE_TEST_SUITE_P(DrainThread, OnePageRing, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Drained" : "Undrained"; });
 
 // The kernel detaches the events when a process execs a set-uid program (or
 // one its user cannot read) and the process runs on unseen: the counter
@@ -388,16 +380,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{EPERM, "4",
                     "the kernel refuses context-switch records: perf_event_paranoid is 4 (2 or less allows them)"},
         RefusalCase{ENOSYS, "2", "the kernel refuses context-switch records: Function not implemented"}));
-
-TEST(SwitchRecordSource, ProcInTheEnvironmentForcesTheFallback)
-{
-    setenv("QUORVEX_THREAD_STATES", "proc", 1);
-    const StartedTarget forced(Demo(1, 100, 0));
-    unsetenv("QUORVEX_THREAD_STATES");
-    std::string whyNot;
-    EXPECT_FALSE(TakeSource(forced, whyNot));
-    EXPECT_EQ(whyNot, "forced by QUORVEX_THREAD_STATES=proc");
-}
 
 // Only "proc" forces the fallback. Threads that exist already would not
 // inherit the events. The counter service takes the source of its target

@@ -1,4 +1,3 @@
-#include "CaptureOutput.h"
 #include "Fixtures.h"
 #include "SimulatedCpu.h"
 #include "SystemReport.h"
@@ -15,24 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Output {
-    BOOL result = FALSE;
-    std::string console;
-    std::string log;
-};
-
-Output Print(const std::function<BOOL(FILE*)>& body)
-{
-    FILE* log = std::tmpfile();
-    Output output;
-    output.console = CaptureStdout([&] { output.result = body(log); });
-    std::rewind(log);
-    for (int c; (c = std::fgetc(log)) != EOF;)
-        output.log += static_cast<char>(c);
-    std::fclose(log);
-    return output;
-}
 
 const std::string DETECTION = "\n---- System Detection ----\n";
 const std::string TWO_CORES = DETECTION + "Total Sockets: 1\nTotal Cores: 2\nTotal Logicals: 2\n"
@@ -90,7 +71,7 @@ TEST(SystemReport, GoesToConsoleAndLogAlikeAndEndsAtAProfileFailure)
     for (ReportCase row : REPORTS) {
         SCOPED_TRACE(row.name);
         row.computerName ? setenv("COMPUTERNAME", row.computerName, 1) : unsetenv("COMPUTERNAME");
-        const Output out = Print([&](FILE* log) { return PrintSystemReport(log, row.cpu, Fixture(row.fixture)); });
+        const PrintedReport out = PrintReport([&](FILE* log) { return PrintSystemReport(log, row.cpu, Fixture(row.fixture)); });
         EXPECT_EQ(out.result, row.result);
         EXPECT_EQ(out.console, row.text);
         EXPECT_EQ(out.log, out.console);
@@ -107,7 +88,7 @@ TEST(SystemReport, TopologyGroupNamesTheStatus)
     } rows[] = {{1, "No", "Enabled"}, {2, "No", "Disabled"}, {4, "No", "Not capable"}, {5, "Yes", "Not capable"},
                 {6, "Yes", "Enabled"}, {7, "Yes", "Disabled"}, {0, "", ""}, {3, "", ""}, {8, "", ""}, {255, "", ""}};
     for (const auto& row : rows) {
-        const Output out = Print([&](FILE* log) {
+        const PrintedReport out = PrintReport([&](FILE* log) {
             PrintTopology(log, BYTE(row.status), 4, 2, 1);
             return TRUE;
         });
@@ -136,7 +117,7 @@ TEST(SystemReport, SystemInformationGroupLabelsTheArchitecture)
         info.wProcessorLevel = 15;
         info.dwProcessorType = 586;
         info.dwPageSize = 4096;
-        const Output out = Print([&](FILE* log) {
+        const PrintedReport out = PrintReport([&](FILE* log) {
             PrintSystemInformation(log, info);
             return TRUE;
         });

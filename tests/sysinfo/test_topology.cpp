@@ -1,6 +1,5 @@
 // The topology of simulated machines (a /sys tree and a CPUID table each) as
 // the console report and the dialog show it.
-#include "CaptureOutput.h"
 #include "DialogDriver.h"
 #include "Fixtures.h"
 #include "SimulatedCpu.h"
@@ -33,27 +32,36 @@ const std::vector<unsigned> ONE_PERFORMANCE_THREAD_AND_EFFICIENCY_CORES = [] {
     return cpus;
 }();
 
-std::string Report(int sockets, int cores, int logicals, const char* multiProcessor, const char* multiCore,
-                   const char* twinlane)
-{
-    return "\n---- System Detection ----\nTotal Sockets: " + std::to_string(sockets) +
-           "\nTotal Cores: " + std::to_string(cores) + "\nTotal Logicals: " + std::to_string(logicals) +
-           "\nMulti-processor: " + multiProcessor + "\nMulti-core: " + multiCore + "\nTwinlane: " + twinlane;
-}
-
 struct Machine {
     const char* name;
     const char* fixture;  // its /sys tree; the CPUID table is that of cpuidFixture
     std::optional<std::vector<unsigned>> affinity;
     std::vector<unsigned> failingPins;
-    std::string report;
-    Strings fields;  // " TL", " MC", " MP", sockets, cores, logicals
+    int sockets, cores, logicals;
+    const char* multiProcessor;
+    const char* multiCore;
+    const char* twinlane;
     const char* cpuidFixture = nullptr;  // null: fixture's own
+    bool fieldsBlank = false;            // the dialog shows nothing of a topology it could not read
 
     SimulatedCpu Cpu() const
     {
         return SimulatedCpu(ReadCpuidTables(Fixture(cpuidFixture ? cpuidFixture : fixture) + "/cpuid"), affinity,
                             failingPins);
+    }
+    std::string Report() const
+    {
+        return Format("\n---- System Detection ----\nTotal Sockets: %d\nTotal Cores: %d\nTotal Logicals: %d\n"
+                      "Multi-processor: %s\nMulti-core: %s\nTwinlane: %s",
+                      sockets, cores, logicals, multiProcessor, multiCore, twinlane);
+    }
+    // Twinlane, multi-core, multi-processor, then the counts right-aligned in three.
+    Strings Fields() const
+    {
+        if (fieldsBlank)
+            return Strings(6, "");
+        return {twinlane, multiCore, multiProcessor, Format("%3d", sockets), Format("%3d", cores),
+                Format("%3d", logicals)};
     }
 };
 
@@ -63,31 +71,23 @@ void PrintTo(const Machine& m, std::ostream* os)
 }
 
 const Machine MACHINES[] = {
-    {"AmdVmOneSocketTwoCores", "amd-epyc-vm", {}, {}, Report(1, 2, 2, "No", "Yes", "Not capable"),
-     {"Not capable", "Yes", "No", "  1", "  2", "  2"}},
-    {"AmdDesktop16Cores", "ryzen-16-core", {}, {}, Report(1, 16, 32, "No", "Yes", "Enabled"),
-     {"Enabled", "Yes", "No", "  1", " 16", " 32"}},
-    {"AmdServer2Sockets256Threads", "epyc-2-socket", {}, {}, Report(2, 128, 256, "Yes", "Yes", "Enabled"),
-     {"Enabled", "Yes", "Yes", "  2", "128", "256"}},
-    {"IntelHybrid", "intel-hybrid", {}, {}, Report(1, 24, 32, "No", "Yes", "Enabled"),
-     {"Enabled", "Yes", "No", "  1", " 24", " 32"}},
-    {"IntelServer2SocketsOlderKernel", "xeon-2-socket", {}, {}, Report(2, 40, 80, "Yes", "Yes", "Enabled"),
-     {"Enabled", "Yes", "Yes", "  2", " 40", " 80"}},
+    {"AmdVmOneSocketTwoCores", "amd-epyc-vm", {}, {}, 1, 2, 2, "No", "Yes", "Not capable"},
+    {"AmdDesktop16Cores", "ryzen-16-core", {}, {}, 1, 16, 32, "No", "Yes", "Enabled"},
+    {"AmdServer2Sockets256Threads", "epyc-2-socket", {}, {}, 2, 128, 256, "Yes", "Yes", "Enabled"},
+    {"IntelHybrid", "intel-hybrid", {}, {}, 1, 24, 32, "No", "Yes", "Enabled"},
+    {"IntelServer2SocketsOlderKernel", "xeon-2-socket", {}, {}, 2, 40, 80, "Yes", "Yes", "Enabled"},
     // Processors 1 and 5 share a core.
-    {"AffinityThreeOfEight", "intel-4-core", std::vector<unsigned>{1, 2, 5}, {},
-     Report(1, 2, 3, "No", "Yes", "Enabled"), {"Enabled", "Yes", "No", "  1", "  2", "  3"}},
-    {"AffinityOneProcessor", "amd-epyc-vm", std::vector<unsigned>{1}, {}, Report(1, 1, 1, "No", "No", "Not capable"),
-     {"Not capable", "No", "No", "  1", "  1", "  1"}},
-    {"HybridEfficiencyCoresOnly", "intel-hybrid", Range(16, 31), {}, Report(1, 16, 16, "No", "Yes", "Not capable"),
-     {"Not capable", "Yes", "No", "  1", " 16", " 16"}},
+    {"AffinityThreeOfEight", "intel-4-core", std::vector<unsigned>{1, 2, 5}, {}, 1, 2, 3, "No", "Yes", "Enabled"},
+    {"AffinityOneProcessor", "amd-epyc-vm", std::vector<unsigned>{1}, {}, 1, 1, 1, "No", "No", "Not capable"},
+    {"HybridEfficiencyCoresOnly", "intel-hybrid", Range(16, 31), {}, 1, 16, 16, "No", "Yes", "Not capable"},
     // The thread starts on an efficiency core: only processor 0 can tell.
-    {"HybridOneThreadOfAPerformanceCore", "intel-hybrid", ONE_PERFORMANCE_THREAD_AND_EFFICIENCY_CORES, {}, Report(1, 17, 17, "No", "Yes", "Disabled"), {"Disabled", "Yes", "No", "  1", " 17", " 17"}},
-    {"HybridPerformanceCoreCannotBePinned", "intel-hybrid", ONE_PERFORMANCE_THREAD_AND_EFFICIENCY_CORES, {0}, Report(1, 17, 17, "No", "Yes", "Not capable"), {"Not capable", "Yes", "No", "  1", " 17", " 17"}},
+    {"HybridOneThreadOfAPerformanceCore", "intel-hybrid", ONE_PERFORMANCE_THREAD_AND_EFFICIENCY_CORES, {}, 1, 17, 17,
+     "No", "Yes", "Disabled"},
+    {"HybridPerformanceCoreCannotBePinned", "intel-hybrid", ONE_PERFORMANCE_THREAD_AND_EFFICIENCY_CORES, {0}, 1, 17,
+     17, "No", "Yes", "Not capable"},
     // No /sys (a container): the processors alone, each a core.
-    {"NoSysTree", "bare", {}, {}, Report(1, 2, 2, "No", "Yes", "Not capable"),
-     {"Not capable", "Yes", "No", "  1", "  2", "  2"}, "amd-epyc-vm"},
-    {"AffinityUnreadable", "amd-epyc-vm", std::vector<unsigned>{}, {}, Report(1, 1, 0, "No", "", ""),
-     Strings(6, "")},
+    {"NoSysTree", "bare", {}, {}, 1, 2, 2, "No", "Yes", "Not capable", "amd-epyc-vm"},
+    {"AffinityUnreadable", "amd-epyc-vm", std::vector<unsigned>{}, {}, 1, 1, 0, "No", "", "", nullptr, true},
 };
 
 class TopologyMachineTest : public DialogTest, public testing::WithParamInterface<Machine> {};
@@ -96,13 +96,12 @@ TEST_P(TopologyMachineTest, ReportLinesAndDialogFields)
 {
     const Machine& m = GetParam();
     SimulatedCpu cpu = m.Cpu();
-    FILE* log = std::tmpfile();
-    EXPECT_EQ(CaptureStdout([&] { PrintTopology(log, cpu, Fixture(m.fixture)); }), m.report);
-    std::rewind(log);
-    std::string logged(m.report.size() + 1, '\0');
-    logged.resize(std::fread(logged.data(), 1, logged.size(), log));
-    std::fclose(log);
-    EXPECT_EQ(logged, m.report);
+    const PrintedReport printed = PrintReport([&](FILE* log) {
+        PrintTopology(log, cpu, Fixture(m.fixture));
+        return TRUE;
+    });
+    EXPECT_EQ(printed.console, m.Report());
+    EXPECT_EQ(printed.log, printed.console);
     // A thread pinned for CPUID runs on the process's processors again.
     if (!cpu.Pins().empty()) {
         EXPECT_EQ(cpu.Pins().back(), cpu.ProcessAffinity());
@@ -118,7 +117,7 @@ TEST_P(TopologyMachineTest, ReportLinesAndDialogFields)
                        IDC_EDIT_LOGICALS})
             shown.push_back(Edit(dlg, id)->text().toStdString());
     });
-    EXPECT_EQ(shown, m.fields);
+    EXPECT_EQ(shown, m.Fields());
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, TopologyMachineTest, testing::ValuesIn(MACHINES),

@@ -21,11 +21,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 namespace {
 
@@ -477,39 +475,6 @@ TEST_F(DemoRunTest, ManualCaptureWindowsForTheProbeAndTheMeasurement)
     EXPECT_EQ(shown.fields[IDC_EDIT_CPU_AVG], dlg.m_strCpuAvg.str()) << "a whole run shows its results";
 }
 
-// Stands in for the sampling run: it waits, dispatching messages, until it is
-// told to stop, then resets the run controls as the real run does. Its log
-// says what the window was like when it returned.
-class FakeRunDlg : public CQuorvexDlg {
-public:
-    void OnFakeStart()
-    {
-        m_bRunning = 1;
-        m_bCancel = 0;
-        m_btnStart.SetWindowText("RUNNING");
-        duringRun(m_hWnd);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!m_bCancel && std::chrono::steady_clock::now() < deadline) {
-            AfxPumpMessage();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        log += Format("run told to stop %d, window shown %d, enabled %d;", m_bCancel, IsWindowVisible(),
-                      m_hWnd->isEnabled());
-        // The window is closing: a further START must not start a run.
-        Button(*this, IDC_START)->click();
-        OnBnClickedCancel();
-    }
-
-    std::function<void(QWidget*)> duringRun;
-    std::string log;
-
-    DECLARE_MESSAGE_MAP()
-};
-
-BEGIN_MESSAGE_MAP(FakeRunDlg, CQuorvexDlg)
-    ON_BN_CLICKED(IDC_START, &FakeRunDlg::OnFakeStart)
-END_MESSAGE_MAP()
-
 struct CloseCase {
     const char* name;
     std::function<void(CQuorvexDlg&, QWidget*)> close;
@@ -519,11 +484,6 @@ struct CloseCase {
 void PrintTo(const CloseCase& c, std::ostream* os)
 {
     *os << c.name;
-}
-
-void PrintTo(const CloseCase* c, std::ostream* os)
-{
-    *os << c->name;
 }
 
 const CloseCase kCloses[] = {
@@ -545,39 +505,17 @@ const CloseCase kCloses[] = {
     {"Exit", [](CQuorvexDlg& dlg, QWidget*) { Button(dlg, IDC_EXIT)->click(); }, IDOK},
 };
 
-class CloseTest : public testing::TestWithParam<CloseCase> {
-protected:
-    GuiSessionForTest session;
-    RecordedBoxes recorded;
-    FakeRunDlg dlg;
-};
-
-TEST_P(CloseTest, DuringARunStopsItAndClosesAfterItReturned)
-{
-    dlg.duringRun = [this](QWidget* window) { GetParam().close(dlg, window); };
-    WhenModalShows([this](QWidget*) { Button(dlg, IDC_START)->click(); });
-
-    EXPECT_EQ(dlg.DoModal(), GetParam().result);
-    // A closing window takes no more input.
-    EXPECT_EQ(dlg.log, "run told to stop 1, window shown 1, enabled 0;");
-    EXPECT_EQ(dlg.m_bRunning, 0);
-    EXPECT_EQ(dlg.m_bCancel, 1);
-    EXPECT_TRUE(recorded.boxes.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Ways, CloseTest, testing::ValuesIn(kCloses),
-                         [](const testing::TestParamInfo<CloseCase>& info) { return info.param.name; });
-
-// Real runs for the two ways a close stops a run: Exit itself, every other
-// way through the dialog's close. One is closed in the probe's capture wait,
-// which ends only on a flag, the other at the measurement's first sample.
-class CloseDuringARealRun : public DemoRunTest, public testing::WithParamInterface<const CloseCase*> {};
+// Exit stops the run itself, every other way through the dialog's close.
+// Exit closes at the measurement's first sample, the others in the probe's
+// capture wait, which ends only on a flag.
+class CloseDuringARealRun : public DemoRunTest, public testing::WithParamInterface<CloseCase> {};
 
 // The run is told to stop, ends its target and writes its end into the
-// window, which closes only after that, with the way's result.
+// window, which takes no more input and closes only after that, with the
+// way's result.
 TEST_P(CloseDuringARealRun, StopsTheRunAndEndsTheTarget)
 {
-    const bool inProbe = GetParam() != &kCloses[4];
+    const bool inProbe = std::string(GetParam().name) != "Exit";
     std::string events;
     const INT_PTR result = Open([&](QWidget* window) {
         PrepareDemoRun(inProbe ? DemoRun{"--phases 1 --phase-ms 3000 --sleepers 1", "100", false, true}
@@ -587,7 +525,7 @@ TEST_P(CloseDuringARealRun, StopsTheRunAndEndsTheTarget)
                              window->isEnabled(), Edit(dlg, IDC_EDIT_ELAPSED)->text().toStdString().c_str());
         });
         QObject::connect(static_cast<QDialog*>(window), &QDialog::finished, window, [&] { events += "closed;"; });
-        const auto close = [this, window] { GetParam()->close(dlg, window); };
+        const auto close = [this, window] { GetParam().close(dlg, window); };
         if (inProbe)
             AtNextDispatch(close);
         else
@@ -595,7 +533,7 @@ TEST_P(CloseDuringARealRun, StopsTheRunAndEndsTheTarget)
         Button(dlg, IDC_START)->click();
     });
 
-    EXPECT_EQ(result, GetParam()->result);
+    EXPECT_EQ(result, GetParam().result);
     // Elapsed time a blank: the run ended as cancelled.
     EXPECT_EQ(events, "run ended, window shown 1, enabled 0, elapsed ' ';closed;");
     EXPECT_EQ(dlg.m_strSamples.str(), inProbe ? "       0" : "       1");
@@ -605,10 +543,7 @@ TEST_P(CloseDuringARealRun, StopsTheRunAndEndsTheTarget)
     EXPECT_EQ(dlg.m_bCancel, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, CloseDuringARealRun, testing::Values(&kCloses[2], &kCloses[4]),
-                         [](const testing::TestParamInfo<const CloseCase*>& info) {
-                             return std::string(info.param->name) +
-                                    (info.param == &kCloses[4] ? "WhileTheRunSamples" : "InTheProbesCaptureWait");
-                         });
+INSTANTIATE_TEST_SUITE_P(Ways, CloseDuringARealRun, testing::ValuesIn(kCloses),
+                         [](const testing::TestParamInfo<CloseCase>& info) { return info.param.name; });
 
 } // namespace
