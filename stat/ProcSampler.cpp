@@ -1,5 +1,7 @@
 #include "ProcSampler.h"
 
+#include <algorithm>
+
 namespace {
 
 SwitchRecord Record(std::uint64_t timeNs, RecordKind kind, int pid, int tid)
@@ -40,6 +42,12 @@ bool ProcSampler::Sample(std::uint64_t instantNs, ProfileBuilder& builder)
             m_baseCpuNs[thread.tid] = thread.cpuNs;
     }
     m_baseNeeded = false;
+    std::uint64_t used = 0;
+    for (const auto& [tid, cpuNs] : m_lastCpuNs) {
+        const auto base = m_baseCpuNs.find(tid);
+        used += cpuNs - (base != m_baseCpuNs.end() ? base->second : 0);
+    }
+    m_usedAt.emplace_back(instantNs, used);
     for (const auto& [tid, seen] : m_threads)
         if (!now.count(tid))
             builder.Add(Record(instantNs, RecordKind::Exit, m_pid, tid));
@@ -54,4 +62,28 @@ void ProcSampler::PatchOnCpu(Profile& profile) const
             const auto base = m_baseCpuNs.find(thread.tid);
             thread.onCpuNs = cpu->second - (base != m_baseCpuNs.end() ? base->second : 0);
         }
+    for (WindowProfile& window : profile.windows) {
+        const std::uint64_t from = profile.startNs + window.startNs;
+        window.onCpuNs = UsedAt(from + window.lengthNs, profile.startNs) - UsedAt(from, profile.startNs);
+    }
+}
+
+// The processor time used by the instant, spread evenly between two samples:
+//   start(0) ---- sample 1 ---- sample 2 ---- ... last sample, then flat
+// An attached process counts from its first sample, so nothing comes before it.
+std::uint64_t ProcSampler::UsedAt(std::uint64_t timeNs, std::uint64_t startNs) const
+{
+    std::uint64_t fromNs = startNs;
+    std::uint64_t fromUsed = 0;
+    for (const auto& [sampleNs, used] : m_usedAt) {
+        if (timeNs < sampleNs) {
+            if (timeNs <= fromNs || used <= fromUsed)
+                return fromUsed;
+            const double share = static_cast<double>(timeNs - fromNs) / static_cast<double>(sampleNs - fromNs);
+            return fromUsed + static_cast<std::uint64_t>(share * static_cast<double>(used - fromUsed));
+        }
+        fromNs = sampleNs;
+        fromUsed = std::max(fromUsed, used);  // never less than before: a reused tid may start low
+    }
+    return fromUsed;
 }

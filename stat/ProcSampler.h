@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <map>
+#include <utility>
+#include <vector>
 
 class ProcSampler {
 public:
@@ -21,10 +23,14 @@ public:
     // process is gone or cannot be read.
     bool Sample(std::uint64_t instantNs, ProfileBuilder& builder);
     // Gives each thread of the finished profile the processor time its own
-    // counter last showed.
+    // counter last showed, and each window the processor time the counters
+    // show over it, so that the CPU figures of the windows and of the whole
+    // agree (the sampled states would count waiting threads as running).
     void PatchOnCpu(Profile& profile) const;
 
 private:
+    std::uint64_t UsedAt(std::uint64_t timeNs, std::uint64_t startNs) const;
+
     struct Seen {
         bool onProcessor = false;
         std::uint64_t cpuNs = 0;
@@ -36,4 +42,6 @@ private:
     std::map<int, std::uint64_t> m_lastCpuNs;  // every thread seen, by tid
     std::map<int, std::uint64_t> m_baseCpuNs;  // used before the first sample, when attached
     bool m_baseNeeded;
+    // The processor time of every thread seen, at each sample.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> m_usedAt;
 };

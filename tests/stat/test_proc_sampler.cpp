@@ -26,7 +26,7 @@ private:
     std::size_t m_next = 0;
 };
 
-// "levels ... | tid on-CPU lifetime, ... | on-CPU of the process"
+// "levels ... | tid on-CPU lifetime, ... | on-CPU of the process | of each window"
 std::string Sampled(bool countFromFirstSample)
 {
     ScriptedThreads source({{{PID, true, 1000}, {101, false, 500}},
@@ -45,16 +45,20 @@ std::string Sampled(bool countFromFirstSample)
     text += " |";
     for (const ThreadProfile& t : profile.threads)
         text += " " + std::to_string(t.tid) + " " + std::to_string(t.onCpuNs) + " " + std::to_string(t.LifetimeNs()) + ",";
-    return text + " | on-CPU " + std::to_string(profile.OnCpuNs());
+    text += " | on-CPU " + std::to_string(profile.OnCpuNs()) + " | windows";
+    for (const WindowProfile& window : profile.windows)
+        text += " " + std::to_string(window.onCpuNs);
+    return text;
 }
 
 // State R counts as on a processor from one sample to the next; on-CPU
-// times, and so the CPU figures, are the threads' own counters, from their
-// start or, when attached, from the first sample.
+// times, and so the CPU figures of the whole and of each window, are the
+// threads' own counters, from their start or, when attached, from the first
+// sample.
 TEST(ProcSampler, TurnsSamplesIntoLevelsAndTakesOnCpuFromTheCounters)
 {
-    EXPECT_EQ(Sampled(false), "levels 100 200 100 | 100 1040 400, 101 520 200, 102 60 200, | on-CPU 1620");
-    EXPECT_EQ(Sampled(true), "levels 100 200 100 | 100 40 400, 101 20 200, 102 60 200, | on-CPU 120");
+    EXPECT_EQ(Sampled(false), "levels 100 200 100 | 100 1040 400, 101 520 200, 102 60 200, | on-CPU 1620 | windows 1500 67 53 0");
+    EXPECT_EQ(Sampled(true), "levels 100 200 100 | 100 40 400, 101 20 200, 102 60 200, | on-CPU 120 | windows 0 67 53 0");
 }
 
 } // namespace
