@@ -54,6 +54,7 @@ std::string JsonReport(const Profile& profile, const Summary& summary, const Run
 {
     std::string text = "{\n";
     Command(text, facts);
+    text += facts.jsonMembers;
     Appendf(text, "  \"exit_status\": %d,\n", facts.exitStatus);
     text += "  \"signal\": " + (facts.signal ? Quoted(SignalName(facts.signal)) : std::string("null")) + ",\n";
     Appendf(text, "  \"exact\": %s,\n", summary.exact ? "true" : "false");

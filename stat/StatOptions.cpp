@@ -7,7 +7,7 @@
 
 namespace {
 
-enum LongOnly { JSON = 256, CSV, SVG };
+enum LongOnly { JSON = 256, CSV, SVG, FAIL_IF, COMPARE, TRACE };
 
 const option LONG_OPTIONS[] = {
     {"children", no_argument, nullptr, 'c'},   {"timeout", required_argument, nullptr, 't'},
@@ -15,11 +15,14 @@ const option LONG_OPTIONS[] = {
     {"json", required_argument, nullptr, JSON}, {"csv", required_argument, nullptr, CSV},
     {"svg", required_argument, nullptr, SVG},   {"pid", required_argument, nullptr, 'p'},
     {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
+    {"repeat", required_argument, nullptr, 'r'}, {"fail-if", required_argument, nullptr, FAIL_IF},
+    {"compare", required_argument, nullptr, COMPARE}, {"trace", required_argument, nullptr, TRACE},
     {nullptr, 0, nullptr, 0},
 };
 
 // "+": stop at the command; ":": report a missing argument as ':'.
-constexpr const char* SHORT_OPTIONS = "+:ct:i:o:p:hV";
+constexpr const char* SHORT_OPTIONS = "+:ct:i:o:p:r:hV";
+constexpr long MAX_REPEAT = 10'000;
 
 bool ParseWhole(const char* text, long max, long& value)
 {
@@ -80,6 +83,19 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
                 return Fail(std::string("invalid process id '") + optarg + "'");
             options.attachPid = static_cast<int>(whole);
             break;
+        case 'r':
+            if (!ParseWhole(optarg, MAX_REPEAT, whole))
+                return Fail(std::string("invalid repeat count '") + optarg + "': from 1 to 10000");
+            options.repeat = static_cast<int>(whole);
+            break;
+        case FAIL_IF: {
+            std::string error;
+            if (!ParseCondition(optarg, options.failIf.emplace_back(), error))
+                return Fail(error);
+            break;
+        }
+        case COMPARE: options.compareFile = optarg; break;
+        case TRACE: options.traceFile = optarg; break;
         case 'h': parsed.action = ParsedCommandLine::Action::Help; return parsed;
         case 'V': parsed.action = ParsedCommandLine::Action::Version; return parsed;
         case ':': return Fail("option '" + OptionName(optopt, argv[optind - 1]) + "' requires an argument");
@@ -93,6 +109,8 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
         return Fail("give either a command or -p PID, not both");
     if (!options.attachPid && options.command.empty())
         return Fail("no command given");
+    if (options.attachPid && options.repeat > 1)
+        return Fail("-r repeats a command; it cannot repeat -p PID");
     return parsed;
 }
 
@@ -113,12 +131,22 @@ std::string UsageText()
            "      --svg FILE        draw the timeline\n"
            "  -p, --pid PID         attach to a running process until it exits or Ctrl-C\n"
            "                        (sampled from /proc: not exact)\n"
+           "  -r, --repeat N        run the command N times; each figure as its mean,\n"
+           "                        standard deviation and range (stops at a failing run)\n"
+           "      --fail-if EXPR    exit with 123 when EXPR holds for the figures, e.g.\n"
+           "                        'parallel_time<40' (repeatable; KEY OP NUMBER, OP one of\n"
+           "                        < <= > >= == !=; KEY one of elapsed_ms cpu_avg cpu_min\n"
+           "                        cpu_max parallel_time average_concurrency threads\n"
+           "                        processes lost_records level_N)\n"
+           "      --compare FILE    compare the figures with an earlier --json FILE\n"
+           "      --trace FILE      write the run as trace events (Perfetto, chrome://tracing)\n"
            "  -h, --help            show this help and exit\n"
            "  -V, --version         show the version and exit\n"
            "\n"
            "Exit status: the command's (128 + the signal number when a signal ended it);\n"
            "125 when quorvex-stat itself fails (a bad option), 126 when the command cannot\n"
-           "be executed, 127 when it is not found.\n";
+           "be executed, 127 when it is not found; 123 when the command succeeded and a\n"
+           "--fail-if condition holds. With -r: the first failing run's, else the last's.\n";
 }
 
 std::string VersionText()

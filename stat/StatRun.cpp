@@ -4,6 +4,7 @@
 #include "ProcFiles.h"
 #include "ProcSampler.h"
 #include "ProcThreadActivity.h"
+#include "Outputs.h"
 #include "ProfileBuilder.h"
 #include "Reports.h"
 #include "SwitchRecords.h"
@@ -301,7 +302,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
 
 } // namespace
 
-int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
+int MeasureCommand(const StatOptions& options, const RunFinished& finished)
 {
     const std::string& name = options.command[0];
     TargetLaunch launch;
@@ -348,7 +349,7 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
         const std::uint64_t all = ChildrenCpuNs();
         std::fputs(ChildrenNote(name, own, all - std::min(all, own)).c_str(), stderr);
     }
-    outputs.Write(profile, facts);
+    finished(profile, facts);
     return facts.exitStatus;
 }
 
@@ -368,7 +369,7 @@ std::vector<std::string> CommandOf(int pid)
 
 // The switch records follow only threads created after they are attached,
 // so a running process's threads are sampled from /proc.
-int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
+int MeasureAttached(const StatOptions& options, const RunFinished& finished)
 {
     const int pid = options.attachPid;
     RaiseDescriptorLimit();
@@ -399,6 +400,6 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
     }
     Profile profile = builder.Finish(MonotonicNowNs());
     sampler.PatchOnCpu(profile);
-    outputs.Write(profile, facts);
+    finished(profile, facts);
     return 0;
 }

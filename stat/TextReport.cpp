@@ -74,6 +74,7 @@ std::string TextReport(const Profile& profile, const Summary& summary, const Run
     Source(text, profile, facts);
     if (facts.signal != 0)
         Appendf(text, " the command was ended by %s\n", SignalName(facts.signal).c_str());
+    text += facts.reportSections;
     text += "\n";
     return text;
 }

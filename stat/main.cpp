@@ -1,8 +1,8 @@
 // quorvex-stat: runs a command once and reports exactly how parallel it was.
 
 #include "Outputs.h"
+#include "Session.h"
 #include "StatOptions.h"
-#include "StatRun.h"
 
 #include <cstdio>
 
@@ -29,6 +29,5 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "quorvex-stat: %s\n", error.c_str());
         return EXIT_USAGE;
     }
-    return parsed.options.attachPid ? MeasureAttached(parsed.options, outputs)
-                                    : MeasureCommand(parsed.options, outputs);
+    return MeasureSession(parsed.options, outputs);
 }
