@@ -50,6 +50,11 @@ void Threads(std::string& text, const Profile& profile)
 
 } // namespace
 
+std::string JsonQuoted(const std::string& value)
+{
+    return Quoted(value);
+}
+
 std::string JsonReport(const Profile& profile, const Summary& summary, const RunFacts& facts)
 {
     std::string text = "{\n";

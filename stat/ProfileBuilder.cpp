@@ -179,6 +179,7 @@ void ProfileBuilder::SwitchOut(Live& thread, bool preempted, std::uint64_t timeN
         ThreadProfile& profile = m_profile.threads[thread.index];
         profile.onCpuNs += Stretch(thread.since, timeNs);
         AddToWindows(profile, thread.since, timeNs, true);
+        LogStretch(thread, ThreadStretch::State::OnCpu, thread.since, timeNs);
         thread.onCpu = false;
         m_occupants.erase(thread.cpu);
         --m_level;
@@ -196,6 +197,7 @@ void ProfileBuilder::EndWaiting(Live& thread, std::uint64_t timeNs)
     ThreadProfile& profile = m_profile.threads[thread.index];
     profile.waitingNs += Stretch(thread.since, timeNs);
     AddToWindows(profile, thread.since, timeNs, false);
+    LogStretch(thread, ThreadStretch::State::Waiting, thread.since, timeNs);
     thread.waiting = false;
 }
 
@@ -212,7 +214,17 @@ void ProfileBuilder::End(int tid, std::uint64_t timeNs)
         return;
     Close(live->second, timeNs);
     m_profile.threads[live->second.index].endedNs = timeNs;
+    if (m_stretches)
+        m_stretches->End(tid, timeNs);
     m_live.erase(live);
+}
+
+void ProfileBuilder::LogStretch(const Live& thread, ThreadStretch::State state, std::uint64_t from, std::uint64_t to)
+{
+    if (!m_stretches || to <= from)
+        return;
+    const ThreadProfile& profile = m_profile.threads[thread.index];
+    m_stretches->Add({profile.tid, profile.pid, state == ThreadStretch::State::OnCpu ? thread.cpu : -1, state, from, to});
 }
 
 // The kernel ends every other thread of the process before the exec's
@@ -311,8 +323,12 @@ Profile ProfileBuilder::Finish(std::uint64_t endNs)
     for (auto& [tid, live] : m_live) {
         Close(live, endNs);
         m_profile.threads[live.index].endedNs = endNs;
+        if (m_stretches)
+            m_stretches->End(tid, endNs);
     }
     m_live.clear();
+    if (m_stretches)
+        m_profile.stretches = m_stretches->Take();
     m_profile.endNs = endNs;
     const std::uint64_t elapsed = m_profile.ElapsedNs();
     const std::size_t windows = (elapsed + m_profile.intervalNs - 1) / m_profile.intervalNs;

@@ -3,9 +3,11 @@
 // the span [start, end]. Pure bookkeeping, so it runs on synthetic streams.
 
 #include "Profile.h"
+#include "Stretches.h"
 #include "SwitchRecord.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -35,6 +37,8 @@ public:
     std::size_t LiveThreads() const { return m_live.size(); }
 
     Profile Finish(std::uint64_t endNs);
+    // Keeps every thread's stretches in the profile as well (for a trace).
+    void KeepStretches() { m_stretches.emplace(); }
 
 private:
     struct Live {
@@ -55,6 +59,7 @@ private:
     void End(int tid, std::uint64_t timeNs);
     void Exec(const SwitchRecord& record);
     void EndWaiting(Live& thread, std::uint64_t timeNs);
+    void LogStretch(const Live& thread, ThreadStretch::State state, std::uint64_t from, std::uint64_t to);
     void Close(Live& thread, std::uint64_t timeNs);
     void AdvanceTo(std::uint64_t timeNs);
     void AddToWindows(ThreadProfile& thread, std::uint64_t from, std::uint64_t to, bool onCpu);
@@ -71,4 +76,5 @@ private:
     std::unordered_map<int, std::size_t> m_occupants;  // by processor: the thread on it (index)
     std::uint64_t m_nowNs;  // levels are accounted up to here
     std::size_t m_level = 0;
+    std::optional<StretchLog> m_stretches;
 };

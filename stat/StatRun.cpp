@@ -262,6 +262,8 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
     const std::uint64_t start = target.ReleaseNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
+    if (!options.traceFile.empty())
+        builder.KeepStretches();
     std::optional<ProcSampler> sampler;
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
