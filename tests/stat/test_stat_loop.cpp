@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 
 #include <string>
 #include <vector>
@@ -103,6 +104,41 @@ TEST(StatLoop, CompareRefusesAFileThatIsNotAReportBeforeRunning)
         EXPECT_TRUE(result.err.starts_with("quorvex-stat: cannot compare with '" + file + "': ")) << result.err;
     }
     EXPECT_FALSE(std::ifstream(marker).good());
+}
+
+// A real run's trace against its own JSON report: every thread named, each
+// thread's on-CPU slices adding up to its on-CPU time, all within the run.
+TEST(StatLoop, TraceOfARealRunAgreesWithItsReport)
+{
+    const ScratchFolder folder;
+    const std::string json = folder.Path() + "/run.json";
+    const std::string trace = folder.Path() + "/run.trace.json";
+    ASSERT_EQ(Stat({"-o", "/dev/null", "--json", json, "--trace", trace, QUORVEX_STAT_TARGET, "busy", "4", "150",
+                    folder.Path() + "/figures"})
+                  .exitCode,
+              0);
+    const Json report = Json::parse(ReadFile(json));
+    const Json events = Json::parse(ReadFile(trace))["traceEvents"];
+    const double elapsedUs = report["elapsed_ms"].get<double>() * 1000;
+    std::map<int, double> onCpuUs;
+    int named = 0;
+    for (const Json& event : events) {
+        ASSERT_TRUE(event["ph"].is_string() && event["ts"].is_number() && event["pid"].is_number_integer() &&
+                    event["tid"].is_number_integer())
+            << event;
+        EXPECT_LE(event["ts"].get<double>(), elapsedUs + 1) << event;  // elapsed_ms is rounded to 1 µs
+        if (event["ph"] == "M" && event["name"] == "thread_name")
+            ++named;
+        if (event["ph"] != "X")
+            continue;
+        ASSERT_TRUE(event["dur"].is_number()) << event;
+        EXPECT_LE(event["ts"].get<double>() + event["dur"].get<double>(), elapsedUs + 1) << event;
+        if (event["name"] == "on CPU")
+            onCpuUs[event["tid"].get<int>()] += event["dur"].get<double>();
+    }
+    EXPECT_EQ(named, 5);
+    for (const Json& thread : report["threads"])
+        EXPECT_NEAR(onCpuUs[thread["tid"].get<int>()] / 1000, thread["on_cpu_ms"].get<double>(), 0.01) << thread;
 }
 
 } // namespace

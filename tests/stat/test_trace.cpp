@@ -1,0 +1,97 @@
+#include "ProfileBuilder.h"
+#include "Reports.h"
+#include "Stretches.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Json = nlohmann::json;
+constexpr int PID = 100;
+constexpr std::uint64_t US = 1000;
+
+// Every event as "ph name tid ts+dur args", sorted; fails the test on a
+// malformed one.
+std::vector<std::string> Events(const std::string& trace)
+{
+    const Json document = Json::parse(trace);
+    std::vector<std::string> events;
+    for (const Json& event : document.at("traceEvents")) {
+        const std::string ph = event.at("ph");
+        EXPECT_TRUE(ph == "M" || ph == "X" || ph == "C") << event;
+        EXPECT_TRUE(event.at("pid").is_number_integer() && event.at("tid").is_number_integer()) << event;
+        EXPECT_TRUE(event.at("ts").is_number() && event.at("ts").get<double>() >= 0) << event;
+        std::string text = ph + " " + event.at("name").get<std::string>() + " " + std::to_string(event.at("tid").get<int>()) +
+                           " " + std::to_string(event.at("ts").get<double>());
+        if (ph == "X") {
+            EXPECT_GE(event.at("dur").get<double>(), 0) << event;
+            text += "+" + std::to_string(event.at("dur").get<double>());
+        }
+        if (event.contains("args"))
+            text += " " + event.at("args").dump();
+        events.push_back(text);
+    }
+    std::sort(events.begin(), events.end());
+    return events;
+}
+
+// Two threads on two processors: 100 is preempted by 101 and waits, 101
+// blocks and stays asleep until the end, 100 comes back elsewhere.
+TEST(Trace, ShowsEachThreadsStretchesAndTheCounters)
+{
+    ProfileBuilder builder(0, 50 * US, PID, false, {{PID, PID, "main"}});
+    builder.KeepStretches();
+    for (const SwitchRecord& record : std::vector<SwitchRecord>{
+             {0, RecordKind::SwitchIn, PID, PID, 0},
+             {5 * US, RecordKind::Fork, PID, 101, 0, 0, false, ""},
+             {10 * US, RecordKind::SwitchOut, PID, PID, 0, 0, true},
+             {10 * US, RecordKind::SwitchIn, PID, 101, 0},
+             {30 * US, RecordKind::SwitchOut, PID, 101, 0},
+             {30 * US, RecordKind::SwitchIn, PID, PID, 1},
+         })
+        builder.Add(record);
+    RunFacts facts;
+    facts.command = {"two", "threads"};
+    // One 50 µs window: on a processor 10 + 20 + 20 = 50 µs, i.e. 1.0 on
+    // average; runnable adds 100's 20 µs of waiting: 1.4.
+    const std::vector<std::string> expected = {
+        "C runnable threads 100 0.000000 {\"threads\":1.4}",
+        "C runnable threads 100 50.000000 {\"threads\":0.0}",
+        "C threads on a processor 100 0.000000 {\"threads\":1.0}",
+        "C threads on a processor 100 50.000000 {\"threads\":0.0}",
+        "M process_name 100 0.000000 {\"name\":\"main\"}",
+        "M thread_name 100 0.000000 {\"name\":\"main\"}",
+        "M thread_name 101 0.000000 {\"name\":\"main\"}",
+        "X blocked 101 30.000000+20.000000",
+        "X on CPU 100 0.000000+10.000000 {\"cpu\":0}",
+        "X on CPU 100 30.000000+20.000000 {\"cpu\":1}",
+        "X on CPU 101 10.000000+20.000000 {\"cpu\":0}",
+        "X waiting for a processor 100 10.000000+20.000000",
+    };
+    EXPECT_EQ(Events(TraceEvents(builder.Finish(50 * US), facts)), expected);
+}
+
+// Over its budget the log leaves out the shortest stretches, doubling
+// the shortest length kept from 1 µs, and counts what it left out.
+TEST(Trace, KeepsTheLongestStretchesWithinItsBudget)
+{
+    StretchLog log(4);
+    int tid = 1;
+    for (const std::uint64_t ns : {500, 3000, 800, 5000, 1500, 2500, 999})
+        log.Add({tid++, PID, 0, ThreadStretch::State::OnCpu, 10'000, 10'000 + ns});
+    const KeptStretches kept = log.Take();
+    std::vector<std::uint64_t> lengths;
+    for (const ThreadStretch& s : kept.stretches)
+        lengths.push_back(s.endNs - s.startNs);
+    // The fifth (1500) makes five: under 1 µs goes (500, 800); 999 comes too short.
+    EXPECT_EQ(lengths, (std::vector<std::uint64_t>{3000, 5000, 1500, 2500}));
+    EXPECT_EQ(kept.shortestKeptNs, 1000u);
+    EXPECT_EQ(kept.leftOut, 3u);
+}
+
+} // namespace
