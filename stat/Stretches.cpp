@@ -21,20 +21,14 @@ void StretchLog::End(int tid, std::uint64_t timeNs)
     m_last.erase(last);
 }
 
-// Over the budget, the shortest length kept doubles (from 1 µs) and what
-// is shorter goes, until the rest fits.
+// Leaving out the shortest instead would empty the trace of the very
+// stretches it is read for: a run's on-CPU stretches are mostly alike.
 void StretchLog::Keep(const ThreadStretch& stretch)
 {
-    if (stretch.endNs - stretch.startNs < m_kept.shortestKeptNs) {
-        ++m_kept.leftOut;
+    if (m_kept.stretches.size() < m_budget) {
+        m_kept.stretches.push_back(stretch);
         return;
     }
-    m_kept.stretches.push_back(stretch);
-    while (m_kept.stretches.size() > m_budget) {
-        m_kept.shortestKeptNs = std::max<std::uint64_t>(1000, 2 * m_kept.shortestKeptNs);
-        const std::size_t before = m_kept.stretches.size();
-        std::erase_if(m_kept.stretches,
-                      [&](const ThreadStretch& s) { return s.endNs - s.startNs < m_kept.shortestKeptNs; });
-        m_kept.leftOut += before - m_kept.stretches.size();
-    }
+    ++m_kept.leftOut;
+    m_kept.completeUntilNs = std::min(m_kept.completeUntilNs, stretch.startNs);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Each thread's life as stretches (on a processor, waiting for one,
-// blocked), kept for the trace within a fixed bound: when a run has more,
-// the shortest are left out, so that the whole run stays in view.
+// blocked), kept for the trace up to a fixed number: the trace of a long,
+// busy run shows its beginning in full, and says where that ends.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +20,9 @@ struct ThreadStretch {
 
 struct KeptStretches {
     std::vector<ThreadStretch> stretches;  // each thread's in time order
-    std::uint64_t shortestKeptNs = 0;      // 0 when none was left out
     std::uint64_t leftOut = 0;
+    // Every stretch that began before this was kept (UINT64_MAX: all were).
+    std::uint64_t completeUntilNs = UINT64_MAX;
 };
 
 class StretchLog {

@@ -49,7 +49,16 @@ void Slices(std::string& text, const Profile& profile)
     }
 }
 
-// Serial stretches, once the profile finds them, join here as instant events.
+// Where the trace stops holding every stretch, as a marker across all tracks.
+// Serial stretches, once the profile finds them, join here as markers too.
+void Markers(std::string& text, const Profile& profile)
+{
+    if (profile.stretches.leftOut > 0)
+        Appendf(text, "{\"ph\":\"i\",\"s\":\"g\",\"name\":\"trace full: %llu later stretches left out\",\"pid\":0,"
+                      "\"tid\":0,\"ts\":%.3f},\n",
+                static_cast<unsigned long long>(profile.stretches.leftOut),
+                Us(profile.stretches.completeUntilNs - profile.startNs));
+}
 
 void Counters(std::string& text, const Profile& profile, int pid)
 {
@@ -76,12 +85,15 @@ void Counters(std::string& text, const Profile& profile, int pid)
 std::string TraceEvents(const Profile& profile, const RunFacts& facts)
 {
     std::string text = "{\"displayTimeUnit\":\"ms\",\"otherData\":{\"command\":" + JsonQuoted(CommandText(facts));
-    Appendf(text, ",\"exact\":%s,\"stretches_left_out\":%llu,\"shortest_stretch_kept_us\":%.3f},\n",
-            facts.fromRecords && profile.lostRecords == 0 ? "true" : "false",
-            static_cast<unsigned long long>(profile.stretches.leftOut), Us(profile.stretches.shortestKeptNs));
+    Appendf(text, ",\"exact\":%s,\"stretches_left_out\":%llu", facts.fromRecords && profile.lostRecords == 0 ? "true" : "false",
+            static_cast<unsigned long long>(profile.stretches.leftOut));
+    if (profile.stretches.leftOut > 0)
+        Appendf(text, ",\"complete_until_us\":%.3f", Us(profile.stretches.completeUntilNs - profile.startNs));
+    text += "},\n";
     text += "\"traceEvents\":[\n";
     Names(text, profile);
     Slices(text, profile);
+    Markers(text, profile);
     const int root = profile.threads.empty() ? 0 : profile.threads.front().pid;
     Counters(text, profile, root);
     text.resize(text.size() - 2);  // the last event's ",\n"

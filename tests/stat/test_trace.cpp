@@ -23,7 +23,7 @@ std::vector<std::string> Events(const std::string& trace)
     std::vector<std::string> events;
     for (const Json& event : document.at("traceEvents")) {
         const std::string ph = event.at("ph");
-        EXPECT_TRUE(ph == "M" || ph == "X" || ph == "C") << event;
+        EXPECT_TRUE(ph == "M" || ph == "X" || ph == "C" || ph == "i") << event;
         EXPECT_TRUE(event.at("pid").is_number_integer() && event.at("tid").is_number_integer()) << event;
         EXPECT_TRUE(event.at("ts").is_number() && event.at("ts").get<double>() >= 0) << event;
         std::string text = ph + " " + event.at("name").get<std::string>() + " " + std::to_string(event.at("tid").get<int>()) +
@@ -76,22 +76,29 @@ TEST(Trace, ShowsEachThreadsStretchesAndTheCounters)
     EXPECT_EQ(Events(TraceEvents(builder.Finish(50 * US), facts)), expected);
 }
 
-// Over its budget the log leaves out the shortest stretches, doubling
-// the shortest length kept from 1 µs, and counts what it left out.
-TEST(Trace, KeepsTheLongestStretchesWithinItsBudget)
+// Over its budget the log keeps what it has, counts what it leaves out,
+// and says from when on the trace misses stretches; the trace marks it.
+TEST(Trace, KeepsTheFirstStretchesWithinItsBudget)
 {
     StretchLog log(4);
-    int tid = 1;
-    for (const std::uint64_t ns : {500, 3000, 800, 5000, 1500, 2500, 999})
-        log.Add({tid++, PID, 0, ThreadStretch::State::OnCpu, 10'000, 10'000 + ns});
-    const KeptStretches kept = log.Take();
-    std::vector<std::uint64_t> lengths;
-    for (const ThreadStretch& s : kept.stretches)
-        lengths.push_back(s.endNs - s.startNs);
-    // The fifth (1500) makes five: under 1 µs goes (500, 800); 999 comes too short.
-    EXPECT_EQ(lengths, (std::vector<std::uint64_t>{3000, 5000, 1500, 2500}));
-    EXPECT_EQ(kept.shortestKeptNs, 1000u);
-    EXPECT_EQ(kept.leftOut, 3u);
+    // tid 1 runs 0-10 and blocks until 40; tid 2 runs 10-20, 30-50.
+    log.Add({1, PID, 0, ThreadStretch::State::OnCpu, 0, 10 * US});
+    log.Add({2, PID, 0, ThreadStretch::State::OnCpu, 10 * US, 20 * US});
+    log.Add({2, PID, 0, ThreadStretch::State::OnCpu, 30 * US, 50 * US});  // and blocked 20-30: four
+    log.Add({1, PID, 0, ThreadStretch::State::OnCpu, 40 * US, 45 * US});  // blocked 10-40 and this: left out
+    log.End(2, 60 * US);                                                   // blocked 50-60: left out
+    Profile profile;
+    profile.endNs = 60 * US;
+    profile.stretches = log.Take();
+    EXPECT_EQ(profile.stretches.stretches.size(), 4u);
+    EXPECT_EQ(profile.stretches.leftOut, 3u);
+    EXPECT_EQ(profile.stretches.completeUntilNs, 10 * US);
+    const std::string trace = TraceEvents(profile, RunFacts{});
+    EXPECT_NE(trace.find("\"stretches_left_out\":3,\"complete_until_us\":10.000}"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("{\"ph\":\"i\",\"s\":\"g\",\"name\":\"trace full: 3 later stretches left out\",\"pid\":0,"
+                         "\"tid\":0,\"ts\":10.000}"),
+              std::string::npos)
+        << trace;
 }
 
 } // namespace
