@@ -318,6 +318,8 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
         return failure.status;
     }
     const SignalInbox signals;
+    // Earlier runs of -r are children already waited for.
+    const std::uint64_t childrenBefore = ChildrenCpuNs();
     TerminalHandover terminal;
     RecordInbox inbox;
     Measurement measurement;
@@ -348,7 +350,7 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     if (!options.followChildren) {
         // The reaped command's processor time includes that of the children it waited for.
         const std::uint64_t own = OwnCpuNs(profile, target->Pid());
-        const std::uint64_t all = ChildrenCpuNs();
+        const std::uint64_t all = ChildrenCpuNs() - childrenBefore;
         std::fputs(ChildrenNote(name, own, all - std::min(all, own)).c_str(), stderr);
     }
     finished(profile, facts);

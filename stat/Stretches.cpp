@@ -30,5 +30,5 @@ void StretchLog::Keep(const ThreadStretch& stretch)
         return;
     }
     ++m_kept.leftOut;
-    m_kept.completeUntilNs = std::min(m_kept.completeUntilNs, stretch.startNs);
+    m_kept.completeUntilNs = std::min(m_kept.completeUntilNs, stretch.endNs);
 }

@@ -21,7 +21,7 @@ struct ThreadStretch {
 struct KeptStretches {
     std::vector<ThreadStretch> stretches;  // each thread's in time order
     std::uint64_t leftOut = 0;
-    // Every stretch that began before this was kept (UINT64_MAX: all were).
+    // Every stretch that ended before this was kept (UINT64_MAX: all were).
     std::uint64_t completeUntilNs = UINT64_MAX;
 };
 

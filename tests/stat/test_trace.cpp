@@ -92,11 +92,11 @@ TEST(Trace, KeepsTheFirstStretchesWithinItsBudget)
     profile.stretches = log.Take();
     EXPECT_EQ(profile.stretches.stretches.size(), 4u);
     EXPECT_EQ(profile.stretches.leftOut, 3u);
-    EXPECT_EQ(profile.stretches.completeUntilNs, 10 * US);
+    EXPECT_EQ(profile.stretches.completeUntilNs, 40 * US);
     const std::string trace = TraceEvents(profile, RunFacts{});
-    EXPECT_NE(trace.find("\"stretches_left_out\":3,\"complete_until_us\":10.000}"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("\"stretches_left_out\":3,\"complete_until_us\":40.000}"), std::string::npos) << trace;
     EXPECT_NE(trace.find("{\"ph\":\"i\",\"s\":\"g\",\"name\":\"trace full: 3 later stretches left out\",\"pid\":0,"
-                         "\"tid\":0,\"ts\":10.000}"),
+                         "\"tid\":0,\"ts\":40.000}"),
               std::string::npos)
         << trace;
 }
