@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sys/resource.h>
@@ -105,34 +104,9 @@ private:
     std::uint64_t m_nextNs = 0;
 };
 
-// Records as the source hands them over (from its drain thread too), until
-// the loop feeds them to the builder. The two buffers trade places and keep
-// their memory: at 100,000 switches a second, fresh ones cost page faults.
-class RecordInbox {
-public:
-    void Add(const SwitchRecord& record)
-    {
-        const std::lock_guard lock(m_mutex);
-        m_arriving.push_back(record);
-    }
-    // Feeds the records up to untilNs; later ones come from processes that
-    // outlived the command, and are dropped.
-    void FeedTo(ProfileBuilder& builder, std::uint64_t untilNs)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_arriving.swap(m_feeding);
-        }
-        for (const SwitchRecord& record : m_feeding)
-            if (record.timeNs <= untilNs)
-                builder.Add(record);
-        m_feeding.clear();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<SwitchRecord> m_arriving;
-    std::vector<SwitchRecord> m_feeding;
+// Where the source hands its records, in time order, as Follow advances it.
+struct RecordFeed {
+    ProfileBuilder* builder = nullptr;
 };
 
 // The kernel's name of a thread that runs program: at most 15 characters
@@ -254,18 +228,18 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
 
 // Takes the records over about every FEED_NS, or samples /proc at every
 // interval once they are refused or stop (an exec of a set-user-ID program).
-Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, const StatOptions& options,
+Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const StatOptions& options,
                const SignalInbox& signals)
 {
     const int pid = target.Pid();
     const std::uint64_t start = target.ReleaseNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
+    feed.builder = &builder;
     std::optional<ProcSampler> sampler;
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
     std::uint64_t nextSampleNs = start + interval;
-    ActivitySnapshot snapshot;
     for (;;) {
         if (measurement.proc && !sampler)
             sampler.emplace(pid, *measurement.proc, false);
@@ -277,11 +251,10 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
             break;
         timeout.Keep(now, target);
         if (!measurement.sampled) {
-            if (measurement.records->Collect(now, snapshot) == ThreadActivitySource::Status::Lost) {
+            if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost) {
                 measurement.whyNot = "the kernel stopped the context-switch records";
                 FallBackToProc(target, measurement, options);
             }
-            inbox.FeedTo(builder, now);
         } else if (sampler && now >= nextSampleNs) {
             sampler->Sample(nextSampleNs, builder);
             nextSampleNs += interval * (1 + (now - nextSampleNs) / interval);
@@ -289,10 +262,9 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
         progress.Show(now, start, builder);
     }
     const std::uint64_t end = target.Exit()->exitNs;
-    if (!measurement.sampled) {
+    if (!measurement.sampled)
         measurement.records->Advance(end);
-        inbox.FeedTo(builder, end);
-    }
+    feed.builder = nullptr;
     Profile profile = builder.Finish(end);
     if (sampler)
         sampler->PatchOnCpu(profile);
@@ -316,12 +288,15 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     }
     const SignalInbox signals;
     TerminalHandover terminal;
-    RecordInbox inbox;
+    RecordFeed feed;
     Measurement measurement;
     SwitchRecordOptions recordOptions;
     recordOptions.ringPages = RingPages();
     recordOptions.followChildren = options.followChildren;
-    recordOptions.onRecord = [&inbox](const SwitchRecord& record) { inbox.Add(record); };
+    recordOptions.onRecord = [&feed](const SwitchRecord& record) {
+        if (feed.builder)
+            feed.builder->Add(record);
+    };
     int error = 0;
     const auto target = Target::Start(
         launch,
@@ -337,7 +312,7 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     }
     if (!measurement.records)
         FallBackToProc(*target, measurement, options);
-    const Profile profile = Follow(*target, measurement, inbox, options, signals);
+    const Profile profile = Follow(*target, measurement, feed, options, signals);
     RunFacts facts;
     facts.command = options.command;
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);

@@ -191,7 +191,8 @@ TEST(StatSvg, TwoThousandThreadsFoldIntoBusiestLanes)
         const std::uint64_t at = static_cast<std::uint64_t>(i) * 1000;
         builder.Add({START + at, RecordKind::Fork, PID, PID + i, 0});
         builder.Add({START + at, RecordKind::SwitchIn, PID, PID + i, 0});
-        builder.Add({START + at + static_cast<std::uint64_t>(i), RecordKind::SwitchOut, PID, PID + i, 0});
+        // In time order: each thread leaves before the next one starts.
+        builder.Add({START + at + static_cast<std::uint64_t>(i) * 999 / 1999, RecordKind::SwitchOut, PID, PID + i, 0});
     }
     const Profile profile = builder.Finish(START + 1000 * MS);
     const std::string svg = SvgTimeline(profile, Summarize(profile, Facts()), Facts());
