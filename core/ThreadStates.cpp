@@ -53,7 +53,7 @@ void ThreadStates::Apply(const SwitchRecord& record)
         return;
     switch (record.kind) {
     case RecordKind::SwitchIn:
-        SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.handOver);
+        SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.datedBack);
         break;
     case RecordKind::SwitchOut:
         SwitchOut(Ensure(record.tid, record.pid), record.preempted);
@@ -122,12 +122,12 @@ std::string ThreadStates::CreatorName(const SwitchRecord& fork) const
     return NameInProcess(fork.pid);
 }
 
-void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool handOver)
+void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack)
 {
     if (thread.state == ThreadState::OnCpu) {
-        // Handed a processor while its switch-out elsewhere is still to come
-        // (it moved): it starts here when it leaves there.
-        if (handOver && thread.cpu >= 0 && thread.cpu != cpu) {
+        // Dated back to before its switch-out elsewhere (it moved): it
+        // starts here when it leaves there.
+        if (datedBack && thread.cpu >= 0 && thread.cpu != cpu) {
             m_moving[thread.tid] = cpu;
             return;
         }

@@ -80,7 +80,7 @@ private:
     bool Measured(int pid) const { return m_allProcesses || pid == m_rootPid; }
     TrackedThread& Ensure(int tid, int pid);
     TrackedThread& Born(int tid, int pid, const std::string& name);
-    void SwitchIn(TrackedThread& thread, int cpu, bool handOver);
+    void SwitchIn(TrackedThread& thread, int cpu, bool datedBack);
     void SwitchOut(TrackedThread& thread, bool preempted);
     void Enter(TrackedThread& thread, ThreadState state);
     void Occupy(TrackedThread& thread, int cpu);
