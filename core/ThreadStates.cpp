@@ -49,8 +49,10 @@ void ThreadStates::Apply(const SwitchRecord& record)
     }
     // With the command's own process only, the processes it forks are not
     // followed, but their births come through its records.
-    if (!Measured(record.pid))
+    if (!Measured(record.pid)) {
+        m_unfollowed += record.kind == RecordKind::Fork && record.pid == record.tid;
         return;
+    }
     switch (record.kind) {
     case RecordKind::SwitchIn:
         SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.datedBack);
@@ -142,6 +144,7 @@ void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack)
     Occupy(thread, cpu);
     Enter(thread, ThreadState::OnCpu);
     ++thread.switchIns;
+    ++m_switchIns;
 }
 
 void ThreadStates::SwitchOut(TrackedThread& thread, bool preempted)

@@ -75,6 +75,9 @@ public:
     std::uint64_t NowNs() const { return m_nowNs; }
     std::uint64_t LostRecords() const { return m_lostRecords; }
     std::size_t Processes() const { return m_pids.size(); }
+    std::uint64_t SwitchIns() const { return m_switchIns; }  // of every thread, since the start
+    // Processes forked from a measured one but not followed themselves.
+    std::size_t UnfollowedProcesses() const { return m_unfollowed; }
 
 private:
     bool Measured(int pid) const { return m_allProcesses || pid == m_rootPid; }
@@ -101,4 +104,6 @@ private:
     std::size_t m_level = 0;
     std::uint64_t m_nowNs;
     std::uint64_t m_lostRecords = 0;
+    std::uint64_t m_switchIns = 0;
+    std::size_t m_unfollowed = 0;
 };
