@@ -305,11 +305,16 @@ ThreadActivitySource::Status SwitchRecordSource::Collect(std::uint64_t instantNs
     return Status::Ok;
 }
 
-void SwitchRecordSource::Advance(std::uint64_t instantNs)
+ThreadActivitySource::Status SwitchRecordSource::Advance(std::uint64_t instantNs)
 {
-    std::lock_guard lock(m_mutex);
-    DrainRings();
-    m_tracker.AdvanceTo(instantNs);
+    {
+        std::lock_guard lock(m_mutex);
+        DrainRings();
+        m_tracker.AdvanceTo(instantNs);
+    }
+    if (m_hungUp && !m_lostForGood && !HasExited(EXIT_GRACE_MS))
+        m_lostForGood = true;
+    return m_lostForGood ? Status::Lost : Status::Ok;
 }
 
 std::uint64_t SwitchRecordSource::LostRecords() const
@@ -362,7 +367,7 @@ void SwitchRecordSource::DrainInBackground()
         std::lock_guard lock(m_mutex);
         DrainRings();
         const std::uint64_t now = MonotonicNowNs();
-        if (now > SETTLE_NS)
+        if (now > SETTLE_NS && !m_options.onRecord)
             m_tracker.AdvanceTo(now - SETTLE_NS);
     }
 }

@@ -25,9 +25,11 @@ struct SwitchRecordOptions {
     // their own pid; thread states stay those of the target itself).
     bool followChildren = false;
     // Every record, of every processor, in time order as the source advances
-    // (each Collect or Advance, and the background drain about a second
-    // behind): the raw stream of switches, forks, exits, names and losses.
-    // Called with the source's lock held: it must not call back into it.
+    // (each Collect or Advance, on the caller's thread; the background drain
+    // then only empties the rings, and the caller advances often enough to
+    // keep the queue short): the raw stream of switches, forks, exits, names
+    // and losses, hand-overs dated (SwitchRecordStream). Called with the
+    // source's lock held: it must not call back into it.
     std::function<void(const SwitchRecord&)> onRecord;
 };
 
@@ -51,8 +53,8 @@ public:
     Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;
 
     // Hands every record up to instantNs to onRecord: the end of the stream
-    // once the process has exited.
-    void Advance(std::uint64_t instantNs);
+    // once the process has exited. Lost, for good, as Collect.
+    Status Advance(std::uint64_t instantNs);
 
     std::uint64_t LostRecords() const;  // dropped by the kernel when a ring was full
     unsigned Resyncs() const;           // re-reads of /proc that those losses caused

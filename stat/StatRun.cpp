@@ -1,6 +1,7 @@
 #include "StatRun.h"
 
 #include "Clock.h"
+#include "ClockCheck.h"
 #include "ProcFiles.h"
 #include "ProcSampler.h"
 #include "ProcThreadActivity.h"
@@ -16,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sys/resource.h>
@@ -30,6 +30,9 @@ constexpr std::uint64_t MS = 1'000'000;
 constexpr std::uint64_t PROGRESS_NS = 250 * MS;
 // How often the records are taken over: small batches stay in the cache.
 constexpr std::uint64_t FEED_NS = 50 * MS;
+// How often the kernel's clock of each thread is read: a thread that lives
+// at least this long is held against it.
+constexpr std::uint64_t CLOCK_CHECK_NS = 250 * MS;
 constexpr std::uint64_t KILL_GRACE_NS = 2000 * MS;
 constexpr std::size_t COMM_LENGTH = 15;
 // A burst of records (2,000 threads starting, a busy machine that keeps the
@@ -106,34 +109,9 @@ private:
     std::uint64_t m_nextNs = 0;
 };
 
-// Records as the source hands them over (from its drain thread too), until
-// the loop feeds them to the builder. The two buffers trade places and keep
-// their memory: at 100,000 switches a second, fresh ones cost page faults.
-class RecordInbox {
-public:
-    void Add(const SwitchRecord& record)
-    {
-        const std::lock_guard lock(m_mutex);
-        m_arriving.push_back(record);
-    }
-    // Feeds the records up to untilNs; later ones come from processes that
-    // outlived the command, and are dropped.
-    void FeedTo(ProfileBuilder& builder, std::uint64_t untilNs)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_arriving.swap(m_feeding);
-        }
-        for (const SwitchRecord& record : m_feeding)
-            if (record.timeNs <= untilNs)
-                builder.Add(record);
-        m_feeding.clear();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<SwitchRecord> m_arriving;
-    std::vector<SwitchRecord> m_feeding;
+// Where the source hands its records, in time order, as Follow advances it.
+struct RecordFeed {
+    ProfileBuilder* builder = nullptr;
 };
 
 // The kernel's name of a thread that runs program: at most 15 characters
@@ -241,6 +219,7 @@ struct Measurement {
     bool sampled = false;  // the records were refused or stopped: /proc is sampled
     std::unique_ptr<ProcThreadActivity> proc;
     std::string whyNot;
+    std::uint64_t heldCpuNs = 0;  // the command's processor time before it was released
 };
 
 void FallBackToProc(const Target& target, Measurement& measurement, const StatOptions& options)
@@ -253,22 +232,33 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
     measurement.proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
 }
 
+// Compares the kernel's clock read last time with the records up to then.
+void CompareClocks(SwitchRecordSource& records, ClockCheck& clock, const ThreadStates& states)
+{
+    if (const auto readNs = clock.PendingNs()) {
+        records.Advance(*readNs);
+        clock.Compare(states);
+    }
+}
+
 // Takes the records over about every FEED_NS, or samples /proc at every
 // interval once they are refused or stop (an exec of a set-user-ID program).
-Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, const StatOptions& options,
+Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const StatOptions& options,
                const SignalInbox& signals)
 {
     const int pid = target.Pid();
     const std::uint64_t start = target.ReleaseNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
+    feed.builder = &builder;
     if (!options.traceFile.empty())
         builder.KeepStretches();
     std::optional<ProcSampler> sampler;
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
     std::uint64_t nextSampleNs = start + interval;
-    ActivitySnapshot snapshot;
+    ClockCheck clock(measurement.heldCpuNs);
+    std::uint64_t nextClockNs = start;
     for (;;) {
         if (measurement.proc && !sampler)
             sampler.emplace(pid, *measurement.proc, false);
@@ -280,11 +270,14 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
             break;
         timeout.Keep(now, target);
         if (!measurement.sampled) {
-            if (measurement.records->Collect(now, snapshot) == ThreadActivitySource::Status::Lost) {
+            CompareClocks(*measurement.records, clock, builder.States());
+            if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost) {
                 measurement.whyNot = "the kernel stopped the context-switch records";
                 FallBackToProc(target, measurement, options);
+            } else if (now >= nextClockNs) {
+                clock.Read(builder.States());
+                nextClockNs = now + CLOCK_CHECK_NS;
             }
-            inbox.FeedTo(builder, now);
         } else if (sampler && now >= nextSampleNs) {
             sampler->Sample(nextSampleNs, builder);
             nextSampleNs += interval * (1 + (now - nextSampleNs) / interval);
@@ -294,11 +287,20 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
     const std::uint64_t end = target.Exit()->exitNs;
     if (!measurement.sampled) {
         measurement.records->Advance(end);
-        inbox.FeedTo(builder, end);
+        if (const auto readNs = clock.PendingNs(); readNs && *readNs <= end)
+            clock.Compare(builder.States());
     }
+    feed.builder = nullptr;
+    const ThreadStates& states = builder.States();
+    const std::uint64_t switchIns = states.SwitchIns();
+    // The reaped command's total, and that of the children it waited for,
+    // which are measured only when followed.
+    const bool wholeTotal = options.followChildren || states.UnfollowedProcesses() == 0;
     Profile profile = builder.Finish(end);
     if (sampler)
         sampler->PatchOnCpu(profile);
+    else
+        clock.Finish(wholeTotal ? std::optional<std::uint64_t>(ChildrenCpuNs()) : std::nullopt, switchIns, profile);
     return profile;
 }
 
@@ -321,17 +323,21 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     // Earlier runs of -r are children already waited for.
     const std::uint64_t childrenBefore = ChildrenCpuNs();
     TerminalHandover terminal;
-    RecordInbox inbox;
+    RecordFeed feed;
     Measurement measurement;
     SwitchRecordOptions recordOptions;
     recordOptions.ringPages = RingPages();
     recordOptions.followChildren = options.followChildren;
-    recordOptions.onRecord = [&inbox](const SwitchRecord& record) { inbox.Add(record); };
+    recordOptions.onRecord = [&feed](const SwitchRecord& record) {
+        if (feed.builder)
+            feed.builder->Add(record);
+    };
     int error = 0;
     const auto target = Target::Start(
         launch,
         [&](int pid) {
             measurement.records = SwitchRecordSource::Attach(pid, &measurement.whyNot, recordOptions);
+            measurement.heldCpuNs = ClockCheck::ThreadCpuNs(pid, pid);
             terminal.GiveTo(pid);
         },
         error);
@@ -342,7 +348,7 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     }
     if (!measurement.records)
         FallBackToProc(*target, measurement, options);
-    const Profile profile = Follow(*target, measurement, inbox, options, signals);
+    const Profile profile = Follow(*target, measurement, feed, options, signals);
     RunFacts facts;
     facts.command = options.command;
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);

@@ -1,19 +1,20 @@
 #pragma once
-// Each thread's life as stretches (on a processor, waiting for one,
-// blocked), kept for the trace up to a fixed number: the trace of a long,
-// busy run shows its beginning in full, and says where that ends.
+// Each thread's life as the core's thread-state machine tells it (on a
+// processor, waiting for one, asleep), kept for the trace up to a fixed
+// number: the trace of a long, busy run shows its beginning in full, and
+// says where that ends.
+
+#include "ThreadStates.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 struct ThreadStretch {
-    enum class State : std::uint8_t { OnCpu, Waiting, Blocked };
     int tid = 0;
     int pid = 0;
-    int cpu = -1;  // on a processor: which; else -1
-    State state = State::OnCpu;
+    int cpu = -1;  // on a processor: which, when known; else -1
+    ThreadState state = ThreadState::OnCpu;
     std::uint64_t startNs = 0;  // CLOCK_MONOTONIC
     std::uint64_t endNs = 0;
 };
@@ -25,26 +26,18 @@ struct KeptStretches {
     std::uint64_t completeUntilNs = UINT64_MAX;
 };
 
-class StretchLog {
+class StretchLog : public ThreadStateObserver {
 public:
-    // 500,000 stretches: 16 MB here and about 50 MB of trace.
+    // 500,000 stretches: 16 MB here and under 50 MB of trace.
     static constexpr std::size_t BUDGET = 500'000;
     explicit StretchLog(std::size_t budget = BUDGET) : m_budget(budget) {}
 
-    // A thread's on-CPU and waiting stretches come in time order; the gaps
-    // between them, up to its End, are blocked.
-    void Add(const ThreadStretch& stretch);
-    void End(int tid, std::uint64_t timeNs);
+    void Stretch(const TrackedThread& thread, ThreadState state, std::uint64_t fromNs, std::uint64_t toNs) override;
+    // A thread ends asleep; that last stretch closes here.
+    void Ended(const TrackedThread& thread, std::uint64_t timeNs) override;
     KeptStretches Take() { return std::move(m_kept); }
 
 private:
-    struct Last {
-        int pid = 0;
-        std::uint64_t endNs = 0;
-    };
-    void Keep(const ThreadStretch& stretch);
-
     const std::size_t m_budget;
     KeptStretches m_kept;
-    std::unordered_map<int, Last> m_last;  // by tid: where its last stretch ended
 };

@@ -6,17 +6,17 @@
 // The trace event format that Perfetto, chrome://tracing and speedscope
 // read: one event a line, times in microseconds from the command's start.
 // Each thread is a track of slices (on CPU with its processor, waiting for
-// a processor, blocked); two counters give the threads on a processor and
+// a processor, asleep); two counters give the threads on a processor and
 // the runnable threads, averaged over each interval window.
 
 namespace {
 
-const char* StateName(ThreadStretch::State state)
+const char* StateName(ThreadState state)
 {
     switch (state) {
-    case ThreadStretch::State::OnCpu: return "on CPU";
-    case ThreadStretch::State::Waiting: return "waiting for a processor";
-    case ThreadStretch::State::Blocked: return "blocked";
+    case ThreadState::OnCpu: return "on CPU";
+    case ThreadState::Waiting: return "waiting for a processor";
+    case ThreadState::Asleep: return "asleep";
     }
     return "";
 }

@@ -50,8 +50,8 @@ TEST(SwitchRecordTracker, GivesTheThreadsAtTheInstant)
     const StreamCase cases[] = {
         // Processor 1's records arrive before processor 0's earlier ones.
         StreamCase{"MergesProcessorsByTime",
-                   {In(300, 101, 1), Out(500, 101, 1), In(100, 101, 0), Out(200, 101, 0), In(250, PID, 0)},
-                   400, "100 on 150, 101 on 200, | 350"},
+                   {In(300, 101, 1), Out(500, 101, 1), In(100, 101, 0), Out(200, 101, 0), In(90000, PID, 0)},
+                   90100, "100 on 100, 101 off 300, | 400"},
         StreamCase{"SplitsTheStretchThatSpansTheInstant", {In(1000, PID, 0), Out(1600, PID, 0)}, 1200,
                    "100 on 200, | 200"},
         StreamCase{"KeepsTheTimeOfAThreadThatEnded",

@@ -40,8 +40,8 @@ std::vector<std::string> Events(const std::string& trace)
     return events;
 }
 
-// Two threads on two processors: 100 is preempted by 101 and waits, 101
-// blocks and stays asleep until the end, 100 comes back elsewhere.
+// Two threads on two processors: 101 is born asleep, preempts 100, which
+// waits, then blocks and stays asleep until the end; 100 comes back elsewhere.
 TEST(Trace, ShowsEachThreadsStretchesAndTheCounters)
 {
     ProfileBuilder builder(0, 50 * US, PID, false, {{PID, PID, "main"}});
@@ -67,7 +67,8 @@ TEST(Trace, ShowsEachThreadsStretchesAndTheCounters)
         "M process_name 100 0.000000 {\"name\":\"main\"}",
         "M thread_name 100 0.000000 {\"name\":\"main\"}",
         "M thread_name 101 0.000000 {\"name\":\"main\"}",
-        "X blocked 101 30.000000+20.000000",
+        "X asleep 101 30.000000+20.000000",
+        "X asleep 101 5.000000+5.000000",
         "X on CPU 100 0.000000+10.000000 {\"cpu\":0}",
         "X on CPU 100 30.000000+20.000000 {\"cpu\":1}",
         "X on CPU 101 10.000000+20.000000 {\"cpu\":0}",
@@ -80,17 +81,21 @@ TEST(Trace, ShowsEachThreadsStretchesAndTheCounters)
 // and says from when on the trace misses stretches; the trace marks it.
 TEST(Trace, KeepsTheFirstStretchesWithinItsBudget)
 {
-    StretchLog log(4);
-    // tid 1 runs 0-10 and blocks until 40; tid 2 runs 10-20, 30-50.
-    log.Add({1, PID, 0, ThreadStretch::State::OnCpu, 0, 10 * US});
-    log.Add({2, PID, 0, ThreadStretch::State::OnCpu, 10 * US, 20 * US});
-    log.Add({2, PID, 0, ThreadStretch::State::OnCpu, 30 * US, 50 * US});  // and blocked 20-30: four
-    log.Add({1, PID, 0, ThreadStretch::State::OnCpu, 40 * US, 45 * US});  // blocked 10-40 and this: left out
-    log.End(2, 60 * US);                                                   // blocked 50-60: left out
+    StretchLog log(3);
+    TrackedThread one, two;
+    one.tid = one.pid = two.pid = PID;
+    two.tid = PID + 1;
+    log.Stretch(one, ThreadState::OnCpu, 0, 10 * US);
+    log.Stretch(two, ThreadState::OnCpu, 10 * US, 20 * US);
+    log.Stretch(two, ThreadState::Asleep, 20 * US, 20 * US);  // empty: not a stretch
+    log.Stretch(two, ThreadState::Asleep, 20 * US, 30 * US);
+    log.Stretch(one, ThreadState::Asleep, 10 * US, 40 * US);  // left out, as are the next two
+    log.Stretch(one, ThreadState::OnCpu, 40 * US, 45 * US);
+    log.Stretch(two, ThreadState::OnCpu, 30 * US, 50 * US);
     Profile profile;
     profile.endNs = 60 * US;
     profile.stretches = log.Take();
-    EXPECT_EQ(profile.stretches.stretches.size(), 4u);
+    EXPECT_EQ(profile.stretches.stretches.size(), 3u);
     EXPECT_EQ(profile.stretches.leftOut, 3u);
     EXPECT_EQ(profile.stretches.completeUntilNs, 40 * US);
     const std::string trace = TraceEvents(profile, RunFacts{});
