@@ -6,6 +6,7 @@
 #include "Repeat.h"
 #include "StatRun.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -63,12 +64,10 @@ int MeasureSession(const StatOptions& options, const OutputFiles& outputs)
         runs.lastFacts = facts;
     };
     int status = 0;
-    for (int run = 0; run < options.repeat && status == 0; ++run) {
-        const std::size_t before = runs.figures.size();
+    for (int run = 0; run < options.repeat && status == 0; ++run)
         status = options.attachPid ? MeasureAttached(options, keep) : MeasureCommand(options, keep);
-        if (runs.figures.size() == before && before == 0)
-            return status;  // nothing was measured
-    }
+    if (runs.figures.empty())
+        return status;  // nothing was measured
     RunFacts& facts = runs.lastFacts;
     Figures figures = runs.figures.back();
     if (runs.figures.size() > 1) {
