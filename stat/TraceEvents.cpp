@@ -1,6 +1,8 @@
 #include "Reports.h"
 #include "Text.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 
 // The trace event format that Perfetto, chrome://tracing and speedscope
@@ -26,6 +28,23 @@ double Us(std::uint64_t ns)
     return static_cast<double>(ns) / 1e3;
 }
 
+// As a viewer reads "%.3f" microseconds back.
+double ReadBack(std::uint64_t ns)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", Us(ns));
+    return std::strtod(text, nullptr);
+}
+
+// Viewers add ts and dur in doubles: where that overshoots the stretch's
+// end, the thread's next stretch would look nested in this one, so the
+// duration is given 1 ns short.
+std::uint64_t DurationNs(std::uint64_t startNs, std::uint64_t endNs)
+{
+    const std::uint64_t ns = endNs - startNs;
+    return ReadBack(startNs) + ReadBack(ns) > ReadBack(endNs) ? ns - 1 : ns;
+}
+
 void Names(std::string& text, const Profile& profile)
 {
     std::map<int, std::string> processes;  // by pid: its leader's name, else its first thread's
@@ -44,7 +63,8 @@ void Slices(std::string& text, const Profile& profile)
 {
     for (const ThreadStretch& s : profile.stretches.stretches) {
         Appendf(text, "{\"ph\":\"X\",\"name\":\"%s\",\"pid\":%d,\"tid\":%d,\"ts\":%.3f,\"dur\":%.3f", StateName(s.state),
-                s.pid, s.tid, Us(s.startNs - profile.startNs), Us(s.endNs - s.startNs));
+                s.pid, s.tid, Us(s.startNs - profile.startNs),
+                Us(DurationNs(s.startNs - profile.startNs, s.endNs - profile.startNs)));
         text += s.cpu >= 0 ? ",\"args\":{\"cpu\":" + std::to_string(s.cpu) + "}},\n" : "},\n";
     }
 }

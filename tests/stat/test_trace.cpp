@@ -106,4 +106,27 @@ TEST(Trace, KeepsTheFirstStretchesWithinItsBudget)
         << trace;
 }
 
+// 177.038 + 43.329 exceeds 220.367 in doubles: read back as written, each
+// stretch must end by the time the next begins, or a viewer nests them.
+TEST(Trace, AStretchNeverReachesIntoTheNext)
+{
+    TrackedThread thread;
+    thread.tid = thread.pid = PID;
+    StretchLog log;
+    log.Stretch(thread, ThreadState::OnCpu, 177'038, 220'367);
+    log.Stretch(thread, ThreadState::Waiting, 220'367, 633'097);
+    Profile profile;
+    profile.endNs = 633'097;
+    profile.stretches = log.Take();
+    std::vector<std::pair<double, double>> slices;
+    const Json trace = Json::parse(TraceEvents(profile, RunFacts{}));
+    for (const Json& event : trace["traceEvents"])
+        if (event["ph"] == "X")
+            slices.push_back({event["ts"].get<double>(), event["dur"].get<double>()});
+    ASSERT_EQ(slices.size(), 2u);
+    EXPECT_LE(slices[0].first + slices[0].second, slices[1].first);
+    EXPECT_EQ(slices[0].second, 43.328);  // 1 ns short
+    EXPECT_EQ(slices[1].second, 412.730); // 220.367 + 412.730 lands on 633.097
+}
+
 } // namespace
