@@ -118,8 +118,9 @@ std::string UsageText()
 {
     return "Usage: quorvex-stat [options] [--] command [args...]\n"
            "       quorvex-stat [options] -p PID\n"
-           "Run a command once and report exactly how many of its threads were on a\n"
-           "processor at once over its whole life, from the kernel's context-switch records.\n"
+           "Run a command (once, or -r N times) and report exactly how many of its threads\n"
+           "were on a processor at once over its whole life, from the kernel's\n"
+           "context-switch records.\n"
            "\n"
            "  -c, --children        count the threads of every descendant process too\n"
            "  -t, --timeout SECONDS end the command after SECONDS (SIGTERM, then SIGKILL)\n"
