@@ -289,7 +289,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     }
     feed.builder = nullptr;
     const ThreadStates& states = builder.States();
-    const std::uint64_t switchIns = states.SwitchIns();
+    const std::uint64_t switchIns = states.SwitchIns() - states.HandOvers();
     // The reaped command's total, and that of the children it waited for,
     // which are measured only when followed.
     const bool wholeTotal = options.followChildren || states.UnfollowedProcesses() == 0;
