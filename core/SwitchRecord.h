@@ -28,4 +28,5 @@ struct SwitchRecord {
     // SwitchIn: timeNs is dated back to when the kernel picked the thread,
     // from when its record was written (SwitchRecordStream).
     bool datedBack = false;
+    bool handOver = false;  // dated to the switch-out of the thread it took the processor from
 };

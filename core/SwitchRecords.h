@@ -94,6 +94,19 @@ struct RingRead {
 RingRead ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
                   const std::function<void(const unsigned char*, std::size_t)>& take);
 
+// What the kernel lets this user lock for perf rings: perf_event_mlock_kb
+// for each online processor, then RLIMIT_MEMLOCK; no bound with
+// CAP_IPC_LOCK.
+struct RingAllowance {
+    std::uint64_t bytes = 0;
+    bool unbounded = false;
+};
+RingAllowance ReadRingAllowance(unsigned processors, const std::string& procRoot = "/proc");
+// The largest ring (data pages, a power of two, at most maxPages, at least
+// one) of which each of the processors' events can map one, with its
+// control page, within the allowance.
+unsigned RingPagesWithin(const RingAllowance& allowance, unsigned processors, std::size_t pageSize, unsigned maxPages);
+
 // Whether a ring of ringBytes that held backlog bytes unread may have been
 // full: then the kernel may have dropped records that it reports only later.
 bool RingMayHaveOverflowed(std::uint64_t backlog, std::size_t ringBytes);

@@ -55,7 +55,7 @@ void ThreadStates::Apply(const SwitchRecord& record)
     }
     switch (record.kind) {
     case RecordKind::SwitchIn:
-        SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.datedBack);
+        SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.datedBack, record.handOver);
         break;
     case RecordKind::SwitchOut:
         SwitchOut(Ensure(record.tid, record.pid), record.preempted);
@@ -124,7 +124,7 @@ std::string ThreadStates::CreatorName(const SwitchRecord& fork) const
     return NameInProcess(fork.pid);
 }
 
-void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack)
+void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool handOver)
 {
     if (thread.state == ThreadState::OnCpu) {
         // Dated back to before its switch-out elsewhere (it moved): it
@@ -145,6 +145,8 @@ void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack)
     Enter(thread, ThreadState::OnCpu);
     ++thread.switchIns;
     ++m_switchIns;
+    thread.handOvers += handOver;
+    m_handOvers += handOver;
 }
 
 void ThreadStates::SwitchOut(TrackedThread& thread, bool preempted)
@@ -156,7 +158,7 @@ void ThreadStates::SwitchOut(TrackedThread& thread, bool preempted)
         if (const auto moving = m_moving.find(thread.tid); moving != m_moving.end()) {
             const int next = moving->second;
             m_moving.erase(moving);
-            SwitchIn(thread, next, false);
+            SwitchIn(thread, next, false, true);
         }
         return;
     }
@@ -260,7 +262,7 @@ void ThreadStates::Exec(const SwitchRecord& record)
     leader.name = record.name;
     for (ThreadStateObserver* observer : m_observers)
         observer->Renamed(leader);
-    SwitchIn(leader, record.cpu, false);
+    SwitchIn(leader, record.cpu, false, false);
 }
 
 void ThreadStates::SetLevel(std::size_t level)

@@ -75,7 +75,8 @@ void ClockCheck::Compare(const ThreadStates& states)
         if (live == states.Live().end() || live->second.serial != reading.serial ||
             live->second.state == ThreadState::OnCpu || live->second.sinceNs > m_readStartNs)
             continue;
-        m_compared[reading.serial] = {live->second.onCpuNs, reading.kernelNs, live->second.switchIns};
+        m_compared[reading.serial] = {live->second.onCpuNs, reading.kernelNs,
+                                      live->second.switchIns - live->second.handOvers};
     }
     m_readings.clear();
 }

@@ -3,7 +3,8 @@
 // clock (/proc/<pid>/task/<tid>/schedstat, read while the thread lives),
 // and the command's total against what the kernel gave its reaped
 // processes. Agreement within KERNEL_CLOCK_TOLERANCE plus
-// KERNEL_CLOCK_SLACK_NS per switch-in is what "exact" means.
+// KERNEL_CLOCK_SLACK_NS per switch-in dated by estimate (not a hand-over,
+// which is dated exactly) is what "exact" means.
 
 #include "Profile.h"
 #include "ProcFiles.h"
@@ -44,7 +45,7 @@ public:
     // total for the measured processes is known (held time included).
     void Finish(std::optional<std::uint64_t> kernelTotalNs, std::uint64_t switchIns, Profile& profile) const;
 
-    // Within the tolerance, for switchIns switches.
+    // Within the tolerance, for switchIns switches dated by estimate.
     static bool Agrees(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uint64_t switchIns);
 
 private:

@@ -35,18 +35,18 @@ constexpr std::uint64_t FEED_NS = 50 * MS;
 constexpr std::uint64_t CLOCK_CHECK_NS = 250 * MS;
 constexpr std::uint64_t KILL_GRACE_NS = 2000 * MS;
 constexpr std::size_t COMM_LENGTH = 15;
-// A burst of records (2,000 threads starting, a busy machine that keeps the
-// drain thread waiting) must fit the rings: 16 MiB in all, up to 4 MiB a
-// processor, at least the 512 KiB any user may lock (perf_event_mlock_kb).
-// The core takes smaller rings where the locked-memory limit refuses these.
+// A burst of records (2,000 threads starting, 400,000 switches a second, a
+// busy machine that keeps the drain thread waiting) must fit the rings: as
+// large as the kernel lets this user lock, up to 16 MiB in all and 4 MiB a
+// processor.
 unsigned RingPages()
 {
-    const long processors = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    unsigned pages = 128;
-    while (pages < 1024 && 2 * pages * pageSize * processors <= 16L << 20)
-        pages *= 2;
-    return pages;
+    const auto processors = static_cast<unsigned>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    const auto pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    unsigned most = 1;
+    while (most < 1024 && 2 * most * pageSize * processors <= std::size_t{16} << 20)
+        most *= 2;
+    return RingPagesWithin(ReadRingAllowance(processors), processors, pageSize, most);
 }
 
 // SIGINT and SIGTERM arrive through a descriptor the wait polls, so that
@@ -292,7 +292,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     }
     feed.builder = nullptr;
     const ThreadStates& states = builder.States();
-    const std::uint64_t switchIns = states.SwitchIns();
+    const std::uint64_t switchIns = states.SwitchIns() - states.HandOvers();
     // The reaped command's total, and that of the children it waited for,
     // which are measured only when followed.
     const bool wholeTotal = options.followChildren || states.UnfollowedProcesses() == 0;
