@@ -140,7 +140,7 @@ std::string UsageText()
            "                        cpu_max parallel_time average_concurrency threads\n"
            "                        processes lost_records level_N)\n"
            "      --compare FILE    compare the figures with an earlier --json FILE\n"
-           "      --trace FILE      write the run as trace events (Perfetto, chrome://tracing)\n"
+           "      --trace FILE      write the run as trace events for Perfetto and the like\n"
            "  -h, --help            show this help and exit\n"
            "  -V, --version         show the version and exit\n"
            "\n"
