@@ -105,7 +105,7 @@ void Counters(std::string& text, const Profile& profile, int pid)
 std::string TraceEvents(const Profile& profile, const RunFacts& facts)
 {
     std::string text = "{\"displayTimeUnit\":\"ms\",\"otherData\":{\"command\":" + JsonQuoted(CommandText(facts));
-    Appendf(text, ",\"exact\":%s,\"stretches_left_out\":%llu", facts.fromRecords && profile.lostRecords == 0 ? "true" : "false",
+    Appendf(text, ",\"exact\":%s,\"stretches_left_out\":%llu", Summarize(profile, facts).exact ? "true" : "false",
             static_cast<unsigned long long>(profile.stretches.leftOut));
     if (profile.stretches.leftOut > 0)
         Appendf(text, ",\"complete_until_us\":%.3f", Us(profile.stretches.completeUntilNs - profile.startNs));
