@@ -16,8 +16,7 @@
 
 namespace {
 
-// The earlier report of --compare, read before anything runs.
-bool ReadBaseline(const std::string& path, Figures& figures, std::string& error)
+bool ReadReport(const std::string& path, Figures& figures, std::string& error)
 {
     std::ifstream file(path);
     std::ostringstream text;
@@ -48,15 +47,17 @@ std::string FailIfJson(const std::vector<Condition>& conditions, const std::vect
 
 } // namespace
 
-int MeasureSession(const StatOptions& options, const OutputFiles& outputs)
+bool ReadBaseline(const StatOptions& options, Figures& baseline)
 {
-    Figures baseline;
     std::string error;
-    if (!options.compareFile.empty() && !ReadBaseline(options.compareFile, baseline, error)) {
-        std::fprintf(stderr, "quorvex-stat: cannot compare with '%s': %s\n", options.compareFile.c_str(),
-                     error.c_str());
-        return EXIT_USAGE;
-    }
+    if (options.compareFile.empty() || ReadReport(options.compareFile, baseline, error))
+        return true;
+    std::fprintf(stderr, "quorvex-stat: cannot compare with '%s': %s\n", options.compareFile.c_str(), error.c_str());
+    return false;
+}
+
+int MeasureSession(const StatOptions& options, const Figures& baseline, const OutputFiles& outputs)
+{
     Runs runs;
     const RunFinished keep = [&runs](const Profile& profile, const RunFacts& facts) {
         runs.figures.push_back(HeadlineFigures(profile, Summarize(profile, facts)));

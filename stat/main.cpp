@@ -23,11 +23,14 @@ int main(int argc, char* argv[])
     case ParsedCommandLine::Action::Measure:
         break;
     }
+    Figures baseline;
+    if (!ReadBaseline(parsed.options, baseline))
+        return EXIT_USAGE;
     OutputFiles outputs;
     std::string error;
     if (!outputs.Open(parsed.options, stderr, error)) {
         std::fprintf(stderr, "quorvex-stat: %s\n", error.c_str());
         return EXIT_USAGE;
     }
-    return MeasureSession(parsed.options, outputs);
+    return MeasureSession(parsed.options, baseline, outputs);
 }

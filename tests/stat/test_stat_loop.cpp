@@ -106,6 +106,19 @@ TEST(StatLoop, CompareRefusesAFileThatIsNotAReportBeforeRunning)
     EXPECT_FALSE(std::ifstream(marker).good());
 }
 
+// A baseline brought up to date in place: read before it is written.
+TEST(StatLoop, CompareWithTheFileThatJsonReplaces)
+{
+    const ScratchFolder folder;
+    const std::string json = folder.Path() + "/base.json";
+    const std::string report = folder.Path() + "/report";
+    ASSERT_EQ(Stat({"-o", report, "--json", json, "true"}).exitCode, 0);
+    const ProgramResult again = Stat({"-o", report, "--json", json, "--compare", json, "true"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_NE(ReadFile(report).find(" compared with " + json + " (1 run) and this (1 run):\n"), std::string::npos);
+    EXPECT_NO_THROW(Json::parse(ReadFile(json)));
+}
+
 // A real run's trace against its own JSON report: every thread named, each
 // thread's on-CPU slices adding up to its on-CPU time, all within the run.
 TEST(StatLoop, TraceOfARealRunAgreesWithItsReport)
