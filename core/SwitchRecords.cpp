@@ -149,9 +149,10 @@ int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren
 class PerfRing {
 public:
     // Falls back to smaller rings while the locked-memory limit refuses.
-    static std::unique_ptr<PerfRing> Open(int pid, int cpu, const SwitchRecordOptions& options, std::string& whyNot)
+    static std::unique_ptr<PerfRing> Open(int pid, int cpu, unsigned ringPages, const SwitchRecordOptions& options,
+                                          std::string& whyNot)
     {
-        for (unsigned pages = options.ringPages; pages >= MIN_RING_PAGES; pages /= 2) {
+        for (unsigned pages = ringPages; pages >= MIN_RING_PAGES; pages /= 2) {
             const std::size_t dataBytes = pages * PageSize();
             const int fd = OpenSwitchEvent(pid, cpu, dataBytes, options.followChildren);
             if (fd < 0) {
@@ -247,8 +248,15 @@ bool SwitchRecordSource::Open(std::string& whyNot)
         whyNot = "cannot read the online processors";
         return false;
     }
+    const auto processors = static_cast<unsigned>(cpus.size());
+    unsigned most = 1;
+    while (most < MAX_RING_PAGES && 2 * most * PageSize() * processors <= MAX_RINGS_BYTES)
+        most *= 2;
+    const unsigned pages =
+        m_options.ringPages ? m_options.ringPages
+                            : RingPagesWithin(ReadRingAllowance(processors, m_options.procRoot), processors, PageSize(), most);
     for (const unsigned cpu : cpus) {
-        m_rings.push_back(PerfRing::Open(m_pid, static_cast<int>(cpu), m_options, whyNot));
+        m_rings.push_back(PerfRing::Open(m_pid, static_cast<int>(cpu), pages, m_options, whyNot));
         if (!m_rings.back())
             return false;
     }

@@ -35,20 +35,6 @@ constexpr std::uint64_t FEED_NS = 50 * MS;
 constexpr std::uint64_t CLOCK_CHECK_NS = 250 * MS;
 constexpr std::uint64_t KILL_GRACE_NS = 2000 * MS;
 constexpr std::size_t COMM_LENGTH = 15;
-// A burst of records (2,000 threads starting, 400,000 switches a second, a
-// busy machine that keeps the drain thread waiting) must fit the rings: as
-// large as the kernel lets this user lock, up to 16 MiB in all and 4 MiB a
-// processor.
-unsigned RingPages()
-{
-    const auto processors = static_cast<unsigned>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
-    const auto pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    unsigned most = 1;
-    while (most < 1024 && 2 * most * pageSize * processors <= std::size_t{16} << 20)
-        most *= 2;
-    return RingPagesWithin(ReadRingAllowance(processors), processors, pageSize, most);
-}
-
 // SIGINT and SIGTERM arrive through a descriptor the wait polls, so that
 // they can be passed on. Blocked before any thread starts, so every thread
 // inherits the block; the target's start unblocks them in the child.
@@ -326,7 +312,6 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     RecordFeed feed;
     Measurement measurement;
     SwitchRecordOptions recordOptions;
-    recordOptions.ringPages = RingPages();
     recordOptions.followChildren = options.followChildren;
     recordOptions.onRecord = [&feed](const SwitchRecord& record) {
         if (feed.builder)
