@@ -14,12 +14,14 @@ struct RunFacts {
     int exitStatus = 0;  // what quorvex-stat exits with: 128 + signal when killed
     int signal = 0;      // the signal that ended the command, 0 if it exited
     bool fromRecords = true;  // false: /proc sampled at the interval
+    unsigned processorsAllowed = 0;  // those the command could run on (its affinity); 0: not known
+    unsigned processorsOnline = 0;   // the machine's
 };
 
 struct Summary {
     double elapsedMs = 0;
     double cpuAvg = 0;
-    double cpuMin = 0;  // over the interval windows; a shorter last window counts only when alone
+    double cpuMin = 0;  // over the interval windows, the shorter last one included; cpuAvg lies between
     double cpuMax = 0;
     double averageConcurrency = 0;
     std::vector<unsigned> levelHundredths;  // hundredths of a percent, 0..N, summing to 10000
