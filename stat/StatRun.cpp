@@ -32,6 +32,7 @@ namespace {
 
 constexpr std::uint64_t MS = 1'000'000;
 constexpr std::uint64_t PROGRESS_NS = 250 * MS;
+constexpr std::uint64_t PROGRESS_DELAY_NS = 500 * MS;
 // How often the records are taken over: small batches stay in the cache.
 constexpr std::uint64_t FEED_NS = 50 * MS;
 constexpr std::uint64_t KILL_GRACE_NS = 2000 * MS;
@@ -100,6 +101,8 @@ public:
     ~Progress() { Hide(); }
     void Show(std::uint64_t nowNs, std::uint64_t startNs, const ProfileBuilder& builder)
     {
+        if (m_shown && m_nextNs == 0)
+            m_nextNs = startNs + PROGRESS_DELAY_NS;  // a short command goes without
         if (!m_shown || nowNs < m_nextNs)
             return;
         m_nextNs = nowNs + PROGRESS_NS;
@@ -123,7 +126,6 @@ public:
         Appendf(text, "\0337\033[%d;1H\033[2K\033[r\0338", m_rows);
         Put(text);
         m_rows = 0;
-        m_nextNs = 0;
     }
 
 private:

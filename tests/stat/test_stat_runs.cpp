@@ -400,4 +400,134 @@ TEST(StatRun, ReapsAdoptedOrphans)
     EXPECT_EQ(result.out, "0 left\n");
 }
 
+
+// quorvex-stat on a terminal of its own (24 rows of 80), driven as a user
+// would drive it, every wait with a deadline.
+class Terminal {
+public:
+    explicit Terminal(const std::vector<std::string>& args, const std::string& term = "dumb")
+    {
+        std::vector<std::string> words = args;
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        winsize size{24, 80, 0, 0};
+        m_pid = forkpty(&m_fd, nullptr, nullptr, &size);
+        if (m_pid == 0) {
+            setenv("TERM", term.c_str(), 1);
+            setenv("PS1", "PROMPT> ", 1);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~Terminal()
+    {
+        close(m_fd);
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    void Send(const std::string& keys) { EXPECT_EQ(write(m_fd, keys.data(), keys.size()), ssize_t(keys.size())); }
+    // True once text has come, within 20 s; what came is kept in All().
+    bool Expect(const std::string& text)
+    {
+        for (const std::uint64_t until = NowMs() + 20'000; m_seen.find(text, m_from) == std::string::npos;) {
+            pollfd ready{m_fd, POLLIN, 0};
+            char buffer[4096];
+            const ssize_t got = NowMs() < until && poll(&ready, 1, 100) >= 0 ? read(m_fd, buffer, sizeof buffer) : -1;
+            if (got <= 0 && (NowMs() >= until || (got < 0 && errno != EAGAIN && errno != EINTR)))
+                return ADD_FAILURE() << "no '" << text << "' in: " << m_seen.substr(m_from), false;
+            m_seen.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        }
+        m_from = m_seen.find(text, m_from) + text.size();
+        return true;
+    }
+    // Everything read, up to the end of the output.
+    const std::string& All()
+    {
+        char buffer[4096];
+        for (ssize_t got; (got = read(m_fd, buffer, sizeof buffer)) > 0;)
+            m_seen.append(buffer, static_cast<std::size_t>(got));
+        return m_seen;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::string m_seen;
+    std::size_t m_from = 0;
+};
+
+// In an interactive shell: Ctrl-Z gives the shell its prompt back, fg and
+// bg resume the command, Ctrl-C ends it; a command started in the
+// background that reads the terminal waits for fg, then reads.
+TEST(StatTerminal, RunsAsTheShellsForegroundJob)
+{
+    Terminal shell({"bash", "--norc", "--noprofile", "-i"});
+    const std::string stat = std::string(QUORVEX_STAT) + " -o /dev/null ";
+    ASSERT_TRUE(shell.Expect("PROMPT> "));
+    shell.Send(stat + "sh -c 'echo sta\"\"rted; exec sleep 30'\r");  // "started" only once it runs
+    ASSERT_TRUE(shell.Expect("started"));
+    shell.Send("\x1a");
+    ASSERT_TRUE(shell.Expect("Stopped"));
+    ASSERT_TRUE(shell.Expect("PROMPT> "));
+    shell.Send("fg\r");
+    ASSERT_TRUE(shell.Expect("sleep 30'\r\n"));  // the job's line, as fg shows it
+    usleep(300'000);
+    shell.Send("\x03");
+    ASSERT_TRUE(shell.Expect("PROMPT> "));
+    shell.Send("echo \"status=$?\"\r");
+    ASSERT_TRUE(shell.Expect("status=130"));
+
+    shell.Send(stat + "sh -c 'echo sta\"\"rted; sleep 1; echo fini\"\"shed'\r");
+    ASSERT_TRUE(shell.Expect("started"));
+    shell.Send("\x1a");
+    ASSERT_TRUE(shell.Expect("Stopped"));
+    shell.Send("bg; wait; echo \"status=$?\"\r");
+    ASSERT_TRUE(shell.Expect("finished"));
+    ASSERT_TRUE(shell.Expect("status=0"));
+
+    shell.Send(stat + "cat &\r");
+    ASSERT_TRUE(shell.Expect("PROMPT> "));
+    shell.Send("sleep 0.5\r");
+    ASSERT_TRUE(shell.Expect("Stopped"));
+    ASSERT_TRUE(shell.Expect("PROMPT> "));
+    shell.Send("fg\r");
+    ASSERT_TRUE(shell.Expect("cat"));
+    usleep(300'000);
+    shell.Send("hello\r");
+    ASSERT_TRUE(shell.Expect("hello\r\nhello\r\n"));  // the terminal's echo, then cat's
+    shell.Send("\x04");
+    ASSERT_TRUE(shell.Expect("PROMPT> "));
+    shell.Send("echo \"status=$?\"; exit\r");
+    ASSERT_TRUE(shell.Expect("status=0"));
+}
+
+// The progress line lives on the last row, outside the rows that scroll,
+// and every drawing restores the cursor: taken out, what is left is the
+// command's own output and prompt, byte for byte, then the report.
+TEST(StatTerminal, ProgressLineNeverMixesWithTheCommandsOutput)
+{
+    Terminal run({QUORVEX_STAT, "sh", "-c", "echo line1; sleep 0.8; printf 'Enter name: '; read x; echo \"got $x\""},
+                 "xterm");
+    ASSERT_TRUE(run.Expect("Enter name: "));
+    usleep(600'000);
+    run.Send("bob\r");
+    ASSERT_TRUE(run.Expect("source:"));
+    std::string rest = run.All();
+    std::size_t drawings = 0;
+    const std::string setup = "\033D\033[A\0337\033[1;23r\0338";
+    for (std::size_t at; (at = rest.find(setup)) != std::string::npos;)
+        rest.erase(at, setup.size());
+    for (std::size_t at; (at = rest.find("\0337")) != std::string::npos; ++drawings) {
+        const std::size_t end = rest.find("\0338", at);
+        ASSERT_NE(end, std::string::npos);
+        const std::string lastRow = "\0337\033[24;1H";
+        EXPECT_EQ(rest.compare(at, lastRow.size(), lastRow), 0) << rest.substr(at, end - at);
+        rest.erase(at, end + 2 - at);
+    }
+    EXPECT_GE(drawings, 2u) << "drawn at least once, and taken down";
+    EXPECT_TRUE(rest.starts_with("line1\r\nEnter name: bob\r\ngot bob\r\n\r\n quorvex-stat for 'sh -c ")) << rest;
+}
+
 } // namespace
