@@ -166,6 +166,33 @@ TEST(StatOutputs, AverageLiesWithinTheWindowsMinimumAndMaximum)
     }
 }
 
+// Ten seconds at a 1 ms interval: the windows are widened by doubling to
+// stay within the bound, and still add up to the whole run.
+TEST(StatOutputs, WindowsStayBoundedHoweverLongTheRun)
+{
+    ProfileBuilder builder(START, MS, PID, false, {{PID, PID, "server"}});
+    for (std::uint64_t ms = 0; ms < 10'000; ms += 3) {
+        builder.Add(Record(ms, RecordKind::SwitchIn, PID, 0));
+        builder.Add(Record(ms + 1, RecordKind::SwitchOut, PID, 0));
+    }
+    const Profile profile = builder.Finish(START + 10'000 * MS);
+    EXPECT_EQ(profile.intervalNs, 4 * MS);
+    EXPECT_EQ(profile.windows.size(), 2500u);
+    std::uint64_t onCpu = 0, shares = 0, level1 = 0;
+    for (const WindowProfile& window : profile.windows) {
+        EXPECT_EQ(window.lengthNs, 4 * MS);
+        onCpu += window.onCpuNs;
+        level1 += window.levelNs[1];
+    }
+    for (const WindowShare& share : profile.threads[0].windows)
+        shares += share.onCpuNs;
+    EXPECT_EQ(onCpu, profile.OnCpuNs());
+    EXPECT_EQ(shares, profile.OnCpuNs());
+    EXPECT_EQ(level1, profile.levelNs[1]);
+    EXPECT_EQ(profile.windows[1].startNs, 4 * MS);
+    EXPECT_EQ(profile.threads[0].windows.size(), 2500u);
+}
+
 // A name the kernel cut inside a multibyte character, and stray bytes:
 // the JSON and the SVG still hold only UTF-8, with U+FFFD in their place.
 TEST(StatOutputs, NamesThatAreNotUtf8AreReplaced)
