@@ -151,6 +151,17 @@ void Reap(pid_t pid)
     }
 }
 
+// A start that failed: the child, its group and its guard go.
+void Abandon(pid_t pid, int pidfd, pid_t guard)
+{
+    if (pidfd >= 0)
+        close(pidfd);
+    kill(-pid, SIGKILL);
+    Reap(pid);
+    if (guard > 0)
+        Reap(guard);
+}
+
 // The exec's outcome: 0 when it succeeded (the report pipe closed on exec).
 int ExecError(int report)
 {
@@ -287,12 +298,7 @@ std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHel
     ProcStat stat;
     if (guard < 0 || pidfd < 0 || !ReadPidStat(pid, stat)) {
         error = errno;
-        if (pidfd >= 0)
-            close(pidfd);
-        kill(-pid, SIGKILL);
-        Reap(pid);
-        if (guard > 0)
-            Reap(guard);
+        Abandon(pid, pidfd, guard);
         return nullptr;
     }
     if (whileHeld)
@@ -301,11 +307,7 @@ std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHel
     [[maybe_unused]] const ssize_t released = write(pipes.holdWrite.Get(), "g", 1);
     pipes.holdWrite = UniqueFd();
     if ((error = ExecError(pipes.reportRead.Get())) != 0) {
-        close(pidfd);
-        kill(-pid, SIGKILL);
-        Reap(pid);
-        if (guard > 0)
-            Reap(guard);
+        Abandon(pid, pidfd, guard);
         return nullptr;
     }
     std::unique_ptr<Target> target(new Target(pid, pidfd, stat.startTicks, releaseNs));
@@ -329,7 +331,7 @@ Target::~Target()
         m_watch->watcher.detach();
         return;
     }
-    // Ended without End: what it left in its group goes with it.
+    // Ended without End: a guard ends what it left in its group.
     EndGuard();
     if (m_watch->watcher.joinable())
         m_watch->watcher.join();

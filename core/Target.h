@@ -14,7 +14,8 @@
 // adopted here. End kills the target's process group, every descendant
 // (also those that left the group or the session) and those adopted
 // orphans, and reaps them all. A small guard process in the target's group
-// kills the group when this program dies, however it dies. (A set-uid
+// kills the group when this program dies, however it dies (unless the
+// launch asks for no guard: then nothing is ended but by End). (A set-uid
 // target cannot be signalled by an unprivileged user once this program has
 // died: the kernel clears its parent-death signal.)
 
