@@ -340,6 +340,25 @@ TEST(StatRun, TheReportDoesNotDependOnStandardError)
     EXPECT_TRUE(ReadFile(json).ends_with("}\n")) << ReadFile(json);
 }
 
+// A program whose name the kernel cuts inside a two-byte character (15
+// bytes of a thread's name): the JSON and the SVG hold U+FFFD there, and
+// standard error says so.
+TEST(StatRun, ANameCutInsideACharacterStaysValid)
+{
+    const ScratchFolder folder;
+    const std::string program = folder.AddScript("abcdefghijklmn\xc3\xa9", "exit 0");
+    const ProgramResult result =
+        Stat({"--json", folder.Path() + "/run.json", "--svg", folder.Path() + "/run.svg", program});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("quorvex-stat: names that are not UTF-8 are written with U+FFFD in the JSON and SVG\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(ReadFile(folder.Path() + "/run.json").find("\"name\": \"abcdefghijklmn\xef\xbf\xbd\""), std::string::npos)
+        << ReadFile(folder.Path() + "/run.json");
+    EXPECT_NE(ReadFile(folder.Path() + "/run.svg").find(" abcdefghijklmn\xef\xbf\xbd<"), std::string::npos);
+    EXPECT_EQ(ReadFile(folder.Path() + "/run.svg").find("\xc3<"), std::string::npos);
+}
+
 // What the command leaves running is left alone; -t ends the command's
 // whole group (SIGTERM, then SIGKILL).
 TEST(StatRun, LeavesBackgroundJobsRunningAndTimeoutEndsTheGroup)
