@@ -3,6 +3,7 @@
 #include "Reports.h"
 #include "Text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -171,8 +172,10 @@ bool OutputFiles::Write(const Profile& profile, const RunFacts& facts) const
             written = false;
         }
     }
-    const bool named = !m_outputs[1].path.empty() || !m_outputs[3].path.empty();
-    if (named && !AllUtf8(facts, profile))
+    const bool strict = std::any_of(m_outputs.begin(), m_outputs.end(), [](const Output& output) {
+        return !output.path.empty() && (output.text == JsonReport || output.text == SvgTimeline);
+    });
+    if (strict && !AllUtf8(facts, profile))
         WriteAll(STDERR_FILENO, "quorvex-stat: names that are not UTF-8 are written with U+FFFD in the JSON and SVG\n");
     return written;
 }
