@@ -458,6 +458,7 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     Measurement measurement;
     SwitchRecordOptions recordOptions;
     recordOptions.followChildren = options.followChildren;
+    recordOptions.keepThreadStates = false;  // the profile keeps them
     recordOptions.onRecord = [&feed](const SwitchRecord& record) {
         if (feed.builder)
             feed.builder->Add(record);
