@@ -3,6 +3,8 @@
 // each number of the measured threads was on a processor at once, and each
 // thread's on-processor and waiting time, as a whole and per interval window.
 
+#include "DemandAnalysis.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,6 +47,7 @@ struct Profile {
     std::vector<WindowProfile> windows;
     unsigned processes = 0;
     std::uint64_t lostRecords = 0;  // dropped by the kernel: the figures are then inexact
+    Demand demand;  // runnable threads, serial stretches, where each thread's life went
 
     std::uint64_t ElapsedNs() const { return endNs - startNs; }
     std::uint64_t OnCpuNs() const;

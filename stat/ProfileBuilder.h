@@ -24,8 +24,9 @@ class ProfileBuilder : private ThreadStateObserver {
 public:
     // rootPid: the measured process; with followChildren every process in
     // the stream counts, otherwise only rootPid's threads.
+    // processors: what the command may use, 0 unknown.
     ProfileBuilder(std::uint64_t startNs, std::uint64_t intervalNs, int rootPid, bool followChildren,
-                   const std::vector<InitialThread>& initial);
+                   const std::vector<InitialThread>& initial, unsigned processors = 0);
     ProfileBuilder(const ProfileBuilder&) = delete;
     ProfileBuilder& operator=(const ProfileBuilder&) = delete;
 
@@ -37,6 +38,7 @@ public:
     std::uint64_t ParallelNsSoFar() const;
     std::size_t LiveThreads() const { return m_states.Live().size(); }
     const ThreadStates& States() const { return m_states; }
+    void ReadRunDelays(RunDelaySource& source, std::uint64_t nowNs) { m_demand.ReadRunDelays(source, nowNs); }
 
     Profile Finish(std::uint64_t endNs);
 
@@ -53,6 +55,7 @@ private:
     void CountAlive();
 
     Profile m_profile;
+    DemandAnalysis m_demand;
     ThreadStates m_states;
     std::uint64_t m_levelSinceNs;  // levels are accounted up to here
     std::size_t m_level = 0;

@@ -7,13 +7,14 @@
 
 namespace {
 
-enum LongOnly { JSON = 256, CSV, SVG };
+enum LongOnly { JSON = 256, CSV, SVG, STRETCHES };
 
 const option LONG_OPTIONS[] = {
     {"children", no_argument, nullptr, 'c'},   {"timeout", required_argument, nullptr, 't'},
     {"interval", required_argument, nullptr, 'i'}, {"output", required_argument, nullptr, 'o'},
     {"json", required_argument, nullptr, JSON}, {"csv", required_argument, nullptr, CSV},
     {"svg", required_argument, nullptr, SVG},   {"pid", required_argument, nullptr, 'p'},
+    {"stretches", required_argument, nullptr, STRETCHES},
     {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
@@ -75,6 +76,11 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
         case JSON: options.jsonFile = optarg; break;
         case CSV: options.csvFile = optarg; break;
         case SVG: options.svgFile = optarg; break;
+        case STRETCHES:
+            if (!ParseWhole(optarg, 10'000, whole))
+                return Fail(std::string("invalid number of stretches '") + optarg + "': from 1 to 10000");
+            options.stretches = static_cast<std::size_t>(whole);
+            break;
         case 'p':
             if (!ParseWhole(optarg, 4'194'304, whole))
                 return Fail(std::string("invalid process id '") + optarg + "'");
@@ -111,6 +117,7 @@ std::string UsageText()
            "      --json FILE       write the figures as JSON\n"
            "      --csv FILE        write the timeline, one row per interval\n"
            "      --svg FILE        draw the timeline\n"
+           "      --stretches N     show the N longest serial stretches (default 5)\n"
            "  -p, --pid PID         attach to a running process until it exits or Ctrl-C\n"
            "                        (sampled from /proc: not exact)\n"
            "  -h, --help            show this help and exit\n"

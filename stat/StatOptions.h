@@ -3,6 +3,7 @@
 // end at the first word that is not one (or at "--"), so the command keeps
 // its own options.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct StatOptions {
     bool followChildren = false;
     double timeoutSeconds = 0;  // 0: none
     int intervalMs = 100;
+    std::size_t stretches = 5;  // the longest serial stretches shown
     std::string outputFile;  // the human report; "" for standard error
     std::string jsonFile;
     std::string csvFile;

@@ -1,11 +1,13 @@
 #include "StatRun.h"
 
 #include "Clock.h"
+#include "CpuAccess.h"
 #include "ProcFiles.h"
 #include "ProcSampler.h"
 #include "ProcThreadActivity.h"
 #include "ProfileBuilder.h"
 #include "Reports.h"
+#include "SchedstatFiles.h"
 #include "SwitchRecords.h"
 #include "Target.h"
 
@@ -234,8 +236,11 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     const int pid = target.Pid();
     const std::uint64_t start = target.ReleaseNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
-    ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
+    const auto affinity = ProcessAffinity(pid);
+    ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}},
+                           affinity ? static_cast<unsigned>(affinity->size()) : 0);
     feed.builder = &builder;
+    SchedstatFiles schedstat;
     std::optional<ProcSampler> sampler;
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
@@ -254,6 +259,8 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
             if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost) {
                 measurement.whyNot = "the kernel stopped the context-switch records";
                 FallBackToProc(target, measurement, options);
+            } else {
+                builder.ReadRunDelays(schedstat, now);
             }
         } else if (sampler && now >= nextSampleNs) {
             sampler->Sample(nextSampleNs, builder);
@@ -317,6 +324,7 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     facts.command = options.command;
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);
     facts.fromRecords = !measurement.sampled;
+    facts.stretches = options.stretches;
     if (!options.followChildren) {
         // The reaped command's processor time includes that of the children it waited for.
         const std::uint64_t own = OwnCpuNs(profile, target->Pid());

@@ -73,5 +73,6 @@ Summary Summarize(const Profile& profile, const RunFacts& facts)
         summary.parallelHundredths =
             std::accumulate(summary.levelHundredths.begin() + 2, summary.levelHundredths.end(), 0u);
     summary.exact = facts.fromRecords && profile.lostRecords == 0;
+    summary.demand = SummarizeDemand(profile, facts.fromRecords);
     return summary;
 }

@@ -3,6 +3,7 @@
 // in: milliseconds, and percent of the span (100 % CPU = one processor).
 
 #include "Profile.h"
+#include "Verdict.h"
 
 #include <cstdint>
 #include <string>
@@ -14,6 +15,7 @@ struct RunFacts {
     int exitStatus = 0;  // what quorvex-stat exits with: 128 + signal when killed
     int signal = 0;      // the signal that ended the command, 0 if it exited
     bool fromRecords = true;  // false: /proc sampled at the interval
+    std::size_t stretches = 5;  // the longest serial stretches shown
 };
 
 struct Summary {
@@ -25,6 +27,7 @@ struct Summary {
     std::vector<unsigned> levelHundredths;  // hundredths of a percent, 0..N, summing to 10000
     unsigned parallelHundredths = 0;        // levels 2..N
     bool exact = true;
+    DemandSummary demand;
 };
 
 Summary Summarize(const Profile& profile, const RunFacts& facts);
