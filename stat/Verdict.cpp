@@ -8,8 +8,11 @@
 namespace {
 
 // A thread that waits a fifth of the time it wants a processor runs at most
-// four fifths of its speed: worth saying before anything else.
+// four fifths of its speed: worth saying before anything else, once the
+// waits add up to a tenth of the run (a program that mostly sleeps is not
+// starved by a few late wake-ups).
 constexpr double STARVED_WAITING = 0.20;
+constexpr double STARVED_OF_ELAPSED = 0.10;
 // One thread alone on a processor for half the run: the rest cannot halve it.
 constexpr double SERIAL_ALONE = 0.50;
 // At most one thread on a processor for half the run, no single thread
@@ -96,7 +99,8 @@ void Judge(const Profile& profile, DemandSummary& demand)
     const double aloneShare =
         profile.demand.threads.empty() ? 0 : Ratio(profile.demand.threads[alone].aloneNs, elapsed);
     const std::uint64_t atMostOne = profile.levelNs[0] + (profile.levelNs.size() > 1 ? profile.levelNs[1] : 0);
-    if (Ratio(demand.waitingNs, demand.onCpuNs + demand.waitingNs) >= STARVED_WAITING) {
+    if (Ratio(demand.waitingNs, demand.onCpuNs + demand.waitingNs) >= STARVED_WAITING &&
+        Ratio(demand.waitingNs, elapsed) >= STARVED_OF_ELAPSED) {
         demand.limit = Limit::Starved;
         demand.verdict = Starved(demand, profile.demand.processors);
     } else if (aloneShare >= SERIAL_ALONE) {
