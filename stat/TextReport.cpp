@@ -60,11 +60,11 @@ void DemandFigures(std::string& text, const Profile& profile, const Summary& sum
     Histogram(text, "threads wanting a processor (on one, or waiting for one)", demand.runnableHundredths);
     Appendf(text, " %14.2f %%   starved (more threads wanted a processor than had one)\n", demand.starvedPercent);
     if (processors > 0)
-        Appendf(text, " %14.2f %%   oversubscribed (more wanted one than its %u processors)\n",
+        Appendf(text, " %14.2f %%   oversubscribed (more wanted one than the %u it may use)\n",
                 demand.oversubscribedPercent, processors);
     Appendf(text, " %14.2fx    speedup ceiling, a processor for every runnable thread\n", demand.unlimitedCeiling);
     if (processors > 0)
-        Appendf(text, " %14.2fx    speedup ceiling, its %u processors\n", demand.machineCeiling, processors);
+        Appendf(text, " %14.2fx    speedup ceiling, the %u processors it may use\n", demand.machineCeiling, processors);
 }
 
 void Totals(std::string& text, const Profile& profile, const Summary& summary)

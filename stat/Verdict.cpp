@@ -35,9 +35,9 @@ std::string Starved(const DemandSummary& demand, unsigned processors)
     Appendf(line, "starved: its threads waited for a processor %.0f %% of their runnable time; ",
             demand.waitingPercent);
     if (processors > 0 && demand.oversubscribedPercent >= demand.starvedPercent / 2)
-        Appendf(line, "more of them wanted one than its %u processors: those are the limit "
+        Appendf(line, "more of them wanted one than its %u processor%s: the limit "
                       "(one for each runnable thread: up to %.2fx faster)",
-                processors, demand.unlimitedCeiling);
+                processors, processors == 1 ? "" : "s", demand.unlimitedCeiling);
     else
         Appendf(line, "other programs held the processors (without them: up to %.2fx faster)",
                 demand.machineCeiling);
