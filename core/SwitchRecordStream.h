@@ -1,9 +1,11 @@
 #pragma once
 // The one queue of switch records: each processor's records arrive in time
 // order, the processors' records in any order relative to each other; they
-// leave merged in time order. On the way, a switch-in that took over its
-// processor straight from another thread of ours is dated back to that
-// thread's switch-out (see SwitchRecordStream.cpp for the rule and why).
+// leave merged in time order. On the way, each switch-in is dated back from
+// when its record was written to when the kernel picked the thread, as far
+// as the processor's own records tell: a processor handed straight from one
+// of our threads to another stays occupied (SwitchRecordStream.cpp has the
+// rule and why).
 
 #include "SwitchRecord.h"
 
@@ -27,9 +29,10 @@ private:
         int lastTid = 0;
         std::uint64_t lastNs = 0;
         std::uint64_t fastestHandOverNs = UINT64_MAX;
+        std::uint64_t switchCostNs = 0;  // 0 until a hand-over shows it
     };
 
-    void DateHandOver(SwitchRecord& record);
+    void DateSwitchIn(SwitchRecord& record);
     void Sort();
 
     std::vector<Processor> m_processors;  // by number

@@ -49,11 +49,13 @@ void ThreadStates::Apply(const SwitchRecord& record)
     }
     // With the command's own process only, the processes it forks are not
     // followed, but their births come through its records.
-    if (!Measured(record.pid))
+    if (!Measured(record.pid)) {
+        m_unfollowed += record.kind == RecordKind::Fork && record.pid == record.tid;
         return;
+    }
     switch (record.kind) {
     case RecordKind::SwitchIn:
-        SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.handOver);
+        SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.datedBack, record.handOver);
         break;
     case RecordKind::SwitchOut:
         SwitchOut(Ensure(record.tid, record.pid), record.preempted);
@@ -122,12 +124,12 @@ std::string ThreadStates::CreatorName(const SwitchRecord& fork) const
     return NameInProcess(fork.pid);
 }
 
-void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool handOver)
+void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool handOver)
 {
     if (thread.state == ThreadState::OnCpu) {
-        // Handed a processor while its switch-out elsewhere is still to come
-        // (it moved): it starts here when it leaves there.
-        if (handOver && thread.cpu >= 0 && thread.cpu != cpu) {
+        // Dated back to before its switch-out elsewhere (it moved): it
+        // starts here when it leaves there.
+        if (datedBack && thread.cpu >= 0 && thread.cpu != cpu) {
             m_moving[thread.tid] = cpu;
             return;
         }
@@ -142,6 +144,9 @@ void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool handOver)
     Occupy(thread, cpu);
     Enter(thread, ThreadState::OnCpu);
     ++thread.switchIns;
+    ++m_switchIns;
+    thread.handOvers += handOver;
+    m_handOvers += handOver;
 }
 
 void ThreadStates::SwitchOut(TrackedThread& thread, bool preempted)
@@ -153,7 +158,7 @@ void ThreadStates::SwitchOut(TrackedThread& thread, bool preempted)
         if (const auto moving = m_moving.find(thread.tid); moving != m_moving.end()) {
             const int next = moving->second;
             m_moving.erase(moving);
-            SwitchIn(thread, next, false);
+            SwitchIn(thread, next, false, true);
         }
         return;
     }
@@ -259,7 +264,7 @@ void ThreadStates::Exec(const SwitchRecord& record)
     leader.name = record.name;
     for (ThreadStateObserver* observer : m_observers)
         observer->Renamed(leader);
-    SwitchIn(leader, record.cpu, false);
+    SwitchIn(leader, record.cpu, false, false);
 }
 
 void ThreadStates::SetLevel(std::size_t level)

@@ -106,6 +106,15 @@ void WhyNotMore(std::string& text, const Profile& profile, const Summary& summar
     Stretches(text, profile, facts);
 }
 
+std::string InexactReason(const Profile& profile, const RunFacts& facts)
+{
+    if (!facts.fromRecords)
+        return "sampled from /proc";
+    if (profile.lostRecords > 0)
+        return std::to_string(profile.lostRecords) + " context-switch records lost";
+    return profile.kernelClock.reason;
+}
+
 } // namespace
 
 std::string JsonReport(const Profile& profile, const Summary& summary, const RunFacts& facts)
@@ -115,6 +124,7 @@ std::string JsonReport(const Profile& profile, const Summary& summary, const Run
     Appendf(text, "  \"exit_status\": %d,\n", facts.exitStatus);
     text += "  \"signal\": " + (facts.signal ? Quoted(SignalName(facts.signal)) : std::string("null")) + ",\n";
     Appendf(text, "  \"exact\": %s,\n", summary.exact ? "true" : "false");
+    text += "  \"inexact_reason\": " + (summary.exact ? std::string("null") : Quoted(InexactReason(profile, facts))) + ",\n";
     Appendf(text, "  \"elapsed_ms\": %.3f,\n", summary.elapsedMs);
     Appendf(text, "  \"cpu_percent\": {\"avg\": %.2f, \"min\": %.2f, \"max\": %.2f},\n", summary.cpuAvg,
             summary.cpuMin, summary.cpuMax);

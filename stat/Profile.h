@@ -38,6 +38,18 @@ struct WindowProfile {
     unsigned threadsAlive = 0;  // threads alive at any moment of the window
 };
 
+// The records' processor times held against the kernel's own clock (the
+// one time and getrusage report), which says whether the figures are exact.
+struct KernelClockCheck {
+    bool compared = false;          // false: nothing to compare with (the /proc estimate)
+    unsigned threads = 0;           // threads compared, each at its latest reading
+    unsigned threadsApart = 0;      // of those, beyond the tolerance
+    double worstThreadPercent = 0;  // the records' largest difference from a thread's clock
+    bool totalCompared = false;     // the command's total against the kernel's
+    double totalPercent = 0;        // (records - kernel) / kernel, in percent
+    std::string reason;             // why the figures are not exact; empty when they agree
+};
+
 struct Profile {
     std::uint64_t startNs = 0;  // CLOCK_MONOTONIC
     std::uint64_t endNs = 0;
@@ -47,6 +59,7 @@ struct Profile {
     std::vector<WindowProfile> windows;
     unsigned processes = 0;
     std::uint64_t lostRecords = 0;  // dropped by the kernel: the figures are then inexact
+    KernelClockCheck kernelClock;
     Demand demand;  // runnable threads, serial stretches, where each thread's life went
 
     std::uint64_t ElapsedNs() const { return endNs - startNs; }

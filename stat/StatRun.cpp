@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "CpuAccess.h"
+#include "ClockCheck.h"
 #include "ProcFiles.h"
 #include "ProcSampler.h"
 #include "ProcThreadActivity.h"
@@ -30,6 +31,9 @@ constexpr std::uint64_t MS = 1'000'000;
 constexpr std::uint64_t PROGRESS_NS = 250 * MS;
 // How often the records are taken over: small batches stay in the cache.
 constexpr std::uint64_t FEED_NS = 50 * MS;
+// How often the kernel's clock of each thread is read: a thread that lives
+// at least this long is held against it.
+constexpr std::uint64_t CLOCK_CHECK_NS = 250 * MS;
 constexpr std::uint64_t KILL_GRACE_NS = 2000 * MS;
 constexpr std::size_t COMM_LENGTH = 15;
 // A burst of records (2,000 threads starting, a busy machine that keeps the
@@ -216,6 +220,7 @@ struct Measurement {
     bool sampled = false;  // the records were refused or stopped: /proc is sampled
     std::unique_ptr<ProcThreadActivity> proc;
     std::string whyNot;
+    std::uint64_t heldCpuNs = 0;  // the command's processor time before it was released
 };
 
 void FallBackToProc(const Target& target, Measurement& measurement, const StatOptions& options)
@@ -226,6 +231,15 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
     // Raised only now, so that the command inherits the limit it would have had.
     RaiseDescriptorLimit();
     measurement.proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
+}
+
+// Compares the kernel's clock read last time with the records up to then.
+void CompareClocks(SwitchRecordSource& records, ClockCheck& clock, const ThreadStates& states)
+{
+    if (const auto readNs = clock.PendingNs()) {
+        records.Advance(*readNs);
+        clock.Compare(states);
+    }
 }
 
 // Takes the records over about every FEED_NS, or samples /proc at every
@@ -245,6 +259,8 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
     std::uint64_t nextSampleNs = start + interval;
+    ClockCheck clock(measurement.heldCpuNs);
+    std::uint64_t nextClockNs = start;
     for (;;) {
         if (measurement.proc && !sampler)
             sampler.emplace(pid, *measurement.proc, false);
@@ -256,11 +272,16 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
             break;
         timeout.Keep(now, target);
         if (!measurement.sampled) {
+            CompareClocks(*measurement.records, clock, builder.States());
             if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost) {
                 measurement.whyNot = "the kernel stopped the context-switch records";
                 FallBackToProc(target, measurement, options);
             } else {
                 builder.ReadRunDelays(schedstat, now);
+                if (now >= nextClockNs) {
+                    clock.Read(builder.States());
+                    nextClockNs = now + CLOCK_CHECK_NS;
+                }
             }
         } else if (sampler && now >= nextSampleNs) {
             sampler->Sample(nextSampleNs, builder);
@@ -269,12 +290,22 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         progress.Show(now, start, builder);
     }
     const std::uint64_t end = target.Exit()->exitNs;
-    if (!measurement.sampled)
+    if (!measurement.sampled) {
         measurement.records->Advance(end);
+        if (const auto readNs = clock.PendingNs(); readNs && *readNs <= end)
+            clock.Compare(builder.States());
+    }
     feed.builder = nullptr;
+    const ThreadStates& states = builder.States();
+    const std::uint64_t switchIns = states.SwitchIns() - states.HandOvers();
+    // The reaped command's total, and that of the children it waited for,
+    // which are measured only when followed.
+    const bool wholeTotal = options.followChildren || states.UnfollowedProcesses() == 0;
     Profile profile = builder.Finish(end);
     if (sampler)
         sampler->PatchOnCpu(profile);
+    else
+        clock.Finish(wholeTotal ? std::optional<std::uint64_t>(ChildrenCpuNs()) : std::nullopt, switchIns, profile);
     return profile;
 }
 
@@ -309,6 +340,7 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
         launch,
         [&](int pid) {
             measurement.records = SwitchRecordSource::Attach(pid, &measurement.whyNot, recordOptions);
+            measurement.heldCpuNs = ClockCheck::ThreadCpuNs(pid, pid);
             terminal.GiveTo(pid);
         },
         error);

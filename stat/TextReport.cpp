@@ -124,6 +124,8 @@ void Source(std::string& text, const Profile& profile, const RunFacts& facts)
     else if (profile.lostRecords > 0)
         Appendf(text, "\n source: context-switch records, %llu lost: the shares are inexact\n",
                 static_cast<unsigned long long>(profile.lostRecords));
+    else if (!profile.kernelClock.reason.empty())
+        Appendf(text, "\n source: context-switch records, not exact: %s\n", profile.kernelClock.reason.c_str());
     else
         text += "\n source: context-switch records (exact)\n";
 }

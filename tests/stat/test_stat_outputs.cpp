@@ -103,6 +103,7 @@ TEST(StatOutputs, JsonReport)
               "  \"exit_status\": 139,\n"
               "  \"signal\": \"SIGSEGV\",\n"
               "  \"exact\": true,\n"
+              "  \"inexact_reason\": null,\n"
               "  \"elapsed_ms\": 250.000,\n"
               "  \"cpu_percent\": {\"avg\": 144.00, \"min\": 150.00, \"max\": 190.00},\n"
               "  \"parallel_time_percent\": 56.00,\n"
@@ -140,6 +141,25 @@ TEST(StatOutputs, JsonReport)
               "  \"interval_ms\": 100,\n"
               "  \"lost_records\": 0\n"
               "}\n");
+}
+
+// Records that disagree with the kernel's own clock make the run inexact,
+// and every output says why.
+TEST(StatOutputs, DisagreementWithTheKernelsClockIsNotExact)
+{
+    Profile profile = SmallRun();
+    profile.kernelClock.reason = "the records' processor time is 7.20 % below the kernel's own clock";
+    const RunFacts facts = Facts();
+    const Summary summary = Summarize(profile, facts);
+    EXPECT_FALSE(summary.exact);
+    EXPECT_NE(TextReport(profile, summary, facts)
+                  .find(" source: context-switch records, not exact: the records' processor time is 7.20 % below "
+                        "the kernel's own clock\n"),
+              std::string::npos);
+    const std::string json = JsonReport(profile, summary, facts);
+    EXPECT_NE(json.find("  \"exact\": false,\n  \"inexact_reason\": \"the records' processor time is 7.20 % below "
+                        "the kernel's own clock\",\n"),
+              std::string::npos);
 }
 
 TEST(StatOutputs, CsvTimelineHasARowPerWindow)
