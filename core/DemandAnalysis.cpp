@@ -46,8 +46,11 @@ void DemandAnalysis::Entered(const TrackedThread& thread)
     // that ended after the last read is not in that read.
     if (changed.state == ThreadState::Waiting && (!changed.read || now > changed.readAtNs))
         changed.waitedNs += now - changed.sinceNs;
-    m_runnable += thread.state != ThreadState::Asleep;
-    m_runnable -= changed.state != ThreadState::Asleep;
+    if (changed.state == ThreadState::Asleep)
+        m_runnable.push_back(thread.serial);
+    else if (const auto wanting = std::find(m_runnable.begin(), m_runnable.end(), thread.serial);
+             thread.state == ThreadState::Asleep && wanting != m_runnable.end())
+        m_runnable.erase(wanting);
     if (const auto on = std::find(m_onCpu.begin(), m_onCpu.end(), thread.serial); on != m_onCpu.end())
         m_onCpu.erase(on);
     if (thread.state == ThreadState::OnCpu) {
@@ -122,7 +125,7 @@ void DemandAnalysis::AccountTo(std::uint64_t timeNs)
         return;
     const std::uint64_t dt = timeNs - m_accountedNs;
     const std::size_t c = m_onCpu.size();
-    const std::size_t r = m_runnable;
+    const std::size_t r = m_runnable.size();
     const std::size_t p = m_demand.processors;
     if (m_demand.levelNs.size() <= r)
         m_demand.levelNs.resize(r + 1);
@@ -134,8 +137,9 @@ void DemandAnalysis::AccountTo(std::uint64_t timeNs)
     m_demand.unlimitedNs += r == 0 ? dt : c * dt / r;
     // More on processors than the affinity allows: a child changed its own.
     m_demand.machineNs += r == 0 ? dt : p == 0 ? c * dt / r : c * dt / std::max(c, std::min(r, p));
+    if (r == 1)
+        m_demand.threads[m_runnable[0]].aloneNs += dt;
     if (c == 1) {
-        m_demand.threads[m_onCpu[0]].aloneNs += dt;
         if (m_inStretch) {
             const auto ran = std::find_if(m_stretchRan.begin(), m_stretchRan.end(),
                                           [&](const auto& entry) { return entry.first == m_onCpu[0]; });
@@ -156,8 +160,8 @@ void DemandAnalysis::AccountWindows(std::uint64_t fromNs, std::uint64_t toNs)
         const std::uint64_t pieceEnd = std::min(toNs, m_startNs + (index + 1) * m_intervalNs);
         if (m_demand.windows.size() <= index)
             m_demand.windows.resize(index + 1);
-        m_demand.windows[index].runnableNs += m_runnable * (pieceEnd - fromNs);
-        m_demand.windows[index].blockedNs += (m_alive - m_runnable) * (pieceEnd - fromNs);
+        m_demand.windows[index].runnableNs += m_runnable.size() * (pieceEnd - fromNs);
+        m_demand.windows[index].blockedNs += (m_alive - m_runnable.size()) * (pieceEnd - fromNs);
         fromNs = pieceEnd;
     }
 }

@@ -21,7 +21,7 @@ struct ThreadDemand {
     std::uint64_t lifetimeNs = 0;
     bool kernelWait = false;      // waitingNs holds the kernel's own run-queue wait
     std::uint64_t blockingSwitchOuts = 0;  // hand-overs: switch-outs that blocked
-    std::uint64_t aloneNs = 0;    // the only thread on a processor
+    std::uint64_t aloneNs = 0;    // the only thread wanting a processor
 };
 
 // A stretch of at most one thread on a processor while two or more were alive.
@@ -111,7 +111,7 @@ private:
     Demand m_demand;
     std::vector<Thread> m_threads;       // by serial
     std::vector<std::size_t> m_onCpu;    // serials of the threads on a processor
-    std::size_t m_runnable = 0;
+    std::vector<std::size_t> m_runnable; // and of those wanting one (on it or waiting)
     std::size_t m_alive = 0;
     std::uint64_t m_accountedNs;
     std::map<int, std::size_t> m_serialOf;  // live threads by tid

@@ -85,8 +85,8 @@ void WhyNotMore(std::string& text, const Profile& profile, const Summary& summar
     const DemandSummary& demand = summary.demand;
     if (!demand.known)
         return;
-    Appendf(text, "  \"verdict\": {\"limit\": \"%s\", \"text\": %s},\n", LimitName(demand.limit),
-            Quoted(demand.verdict).c_str());
+    Appendf(text, "  \"verdict\": {\"limit\": \"%s\", \"shape\": \"%s\", \"text\": %s},\n", LimitName(demand.limit),
+            LimitName(demand.shape), Quoted(demand.verdict).c_str());
     text += "  \"runnable\": [\n";
     for (std::size_t level = 0; level < demand.runnableHundredths.size(); ++level)
         Appendf(text, "    {\"level\": %zu, \"percent\": %.2f}%s\n", level, demand.runnableHundredths[level] / 100.0,

@@ -13,10 +13,12 @@ namespace {
 // starved by a few late wake-ups).
 constexpr double STARVED_WAITING = 0.20;
 constexpr double STARVED_OF_ELAPSED = 0.10;
-// One thread alone on a processor for half the run: the rest cannot halve it.
+// The command's own shape, from the threads that wanted a processor (what
+// it would have run had nothing else held the processors): one thread the
+// only one wanting a processor for half the run is serial; at most one
+// wanting for half the run, no single thread that long, is blocked (the
+// threads take turns, or sleep).
 constexpr double SERIAL_ALONE = 0.50;
-// At most one thread on a processor for half the run, no single thread
-// alone that long: the threads take turns, or sleep.
 constexpr double BLOCKED_AT_MOST_ONE = 0.50;
 
 double Ratio(std::uint64_t part, std::uint64_t whole)
@@ -24,36 +26,35 @@ double Ratio(std::uint64_t part, std::uint64_t whole)
     return whole == 0 ? 0 : static_cast<double>(part) / static_cast<double>(whole);
 }
 
-double Ceiling(std::uint64_t elapsedNs, std::uint64_t shrunkNs)
+double Ceiling(std::uint64_t longNs, std::uint64_t shortNs)
 {
-    return shrunkNs == 0 ? 1 : std::max(1.0, static_cast<double>(elapsedNs) / static_cast<double>(shrunkNs));
+    return shortNs == 0 ? 1 : std::max(1.0, static_cast<double>(longNs) / static_cast<double>(shortNs));
 }
 
-std::string Starved(const DemandSummary& demand, unsigned processors)
+// What more processors than its own would give: the span on its processors
+// over the span with one for each thread that wanted one.
+double BeyondItsProcessors(const Profile& profile)
 {
-    std::string line;
-    Appendf(line, "starved: its threads waited for a processor %.0f %% of their runnable time; ",
-            demand.waitingPercent);
-    if (processors > 0 && demand.oversubscribedPercent >= demand.starvedPercent / 2)
-        Appendf(line, "more of them wanted one than its %u processor%s: the limit "
-                      "(one for each runnable thread: up to %.2fx faster)",
-                processors, processors == 1 ? "" : "s", demand.unlimitedCeiling);
-    else
-        Appendf(line, "other programs held the processors (without them: up to %.2fx faster)",
-                demand.machineCeiling);
-    return line;
+    return Ceiling(profile.demand.machineNs, profile.demand.unlimitedNs);
 }
 
-std::string Serial(const Profile& profile, const DemandSummary& demand, std::size_t alone, double share)
+std::string MoreProcessors(const Profile& profile)
+{
+    const double ceiling = BeyondItsProcessors(profile);
+    std::string text = "more processors cannot make it ";
+    if (ceiling < 1.005)
+        return text + "faster";
+    Appendf(text, "more than %.2fx faster", ceiling);
+    return text;
+}
+
+std::string Serial(const Profile& profile, std::size_t alone)
 {
     const ThreadProfile& thread = profile.threads[alone];
     std::string line;
-    Appendf(line, "serial: one thread (%d %s) ran alone %.0f %% of the time; more processors cannot make it ",
-            thread.tid, thread.name.c_str(), 100 * share);
-    if (demand.unlimitedCeiling < 1.005)
-        line += "faster";
-    else
-        Appendf(line, "more than %.2fx faster", demand.unlimitedCeiling);
+    Appendf(line, "serial: one thread (%d %s) was the only one wanting a processor %.0f %% of the time; %s",
+            thread.tid, thread.name.c_str(), Percent(profile.demand.threads[alone].aloneNs, profile.ElapsedNs()),
+            MoreProcessors(profile).c_str());
     if (!profile.demand.stretches.empty())
         line += " - see the serial stretches";
     return line;
@@ -61,58 +62,76 @@ std::string Serial(const Profile& profile, const DemandSummary& demand, std::siz
 
 std::string Blocked(const Profile& profile, const DemandSummary& demand)
 {
-    const std::uint64_t elapsed = profile.ElapsedNs();
-    const std::uint64_t none = profile.levelNs[0];
-    const std::uint64_t one = profile.levelNs.size() > 1 ? profile.levelNs[1] : 0;
+    const std::vector<std::uint64_t>& levels = profile.demand.levelNs;
+    const std::uint64_t none = levels[0];
+    const std::uint64_t one = levels.size() > 1 ? levels[1] : 0;
     std::string line;
     if (none >= one)
-        Appendf(line, "blocked: no thread was on a processor %.0f %% of the time (asleep, or waiting for I/O or "
-                      "for each other)",
-                Percent(none, elapsed));
+        Appendf(line, "blocked: no thread wanted a processor %.0f %% of the time (asleep, or waiting for I/O or for "
+                      "each other)",
+                Percent(none, profile.ElapsedNs()));
     else
-        Appendf(line, "blocked: its threads took turns, one on a processor %.0f %% of the time while the others "
-                      "were blocked, handing over %.0f times a second",
-                Percent(one, elapsed), demand.handOversPerSecond);
-    Appendf(line, "; more processors cannot make it more than %.2fx faster", demand.unlimitedCeiling);
+        Appendf(line, "blocked: its threads took turns, one at a time %.0f %% of the time while the others were "
+                      "blocked, handing over %.0f times a second",
+                Percent(one, profile.ElapsedNs()), demand.handOversPerSecond);
+    return line + "; " + MoreProcessors(profile);
+}
+
+std::string Parallel(const Profile& profile)
+{
+    std::uint64_t parallel = 0;
+    for (std::size_t level = 2; level < profile.demand.levelNs.size(); ++level)
+        parallel += profile.demand.levelNs[level];
+    std::string line;
+    Appendf(line, "parallel: 2 or more threads wanted a processor %.0f %% of the time; %s",
+            Percent(parallel, profile.ElapsedNs()), MoreProcessors(profile).c_str());
     return line;
 }
 
-std::string Parallel(const Profile& profile, const DemandSummary& demand)
+// The command's own shape, whatever else ran on the machine.
+Limit Shape(const Profile& profile, const DemandSummary& demand, std::string& line)
 {
-    std::uint64_t parallel = 0;
-    for (std::size_t level = 2; level < profile.levelNs.size(); ++level)
-        parallel += profile.levelNs[level];
-    std::string line;
-    Appendf(line, "parallel: 2 or more threads on a processor %.0f %% of the time; a processor for each runnable "
-                  "thread would make it at most %.2fx faster",
-            Percent(parallel, profile.ElapsedNs()), demand.unlimitedCeiling);
-    return line;
+    const std::uint64_t elapsed = profile.ElapsedNs();
+    const std::vector<ThreadDemand>& threads = profile.demand.threads;
+    std::size_t alone = 0;
+    for (std::size_t i = 0; i < threads.size(); ++i)
+        if (threads[i].aloneNs > threads[alone].aloneNs)
+            alone = i;
+    const std::vector<std::uint64_t>& levels = profile.demand.levelNs;
+    const std::uint64_t atMostOne = levels[0] + (levels.size() > 1 ? levels[1] : 0);
+    if (!threads.empty() && Ratio(threads[alone].aloneNs, elapsed) >= SERIAL_ALONE) {
+        line = Serial(profile, alone);
+        return Limit::Serial;
+    }
+    if (Ratio(atMostOne, elapsed) >= BLOCKED_AT_MOST_ONE) {
+        line = Blocked(profile, demand);
+        return Limit::Blocked;
+    }
+    line = Parallel(profile);
+    return Limit::Parallel;
 }
 
 void Judge(const Profile& profile, DemandSummary& demand)
 {
-    const std::uint64_t elapsed = profile.ElapsedNs();
-    std::size_t alone = 0;
-    for (std::size_t i = 0; i < profile.demand.threads.size(); ++i)
-        if (profile.demand.threads[i].aloneNs > profile.demand.threads[alone].aloneNs)
-            alone = i;
-    const double aloneShare =
-        profile.demand.threads.empty() ? 0 : Ratio(profile.demand.threads[alone].aloneNs, elapsed);
-    const std::uint64_t atMostOne = profile.levelNs[0] + (profile.levelNs.size() > 1 ? profile.levelNs[1] : 0);
-    if (Ratio(demand.waitingNs, demand.onCpuNs + demand.waitingNs) >= STARVED_WAITING &&
-        Ratio(demand.waitingNs, elapsed) >= STARVED_OF_ELAPSED) {
-        demand.limit = Limit::Starved;
-        demand.verdict = Starved(demand, profile.demand.processors);
-    } else if (aloneShare >= SERIAL_ALONE) {
-        demand.limit = Limit::Serial;
-        demand.verdict = Serial(profile, demand, alone, aloneShare);
-    } else if (Ratio(atMostOne, elapsed) >= BLOCKED_AT_MOST_ONE) {
-        demand.limit = Limit::Blocked;
-        demand.verdict = Blocked(profile, demand);
-    } else {
-        demand.limit = Limit::Parallel;
-        demand.verdict = Parallel(profile, demand);
-    }
+    const unsigned processors = profile.demand.processors;
+    std::string shape;
+    demand.shape = Shape(profile, demand, shape);
+    demand.limit = demand.shape;
+    demand.verdict = shape;
+    if (Ratio(demand.waitingNs, demand.onCpuNs + demand.waitingNs) < STARVED_WAITING ||
+        Ratio(demand.waitingNs, profile.ElapsedNs()) < STARVED_OF_ELAPSED)
+        return;
+    demand.limit = Limit::Starved;
+    demand.verdict.clear();
+    Appendf(demand.verdict, "starved: its threads waited for a processor %.0f %% of their runnable time; ",
+            demand.waitingPercent);
+    if (processors > 0 && demand.oversubscribedPercent >= demand.starvedPercent / 2)
+        Appendf(demand.verdict, "more of them wanted one than its %u processor%s: the limit (one for each: up to "
+                                "%.2fx faster)",
+                processors, processors == 1 ? "" : "s", BeyondItsProcessors(profile));
+    else
+        Appendf(demand.verdict, "other programs held the processors (without them: up to %.2fx faster); otherwise %s",
+                demand.machineCeiling, shape.c_str());
 }
 
 } // namespace
@@ -139,7 +158,7 @@ DemandSummary SummarizeDemand(const Profile& profile, bool fromRecords)
     DemandSummary demand;
     const Demand& figures = profile.demand;
     const std::uint64_t elapsed = profile.ElapsedNs();
-    demand.known = fromRecords && !profile.levelNs.empty();
+    demand.known = fromRecords && !figures.levelNs.empty();
     if (!demand.known)
         return demand;
     demand.runnableHundredths = HundredthsOf(figures.levelNs, elapsed);

@@ -23,6 +23,7 @@ struct DemandSummary {
     std::uint64_t onCpuNs = 0, waitingNs = 0, blockedNs = 0, lifetimeNs = 0;  // all threads
     double handOversPerSecond = 0;  // all threads' switch-outs that blocked
     Limit limit = Limit::Parallel;
+    Limit shape = Limit::Parallel;  // the command's own, from the threads wanting a processor
     std::string verdict;  // one line, without a newline; "" when not known
 };
 

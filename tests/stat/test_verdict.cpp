@@ -37,7 +37,9 @@ struct Case {
     const char* verdict;
 };
 
-// Each class on a stream whose answer is worked out by hand: the span
+// Each class on a stream whose answer is worked out by hand (the ceilings:
+// the span on its 2 processors over the span with a processor for each
+// thread that wanted one); the span
 // starts at 0 with thread 100 ("cmd"); times in ms, windows of 100 ms, two
 // processors.
 TEST(Verdict, EachClassOnAHandComputedStream)
@@ -45,38 +47,41 @@ TEST(Verdict, EachClassOnAHandComputedStream)
     const std::vector<Case> cases = {
         // Four busy threads on two processors for 200: each on 100, waiting
         // 100: 400 of 800 runnable (50 %), four wanting, two on, all along
-        // (oversubscribed the whole starved time). A processor each: 100.
+        // (oversubscribed the whole starved time). On 2: 200; a processor each: 100.
         {"Oversubscribed",
          {Fork(101), Fork(102), Fork(103), In(0, PID, 0), In(0, 101, 1), Waits(0, 102, 0), Waits(0, 103, 1),
           Waits(100, PID, 0), In(100, 102, 0), Waits(100, 101, 1), In(100, 103, 1)},
          200,
          Limit::Starved,
          "starved: its threads waited for a processor 50 % of their runnable time; more of them wanted one than its "
-         "2 processors: the limit (one for each runnable thread: up to 2.00x faster)"},
+         "2 processors: the limit (one for each: up to 2.00x faster)"},
         // Two busy threads, both switched out still runnable 100-200 while
         // something else holds both processors: 200 of 600 runnable (33 %),
         // never more than 2 wanting. On its 2 processors 100-200 takes
-        // nothing: 300/200 = 1.50x.
+        // nothing: 300/200 = 1.50x. Two wanting all along: parallel.
         {"BusyMachine",
          {Fork(101), In(0, PID, 0), In(0, 101, 1), Waits(100, PID, 0), Waits(100, 101, 1), In(200, PID, 0),
           In(200, 101, 1)},
          300,
          Limit::Starved,
          "starved: its threads waited for a processor 33 % of their runnable time; other programs held the "
-         "processors (without them: up to 1.50x faster)"},
+         "processors (without them: up to 1.50x faster); otherwise parallel: 2 or more threads wanted a processor "
+         "100 % of the time; more processors cannot make it faster"},
         // The main thread alone 0-700 while two workers sleep; then three
         // want the two processors, 700-1000, each worker waiting 150: 300 of
-        // 1600 runnable (19 %, not starved). Alone 700 of 1000; a processor
-        // each turns 700-1000 into 300 * 2/3 = 200: 1000/900 = 1.11x.
+        // 1600 runnable (19 %, not starved). Alone 700 of 1000; on 2
+        // processors 1000, with one each 700-1000 takes 300 * 2/3 = 200:
+        // 1000/900 = 1.11x.
         {"MostlySerial",
          {Fork(101), Fork(102), In(0, PID, 0), In(700, 101, 1), Waits(700, 102, 1), Waits(850, 101, 1),
           In(850, 102, 1)},
          1000,
          Limit::Serial,
-         "serial: one thread (100 cmd) ran alone 70 % of the time; more processors cannot make it more than 1.11x "
-         "faster - see the serial stretches"},
+         "serial: one thread (100 cmd) was the only one wanting a processor 70 % of the time; more processors "
+         "cannot make it more than 1.11x faster - see the serial stretches"},
         {"SingleThreaded", {In(0, PID, 0)}, 1000, Limit::Serial,
-         "serial: one thread (100 cmd) ran alone 100 % of the time; more processors cannot make it faster"},
+         "serial: one thread (100 cmd) was the only one wanting a processor 100 % of the time; more processors "
+         "cannot make it faster"},
         // Four threads take a lock in turn, 100 each, blocking as they hand
         // it on: one on a processor all along, each alone 200 of 800 (25 %),
         // 8 hand-overs in 0.8 s.
@@ -87,21 +92,21 @@ TEST(Verdict, EachClassOnAHandComputedStream)
           In(700, 103, 1), Blocks(800, 103, 1)},
          800,
          Limit::Blocked,
-         "blocked: its threads took turns, one on a processor 100 % of the time while the others were blocked, "
-         "handing over 10 times a second; more processors cannot make it more than 1.00x faster"},
+         "blocked: its threads took turns, one at a time 100 % of the time while the others were blocked, "
+         "handing over 10 times a second; more processors cannot make it faster"},
         // On a processor 10 of 1000, asleep the rest: alone only 1 %.
         {"Asleep",
          {In(0, PID, 0), Blocks(10, PID, 0)},
          1000,
          Limit::Blocked,
-         "blocked: no thread was on a processor 99 % of the time (asleep, or waiting for I/O or for each other); "
-         "more processors cannot make it more than 1.00x faster"},
+         "blocked: no thread wanted a processor 99 % of the time (asleep, or waiting for I/O or for each other); "
+         "more processors cannot make it faster"},
         {"TwoBusyThreads",
          {Fork(101), In(0, PID, 0), In(0, 101, 1)},
          1000,
          Limit::Parallel,
-         "parallel: 2 or more threads on a processor 100 % of the time; a processor for each runnable thread would "
-         "make it at most 1.00x faster"},
+         "parallel: 2 or more threads wanted a processor 100 % of the time; more processors cannot make it "
+         "faster"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
