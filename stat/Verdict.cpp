@@ -20,6 +20,10 @@ constexpr double STARVED_OF_ELAPSED = 0.10;
 // threads take turns, or sleep).
 constexpr double SERIAL_ALONE = 0.50;
 constexpr double BLOCKED_AT_MOST_ONE = 0.50;
+// Threads that block after less than 5 ms of processor time on average
+// are paced by their hand-overs, however many of them wait to run (on a
+// busy machine woken threads pile up runnable before they block again).
+constexpr double BLOCKED_PER_CPU_SECOND = 200;
 
 double Ratio(std::uint64_t part, std::uint64_t whole)
 {
@@ -66,7 +70,12 @@ std::string Blocked(const Profile& profile, const DemandSummary& demand)
     const std::uint64_t none = levels[0];
     const std::uint64_t one = levels.size() > 1 ? levels[1] : 0;
     std::string line;
-    if (none >= one)
+    if (Ratio(none + one, profile.ElapsedNs()) < BLOCKED_AT_MOST_ONE)
+        Appendf(line, "blocked: its threads blocked every %.2f ms of processor time on average, handing over %.0f "
+                      "times a second",
+                demand.handOversPerSecond > 0 ? Ms(demand.onCpuNs) * 1e3 / (demand.handOversPerSecond * Ms(profile.ElapsedNs())) : 0,
+                demand.handOversPerSecond);
+    else if (none >= one)
         Appendf(line, "blocked: no thread wanted a processor %.0f %% of the time (asleep, or waiting for I/O or for "
                       "each other)",
                 Percent(none, profile.ElapsedNs()));
@@ -103,7 +112,9 @@ Limit Shape(const Profile& profile, const DemandSummary& demand, std::string& li
         line = Serial(profile, alone);
         return Limit::Serial;
     }
-    if (Ratio(atMostOne, elapsed) >= BLOCKED_AT_MOST_ONE) {
+    const double handOvers = demand.handOversPerSecond * Ms(elapsed) / 1e3;
+    if (Ratio(atMostOne, elapsed) >= BLOCKED_AT_MOST_ONE ||
+        handOvers >= BLOCKED_PER_CPU_SECOND * Ms(demand.onCpuNs) / 1e3) {
         line = Blocked(profile, demand);
         return Limit::Blocked;
     }

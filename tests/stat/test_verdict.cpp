@@ -29,6 +29,17 @@ SwitchRecord Fork(int tid)
     return {0, RecordKind::Fork, PID, tid, 0};
 }
 
+// Two threads that each block every millisecond and are woken at once:
+// both want a processor all along, yet they block 2,000 times a second.
+std::vector<SwitchRecord> BlockingEveryMillisecond()
+{
+    std::vector<SwitchRecord> records = {Fork(101), In(0, PID, 0), In(0, 101, 1)};
+    for (std::uint64_t ms = 1; ms <= 10; ++ms)
+        for (const SwitchRecord& record : {Blocks(ms, PID, 0), In(ms, PID, 0), Blocks(ms, 101, 1), In(ms, 101, 1)})
+            records.push_back(record);
+    return records;
+}
+
 struct Case {
     const char* name;
     std::vector<SwitchRecord> records;
@@ -94,6 +105,11 @@ TEST(Verdict, EachClassOnAHandComputedStream)
          Limit::Blocked,
          "blocked: its threads took turns, one at a time 100 % of the time while the others were blocked, "
          "handing over 10 times a second; more processors cannot make it faster"},
+        // 20 ms of processor time, 20 blocking switch-outs in 10 ms (the
+        // last two at the end): every 1.00 ms, 2,000 a second.
+        {"HandOversSetThePace", BlockingEveryMillisecond(), 10, Limit::Blocked,
+         "blocked: its threads blocked every 1.00 ms of processor time on average, handing over 2000 times a "
+         "second; more processors cannot make it faster"},
         // On a processor 10 of 1000, asleep the rest: alone only 1 %.
         {"Asleep",
          {In(0, PID, 0), Blocks(10, PID, 0)},
