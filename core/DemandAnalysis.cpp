@@ -136,9 +136,15 @@ void DemandAnalysis::AccountTo(std::uint64_t timeNs)
         m_demand.oversubscribedNs += dt;
     m_demand.unlimitedNs += r == 0 ? dt : c * dt / r;
     // More on processors than the affinity allows: a child changed its own.
-    m_demand.machineNs += r == 0 ? dt : p == 0 ? c * dt / r : c * dt / std::max(c, std::min(r, p));
-    if (r == 1)
+    const std::uint64_t ownDt = r == 0 ? dt : p == 0 ? c * dt / r : c * dt / std::max(c, std::min(r, p));
+    m_demand.machineNs += ownDt;
+    if (m_demand.ownLevelNs.size() <= r)
+        m_demand.ownLevelNs.resize(r + 1);
+    m_demand.ownLevelNs[r] += ownDt;
+    if (r == 1) {
         m_demand.threads[m_runnable[0]].aloneNs += dt;
+        m_demand.threads[m_runnable[0]].aloneOwnNs += ownDt;
+    }
     if (c == 1) {
         if (m_inStretch) {
             const auto ran = std::find_if(m_stretchRan.begin(), m_stretchRan.end(),
@@ -213,6 +219,7 @@ Demand DemandAnalysis::Finish(std::uint64_t endNs)
     m_demand.windows.resize((elapsed + m_intervalNs - 1) / m_intervalNs);
     if (m_demand.levelNs.empty())
         m_demand.levelNs.resize(1);
+    m_demand.ownLevelNs.resize(m_demand.levelNs.size());
     for (const ThreadDemand& thread : m_demand.threads)
         m_demand.threadsWithoutKernelWait += !thread.kernelWait;
     return std::move(m_demand);

@@ -22,6 +22,7 @@ struct ThreadDemand {
     bool kernelWait = false;      // waitingNs holds the kernel's own run-queue wait
     std::uint64_t blockingSwitchOuts = 0;  // hand-overs: switch-outs that blocked
     std::uint64_t aloneNs = 0;    // the only thread wanting a processor
+    std::uint64_t aloneOwnNs = 0; // the same on the command's own time (see Demand)
 };
 
 // A stretch of at most one thread on a processor while two or more were alive.
@@ -50,6 +51,10 @@ struct Demand {
     // threads that wanted to do it; a moment with none runnable stays.
     std::uint64_t unlimitedNs = 0;
     std::uint64_t machineNs = 0;
+    // The runnable levels on the time the run would have taken on its
+    // processors with nothing else running (each moment weighted as in
+    // machineNs): the command's own shape, whatever else held the processors.
+    std::vector<std::uint64_t> ownLevelNs;
     std::vector<SerialStretch> stretches;  // at least a window long, longest first
     std::uint64_t shortStretches = 0;      // shorter than a window
     std::uint64_t shortStretchNs = 0;

@@ -13,11 +13,12 @@ namespace {
 // starved by a few late wake-ups).
 constexpr double STARVED_WAITING = 0.20;
 constexpr double STARVED_OF_ELAPSED = 0.10;
-// The command's own shape, from the threads that wanted a processor (what
-// it would have run had nothing else held the processors): one thread the
-// only one wanting a processor for half the run is serial; at most one
-// wanting for half the run, no single thread that long, is blocked (the
-// threads take turns, or sleep).
+// The command's own shape, from the threads that wanted a processor, on the
+// time the run would have taken with its processors to itself (a busy
+// machine stretches the parallel parts most): one thread the only one
+// wanting a processor for half of it is serial; at most one wanting for
+// half of it, no single thread that long, is blocked (the threads take
+// turns, or sleep).
 constexpr double SERIAL_ALONE = 0.50;
 constexpr double BLOCKED_AT_MOST_ONE = 0.50;
 // Threads that block after less than 5 ms of processor time on average
@@ -57,7 +58,7 @@ std::string Serial(const Profile& profile, std::size_t alone)
     const ThreadProfile& thread = profile.threads[alone];
     std::string line;
     Appendf(line, "serial: one thread (%d %s) was the only one wanting a processor %.0f %% of the time; %s",
-            thread.tid, thread.name.c_str(), Percent(profile.demand.threads[alone].aloneNs, profile.ElapsedNs()),
+            thread.tid, thread.name.c_str(), Percent(profile.demand.threads[alone].aloneOwnNs, profile.demand.machineNs),
             MoreProcessors(profile).c_str());
     if (!profile.demand.stretches.empty())
         line += " - see the serial stretches";
@@ -66,11 +67,12 @@ std::string Serial(const Profile& profile, std::size_t alone)
 
 std::string Blocked(const Profile& profile, const DemandSummary& demand)
 {
-    const std::vector<std::uint64_t>& levels = profile.demand.levelNs;
+    const std::vector<std::uint64_t>& levels = profile.demand.ownLevelNs;
+    const std::uint64_t span = profile.demand.machineNs;
     const std::uint64_t none = levels[0];
     const std::uint64_t one = levels.size() > 1 ? levels[1] : 0;
     std::string line;
-    if (Ratio(none + one, profile.ElapsedNs()) < BLOCKED_AT_MOST_ONE)
+    if (Ratio(none + one, span) < BLOCKED_AT_MOST_ONE)
         Appendf(line, "blocked: its threads blocked every %.2f ms of processor time on average, handing over %.0f "
                       "times a second",
                 demand.handOversPerSecond > 0 ? Ms(demand.onCpuNs) * 1e3 / (demand.handOversPerSecond * Ms(profile.ElapsedNs())) : 0,
@@ -78,22 +80,22 @@ std::string Blocked(const Profile& profile, const DemandSummary& demand)
     else if (none >= one)
         Appendf(line, "blocked: no thread wanted a processor %.0f %% of the time (asleep, or waiting for I/O or for "
                       "each other)",
-                Percent(none, profile.ElapsedNs()));
+                Percent(none, span));
     else
         Appendf(line, "blocked: its threads took turns, one at a time %.0f %% of the time while the others were "
                       "blocked, handing over %.0f times a second",
-                Percent(one, profile.ElapsedNs()), demand.handOversPerSecond);
+                Percent(one, span), demand.handOversPerSecond);
     return line + "; " + MoreProcessors(profile);
 }
 
 std::string Parallel(const Profile& profile)
 {
     std::uint64_t parallel = 0;
-    for (std::size_t level = 2; level < profile.demand.levelNs.size(); ++level)
-        parallel += profile.demand.levelNs[level];
+    for (std::size_t level = 2; level < profile.demand.ownLevelNs.size(); ++level)
+        parallel += profile.demand.ownLevelNs[level];
     std::string line;
     Appendf(line, "parallel: 2 or more threads wanted a processor %.0f %% of the time; %s",
-            Percent(parallel, profile.ElapsedNs()), MoreProcessors(profile).c_str());
+            Percent(parallel, profile.demand.machineNs), MoreProcessors(profile).c_str());
     return line;
 }
 
@@ -101,19 +103,20 @@ std::string Parallel(const Profile& profile)
 Limit Shape(const Profile& profile, const DemandSummary& demand, std::string& line)
 {
     const std::uint64_t elapsed = profile.ElapsedNs();
+    const std::uint64_t span = profile.demand.machineNs;
     const std::vector<ThreadDemand>& threads = profile.demand.threads;
     std::size_t alone = 0;
     for (std::size_t i = 0; i < threads.size(); ++i)
-        if (threads[i].aloneNs > threads[alone].aloneNs)
+        if (threads[i].aloneOwnNs > threads[alone].aloneOwnNs)
             alone = i;
-    const std::vector<std::uint64_t>& levels = profile.demand.levelNs;
+    const std::vector<std::uint64_t>& levels = profile.demand.ownLevelNs;
     const std::uint64_t atMostOne = levels[0] + (levels.size() > 1 ? levels[1] : 0);
-    if (!threads.empty() && Ratio(threads[alone].aloneNs, elapsed) >= SERIAL_ALONE) {
+    if (!threads.empty() && Ratio(threads[alone].aloneOwnNs, span) >= SERIAL_ALONE) {
         line = Serial(profile, alone);
         return Limit::Serial;
     }
     const double handOvers = demand.handOversPerSecond * Ms(elapsed) / 1e3;
-    if (Ratio(atMostOne, elapsed) >= BLOCKED_AT_MOST_ONE ||
+    if (Ratio(atMostOne, span) >= BLOCKED_AT_MOST_ONE ||
         handOvers >= BLOCKED_PER_CPU_SECOND * Ms(demand.onCpuNs) / 1e3) {
         line = Blocked(profile, demand);
         return Limit::Blocked;
