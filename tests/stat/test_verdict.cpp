@@ -90,6 +90,21 @@ TEST(Verdict, EachClassOnAHandComputedStream)
          Limit::Serial,
          "serial: one thread (100 cmd) was the only one wanting a processor 70 % of the time; more processors "
          "cannot make it more than 1.11x faster - see the serial stretches"},
+        // The main thread alone 0-400; then a worker wants a processor too,
+        // but another program holds one: the two take turns, 100 each,
+        // 400-1000. Waiting 600 of 1600 runnable (38 %); with both
+        // processors 400-1000 takes 300: 1000/700 = 1.43x. On that time the
+        // main thread is alone 400 of 700 (57 %): serial, though two wanted
+        // a processor 60 % of the elapsed time.
+        {"SerialOnABusyMachine",
+         {Fork(101), In(0, PID, 0), Waits(400, 101, 1), Waits(500, PID, 0), In(500, 101, 0), Waits(600, 101, 0),
+          In(600, PID, 0), Waits(700, PID, 0), In(700, 101, 0), Waits(800, 101, 0), In(800, PID, 0),
+          Waits(900, PID, 0), In(900, 101, 0)},
+         1000,
+         Limit::Starved,
+         "starved: its threads waited for a processor 38 % of their runnable time; other programs held the "
+         "processors (without them: up to 1.43x faster); otherwise serial: one thread (100 cmd) was the only one "
+         "wanting a processor 57 % of the time; more processors cannot make it faster - see the serial stretches"},
         {"SingleThreaded", {In(0, PID, 0)}, 1000, Limit::Serial,
          "serial: one thread (100 cmd) was the only one wanting a processor 100 % of the time; more processors "
          "cannot make it faster"},
