@@ -1,4 +1,5 @@
 #include "ProfileBuilder.h"
+#include "Reports.h"
 #include "Summary.h"
 
 #include <gtest/gtest.h>
@@ -162,6 +163,32 @@ TEST(Verdict, NoneFromProcSamples)
     RunFacts sampled;
     sampled.fromRecords = false;
     EXPECT_FALSE(Summarize(builder.Finish(100), sampled).demand.known);
+}
+
+} // namespace
+
+namespace {
+
+// The picture draws the runnable threads as a line over the chart and
+// shades the serial stretch of the mostly serial run: 0-700 of 1000 ms, 546
+// of the chart's 780 points, from its left edge at 190.
+TEST(VerdictSvg, DemandLineAndSerialStretchShaded)
+{
+    ProfileBuilder builder(0, 100 * MS, PID, false, {{PID, PID, "cmd"}}, 2);
+    for (const SwitchRecord& record :
+         {Fork(101), Fork(102), In(0, PID, 0), In(700, 101, 1), Waits(700, 102, 1), Waits(850, 101, 1),
+          In(850, 102, 1)})
+        builder.Add(record);
+    const Profile profile = builder.Finish(1000 * MS);
+    const std::string svg = SvgTimeline(profile, Summarize(profile, RunFacts{}), RunFacts{});
+    EXPECT_EQ(svg.find("<polyline"), svg.rfind("<polyline"));
+    EXPECT_NE(svg.find("<polyline"), std::string::npos);
+    const std::size_t shade = svg.find("fill=\"#d1c4e9\"");
+    ASSERT_NE(shade, std::string::npos);
+    EXPECT_NE(svg.rfind("<rect x=\"190.0\" y=", shade), std::string::npos);
+    EXPECT_NE(svg.substr(svg.rfind("<rect", shade), shade - svg.rfind("<rect", shade)).find("width=\"546.00\""),
+              std::string::npos);
+    EXPECT_NE(svg.find(">serial: one thread (100 cmd) was the only one wanting a processor 70 %"), std::string::npos);
 }
 
 } // namespace
