@@ -22,14 +22,21 @@ bool SchedstatFiles::Read(int pid, int tid, std::uint64_t& runDelayNs)
         UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd.IsOpen())
             return false;
+        if (m_files.size() >= KEPT_FILES)
+            return ReadOnce(fd.Get(), runDelayNs);
         file = m_files.emplace(tid, std::move(fd)).first;
     }
-    char buffer[128];
-    const ssize_t length = PreadText(file->second.Get(), buffer, sizeof buffer - 1);
     // A thread that is gone answers ESRCH; its id may come back as another thread's.
-    if (length <= 0 || !ParseSchedstatRunDelayNs(std::string_view(buffer, static_cast<std::size_t>(length)), runDelayNs)) {
+    if (!ReadOnce(file->second.Get(), runDelayNs)) {
         m_files.erase(file);
         return false;
     }
     return true;
+}
+
+bool SchedstatFiles::ReadOnce(int fd, std::uint64_t& runDelayNs)
+{
+    char buffer[128];
+    const ssize_t length = PreadText(fd, buffer, sizeof buffer);
+    return length > 0 && ParseSchedstatRunDelayNs(std::string_view(buffer, static_cast<std::size_t>(length)), runDelayNs);
 }
