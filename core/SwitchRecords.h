@@ -17,8 +17,16 @@
 #include <thread>
 #include <vector>
 
+// 4 MiB a processor with 4 KiB pages, a third of a second of records at
+// 400,000 switches a second; 16 MiB in all.
+constexpr unsigned MAX_RING_PAGES = 1024;
+constexpr std::size_t MAX_RINGS_BYTES = std::size_t{16} << 20;
+
 struct SwitchRecordOptions {
-    unsigned ringPages = 32;         // data pages of each processor's ring, a power of two
+    // Data pages of each processor's ring, a power of two; 0: as many as the
+    // kernel lets this user lock (RingPagesWithin), up to MAX_RING_PAGES and
+    // MAX_RINGS_BYTES in all.
+    unsigned ringPages = 0;
     bool drainInBackground = true;   // a thread empties rings that reach half full
     std::string procRoot = "/proc";  // read only at attach and after lost records
     // Also the processes the target forks, and theirs (their records carry
@@ -93,6 +101,19 @@ struct RingRead {
 };
 RingRead ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
                   const std::function<void(const unsigned char*, std::size_t)>& take);
+
+// What the kernel lets this user lock for perf rings: perf_event_mlock_kb
+// for each online processor, then RLIMIT_MEMLOCK; no bound with
+// CAP_IPC_LOCK.
+struct RingAllowance {
+    std::uint64_t bytes = 0;
+    bool unbounded = false;
+};
+RingAllowance ReadRingAllowance(unsigned processors, const std::string& procRoot = "/proc");
+// The largest ring (data pages, a power of two, at most maxPages, at least
+// one) of which each of the processors' events can map one, with its
+// control page, within the allowance.
+unsigned RingPagesWithin(const RingAllowance& allowance, unsigned processors, std::size_t pageSize, unsigned maxPages);
 
 // Whether a ring of ringBytes that held backlog bytes unread may have been
 // full: then the kernel may have dropped records that it reports only later.

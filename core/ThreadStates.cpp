@@ -31,7 +31,9 @@ void ThreadStates::Place(int tid, int pid, const std::string& name, bool onCpu, 
     Enter(thread, ThreadState::Asleep);
     m_moving.erase(tid);
     thread.onCpuNs = onCpuNs;
-    if (onCpu) {
+    // /proc's R also means waiting for a processor: never more on
+    // processors than the processors the records have shown.
+    if (onCpu && (m_occupants.empty() || m_level < m_occupants.size())) {
         Enter(thread, ThreadState::OnCpu);
         thread.cpu = -1;  // /proc does not say where
     }

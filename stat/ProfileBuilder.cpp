@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-// Levels are accounted lazily: the level in force since m_levelSinceNs is
-// added for the time up to each change, split at window borders.
+// Levels are accounted lazily: the level in force since the last change is
+// added for the time up to the next one, split at window borders.
 //
 //   start        window 1       window 2
 //     |------------|--------------|---------> t
@@ -27,7 +27,7 @@ std::uint64_t Profile::OnCpuNs() const
 
 ProfileBuilder::ProfileBuilder(std::uint64_t startNs, std::uint64_t intervalNs, int rootPid, bool followChildren,
                                const std::vector<InitialThread>& initial, unsigned processors)
-    : m_demand(startNs, intervalNs, processors), m_states(rootPid, followChildren, startNs), m_levelSinceNs(startNs)
+    : m_demand(startNs, intervalNs, processors), m_states(rootPid, followChildren, startNs), m_levels(startNs)
 {
     m_profile.startNs = startNs;
     m_profile.intervalNs = std::max<std::uint64_t>(intervalNs, 1);
@@ -37,21 +37,6 @@ ProfileBuilder::ProfileBuilder(std::uint64_t startNs, std::uint64_t intervalNs, 
         m_states.Place(thread.tid, thread.pid, thread.name, false, 0, startNs);
 }
 
-std::uint64_t ProfileBuilder::OnCpuNsSoFar() const
-{
-    std::uint64_t total = 0;
-    for (std::size_t level = 1; level < m_profile.levelNs.size(); ++level)
-        total += level * m_profile.levelNs[level];
-    return total;
-}
-
-std::uint64_t ProfileBuilder::ParallelNsSoFar() const
-{
-    std::uint64_t total = 0;
-    for (std::size_t level = 2; level < m_profile.levelNs.size(); ++level)
-        total += m_profile.levelNs[level];
-    return total;
-}
 
 void ProfileBuilder::Born(const TrackedThread& thread)
 {
@@ -77,8 +62,8 @@ void ProfileBuilder::Stretch(const TrackedThread& thread, ThreadState state, std
 
 void ProfileBuilder::Level(std::size_t onCpu, std::uint64_t timeNs)
 {
-    AccountLevelTo(timeNs);
-    m_level = onCpu;
+    AccountWindowsTo(timeNs);
+    m_levels.Set(onCpu, timeNs);
 }
 
 void ProfileBuilder::Renamed(const TrackedThread& thread)
@@ -92,24 +77,20 @@ void ProfileBuilder::Ended(const TrackedThread& thread, std::uint64_t timeNs)
     m_profile.threads[thread.serial].endedNs = timeNs;
 }
 
-void ProfileBuilder::AccountLevelTo(std::uint64_t timeNs)
+// The level in force since the histogram's last change, split at window borders.
+void ProfileBuilder::AccountWindowsTo(std::uint64_t timeNs)
 {
-    if (timeNs <= m_levelSinceNs)
-        return;
-    if (m_profile.levelNs.size() <= m_level)
-        m_profile.levelNs.resize(m_level + 1);
-    m_profile.levelNs[m_level] += timeNs - m_levelSinceNs;
+    const std::size_t level = m_levels.Level();
     const std::uint64_t interval = m_profile.intervalNs;
-    for (std::uint64_t from = m_levelSinceNs; from < timeNs;) {
+    for (std::uint64_t from = m_levels.SinceNs(); from < timeNs;) {
         const std::size_t index = (from - m_profile.startNs) / interval;
         const std::uint64_t to = std::min(timeNs, m_profile.startNs + (index + 1) * interval);
         WindowProfile& window = Window(index);
-        if (window.levelNs.size() <= m_level)
-            window.levelNs.resize(m_level + 1);
-        window.levelNs[m_level] += to - from;
+        if (window.levelNs.size() <= level)
+            window.levelNs.resize(level + 1);
+        window.levelNs[level] += to - from;
         from = to;
     }
-    m_levelSinceNs = timeNs;
 }
 
 void ProfileBuilder::AddToWindows(ThreadProfile& thread, std::uint64_t from, std::uint64_t to, bool onCpu)
@@ -156,7 +137,9 @@ Profile ProfileBuilder::Finish(std::uint64_t endNs)
 {
     endNs = std::max(endNs, m_states.NowNs());
     m_states.EndAll(endNs);
-    AccountLevelTo(endNs);
+    AccountWindowsTo(endNs);
+    m_levels.AdvanceTo(endNs);
+    m_profile.levelNs = m_levels.LevelNs();
     m_profile.endNs = endNs;
     const std::uint64_t elapsed = m_profile.ElapsedNs();
     const std::size_t windows = (elapsed + m_profile.intervalNs - 1) / m_profile.intervalNs;

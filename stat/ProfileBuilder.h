@@ -4,6 +4,7 @@
 // this records what it says, split into interval windows. Pure bookkeeping,
 // so it runs on synthetic streams.
 
+#include "LevelHistogram.h"
 #include "Profile.h"
 #include "SwitchRecord.h"
 #include "ThreadStates.h"
@@ -34,8 +35,8 @@ public:
     void Add(const SwitchRecord& record) { m_states.Apply(record); }
     std::uint64_t LastTimeNs() const { return m_states.NowNs(); }
     // Figures so far, without ending the span (for a progress line).
-    std::uint64_t OnCpuNsSoFar() const;
-    std::uint64_t ParallelNsSoFar() const;
+    std::uint64_t OnCpuNsSoFar() const { return m_levels.OnCpuNs(); }
+    std::uint64_t ParallelNsSoFar() const { return m_levels.AtLeastNs(2); }
     std::size_t LiveThreads() const { return m_states.Live().size(); }
     const ThreadStates& States() const { return m_states; }
     void ReadRunDelays(RunDelaySource& source, std::uint64_t nowNs) { m_demand.ReadRunDelays(source, nowNs); }
@@ -49,7 +50,7 @@ private:
     void Renamed(const TrackedThread& thread) override;
     void Ended(const TrackedThread& thread, std::uint64_t timeNs) override;
 
-    void AccountLevelTo(std::uint64_t timeNs);
+    void AccountWindowsTo(std::uint64_t timeNs);
     void AddToWindows(ThreadProfile& thread, std::uint64_t from, std::uint64_t to, bool onCpu);
     WindowProfile& Window(std::size_t index);
     void CountAlive();
@@ -57,6 +58,5 @@ private:
     Profile m_profile;
     DemandAnalysis m_demand;
     ThreadStates m_states;
-    std::uint64_t m_levelSinceNs;  // levels are accounted up to here
-    std::size_t m_level = 0;
+    LevelHistogram m_levels;
 };

@@ -36,20 +36,6 @@ constexpr std::uint64_t FEED_NS = 50 * MS;
 constexpr std::uint64_t CLOCK_CHECK_NS = 250 * MS;
 constexpr std::uint64_t KILL_GRACE_NS = 2000 * MS;
 constexpr std::size_t COMM_LENGTH = 15;
-// A burst of records (2,000 threads starting, a busy machine that keeps the
-// drain thread waiting) must fit the rings: 16 MiB in all, up to 4 MiB a
-// processor, at least the 512 KiB any user may lock (perf_event_mlock_kb).
-// The core takes smaller rings where the locked-memory limit refuses these.
-unsigned RingPages()
-{
-    const long processors = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    unsigned pages = 128;
-    while (pages < 1024 && 2 * pages * pageSize * processors <= 16L << 20)
-        pages *= 2;
-    return pages;
-}
-
 // SIGINT and SIGTERM arrive through a descriptor the wait polls, so that
 // they can be passed on. Blocked before any thread starts, so every thread
 // inherits the block; the target's start unblocks them in the child.
@@ -329,7 +315,6 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     RecordFeed feed;
     Measurement measurement;
     SwitchRecordOptions recordOptions;
-    recordOptions.ringPages = RingPages();
     recordOptions.followChildren = options.followChildren;
     recordOptions.onRecord = [&feed](const SwitchRecord& record) {
         if (feed.builder)

@@ -403,6 +403,16 @@ TEST(ReadRing, SkipsADamagedRingAndSaysSo)
 
 // The drain may have come too late when less room was left than the largest
 // record the kernel writes (64 bytes).
+// With perf_event_mlock_kb at 516 (Debian's default) on 2 processors, each
+// ring takes 128 data pages and its control page: 516 KiB.
+TEST(RingPagesWithin, TakesTheLargestRingTheAllowanceHolds)
+{
+    EXPECT_EQ(RingPagesWithin({516 * 1024 * 2, false}, 2, 4096, 1024), 128u);
+    EXPECT_EQ(RingPagesWithin({516 * 1024 * 2 - 1, false}, 2, 4096, 1024), 64u);
+    EXPECT_EQ(RingPagesWithin({0, true}, 2, 4096, 1024), 1024u);
+    EXPECT_EQ(RingPagesWithin({0, false}, 2, 4096, 1024), 1u);
+}
+
 TEST(ReadRing, FullWhenLessThanTheLargestRecordWasLeft)
 {
     EXPECT_FALSE(RingMayHaveOverflowed(4032, 4096));
