@@ -16,7 +16,8 @@
 // c/min(r, P). A moment with nothing runnable (all blocked) does not shrink.
 
 DemandAnalysis::DemandAnalysis(std::uint64_t startNs, std::uint64_t intervalNs, unsigned processors)
-    : m_startNs(startNs), m_intervalNs(std::max<std::uint64_t>(intervalNs, 1)), m_accountedNs(startNs)
+    : m_startNs(startNs), m_intervalNs(std::max<std::uint64_t>(intervalNs, 1)), m_runnableLevels(startNs),
+      m_accountedNs(startNs)
 {
     m_demand.processors = processors;
 }
@@ -51,6 +52,7 @@ void DemandAnalysis::Entered(const TrackedThread& thread)
     else if (const auto wanting = std::find(m_runnable.begin(), m_runnable.end(), thread.serial);
              thread.state == ThreadState::Asleep && wanting != m_runnable.end())
         m_runnable.erase(wanting);
+    m_runnableLevels.Set(m_runnable.size(), now);
     if (const auto on = std::find(m_onCpu.begin(), m_onCpu.end(), thread.serial); on != m_onCpu.end())
         m_onCpu.erase(on);
     if (thread.state == ThreadState::OnCpu) {
@@ -127,9 +129,6 @@ void DemandAnalysis::AccountTo(std::uint64_t timeNs)
     const std::size_t c = m_onCpu.size();
     const std::size_t r = m_runnable.size();
     const std::size_t p = m_demand.processors;
-    if (m_demand.levelNs.size() <= r)
-        m_demand.levelNs.resize(r + 1);
-    m_demand.levelNs[r] += dt;
     if (r > c)
         m_demand.starvedNs += dt;
     if (p > 0 && r > p)
@@ -215,6 +214,8 @@ Demand DemandAnalysis::Finish(std::uint64_t endNs)
         CloseStretch(endNs);
     std::stable_sort(m_demand.stretches.begin(), m_demand.stretches.end(),
                      [](const SerialStretch& a, const SerialStretch& b) { return a.LengthNs() > b.LengthNs(); });
+    m_runnableLevels.AdvanceTo(endNs);
+    m_demand.levelNs = m_runnableLevels.LevelNs();
     const std::uint64_t elapsed = endNs - m_startNs;
     m_demand.windows.resize((elapsed + m_intervalNs - 1) / m_intervalNs);
     if (m_demand.levelNs.empty())

@@ -6,6 +6,7 @@
 // split into on-CPU, waiting and blocked time, and the speedup ceilings.
 // Pure bookkeeping, like the state machine: it runs on synthetic streams.
 
+#include "LevelHistogram.h"
 #include "ThreadStates.h"
 
 #include <cstddef>
@@ -117,6 +118,7 @@ private:
     std::vector<Thread> m_threads;       // by serial
     std::vector<std::size_t> m_onCpu;    // serials of the threads on a processor
     std::vector<std::size_t> m_runnable; // and of those wanting one (on it or waiting)
+    LevelHistogram m_runnableLevels;
     std::size_t m_alive = 0;
     std::uint64_t m_accountedNs;
     std::map<int, std::size_t> m_serialOf;  // live threads by tid
