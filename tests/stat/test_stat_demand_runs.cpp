@@ -67,8 +67,8 @@ TEST(StatDemandRun, TwoBusyThreadsOnOneProcessorAreStarved)
     if (result.err.find("sampling /proc") != std::string::npos)
         GTEST_SKIP() << "the kernel refuses context-switch records here";
     const std::string report = ReadFile(json);
-    EXPECT_NE(report.find("\"verdict\": {\"limit\": \"starved\", \"text\": \"starved: its threads waited for a "
-                          "processor "),
+    EXPECT_NE(report.find("\"verdict\": {\"limit\": \"starved\", \"shape\": \"parallel\", \"text\": \"starved: its "
+                          "threads waited for a processor "),
               std::string::npos)
         << report;
     EXPECT_NE(report.find("more of them wanted one than its 1 processor: the limit"), std::string::npos) << report;

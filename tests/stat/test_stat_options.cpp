@@ -35,6 +35,8 @@ std::string Parse(std::vector<std::string> words)
             text += std::string(name) + " " + file + " ";
     if (o.attachPid)
         text += "pid " + std::to_string(o.attachPid) + " ";
+    if (o.stretches != 5)
+        text += "stretches " + std::to_string(o.stretches) + " ";
     text += "|";
     for (const std::string& word : o.command)
         text += " " + word;
@@ -58,6 +60,8 @@ TEST(StatCommandLine, ReadsOptionsUpToTheCommand)
         {{"-i", "10x", "xz"}, "error: invalid interval '10x': milliseconds from 1 to 3600000"},
         {{"-t", "-1", "xz"}, "error: invalid timeout '-1': seconds greater than 0"},
         {{"-p", "abc"}, "error: invalid process id 'abc'"},
+        {{"--stretches", "12", "xz"}, "interval 100 stretches 12 | xz"},
+        {{"--stretches=0", "xz"}, "error: invalid number of stretches '0': from 1 to 10000"},
         {{"-x", "xz"}, "error: invalid option -- 'x'"},
         {{"--bogus", "xz"}, "error: unrecognized option '--bogus'"},
         {{"xz", "-i"}, "interval 100 | xz -i"},
