@@ -11,7 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <vector>
 
 // Where one thread's life went: onCpuNs + waitingNs + blockedNs == lifetimeNs.
@@ -121,7 +121,7 @@ private:
     LevelHistogram m_runnableLevels;
     std::size_t m_alive = 0;
     std::uint64_t m_accountedNs;
-    std::map<int, std::size_t> m_serialOf;  // live threads by tid
+    std::unordered_map<int, std::size_t> m_serialOf;  // live threads by tid
     std::vector<int> m_ended;            // tids to forget at the next read
     // The serial stretch under way, with each thread's time on a processor in it.
     bool m_inStretch = false;

@@ -262,12 +262,12 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
             if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost) {
                 measurement.whyNot = "the kernel stopped the context-switch records";
                 FallBackToProc(target, measurement, options);
-            } else {
+            } else if (now >= nextClockNs) {
+                clock.Read(builder.States());
+                // The threads switched in since their last read: at the
+                // clock check's pace, a read each costs less than the check.
                 builder.ReadRunDelays(schedstat, now);
-                if (now >= nextClockNs) {
-                    clock.Read(builder.States());
-                    nextClockNs = now + CLOCK_CHECK_NS;
-                }
+                nextClockNs = now + CLOCK_CHECK_NS;
             }
         } else if (sampler && now >= nextSampleNs) {
             sampler->Sample(nextSampleNs, builder);
