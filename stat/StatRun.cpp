@@ -316,6 +316,7 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     Measurement measurement;
     SwitchRecordOptions recordOptions;
     recordOptions.followChildren = options.followChildren;
+    recordOptions.keepThreadStates = false;  // the profile keeps them
     recordOptions.onRecord = [&feed](const SwitchRecord& record) {
         if (feed.builder)
             feed.builder->Add(record);
