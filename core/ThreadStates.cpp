@@ -184,6 +184,8 @@ void ThreadStates::Enter(TrackedThread& thread, ThreadState state)
     thread.sinceNs = m_nowNs;
     if (wasOn != (state == ThreadState::OnCpu))
         SetLevel(wasOn ? m_level - 1 : m_level + 1);
+    for (ThreadStateObserver* observer : m_observers)
+        observer->Entered(thread);
 }
 
 // A processor runs one thread at a time: one still on it when another is

@@ -45,6 +45,9 @@ public:
                          std::uint64_t /*toNs*/)
     {
     }
+    // The thread is in thread.state from thread.sinceNs on (after Stretch
+    // closed the one before).
+    virtual void Entered(const TrackedThread& /*thread*/) {}
     // From timeNs on, onCpu threads are on processors.
     virtual void Level(std::size_t /*onCpu*/, std::uint64_t /*timeNs*/) {}
     // A new name, or a new tid (an exec from another thread takes the leader's).

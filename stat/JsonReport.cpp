@@ -1,6 +1,8 @@
 #include "Reports.h"
 #include "Text.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string Quoted(const std::string& value)
@@ -34,18 +36,74 @@ void Concurrency(std::string& text, const Summary& summary)
     text += "  ],\n";
 }
 
-void Threads(std::string& text, const Profile& profile)
+// With the records, a thread's waiting includes the kernel's own run-queue
+// wait where it could be read, and on-CPU, waiting and blocked add up to the
+// lifetime.
+void Threads(std::string& text, const Profile& profile, const Summary& summary)
 {
     text += "  \"threads\": [\n";
     for (std::size_t i = 0; i < profile.threads.size(); ++i) {
         const ThreadProfile& thread = profile.threads[i];
-        Appendf(text,
-                "    {\"tid\": %d, \"pid\": %d, \"name\": %s, \"on_cpu_ms\": %.3f, \"waiting_ms\": %.3f, "
-                "\"lifetime_ms\": %.3f}%s\n",
-                thread.tid, thread.pid, Quoted(thread.name).c_str(), Ms(thread.onCpuNs), Ms(thread.waitingNs),
-                Ms(thread.LifetimeNs()), i + 1 < profile.threads.size() ? "," : "");
+        const bool known = summary.demand.known && i < profile.demand.threads.size();
+        const ThreadDemand& life = known ? profile.demand.threads[i] : ThreadDemand{};
+        Appendf(text, "    {\"tid\": %d, \"pid\": %d, \"name\": %s, \"on_cpu_ms\": %.3f, \"waiting_ms\": %.3f, ",
+                thread.tid, thread.pid, Quoted(thread.name).c_str(), Ms(thread.onCpuNs),
+                Ms(known ? life.waitingNs : thread.waitingNs));
+        if (known)
+            Appendf(text, "\"blocked_ms\": %.3f, \"waiting_from\": \"%s\", \"hand_overs\": %llu, "
+                          "\"hand_overs_per_second\": %.1f, ",
+                    Ms(life.blockedNs), life.kernelWait ? "kernel" : "records",
+                    static_cast<unsigned long long>(life.blockingSwitchOuts), HandOversPerSecond(life));
+        Appendf(text, "\"lifetime_ms\": %.3f}%s\n", Ms(thread.LifetimeNs()), i + 1 < profile.threads.size() ? "," : "");
     }
     text += "  ],\n";
+}
+
+void Stretches(std::string& text, const Profile& profile, const RunFacts& facts)
+{
+    const Demand& demand = profile.demand;
+    const std::size_t shown = std::min(facts.stretches, demand.stretches.size());
+    text += "  \"serial_stretches\": {\"longest\": [";
+    for (std::size_t i = 0; i < shown; ++i) {
+        const SerialStretch& stretch = demand.stretches[i];
+        Appendf(text, "%s\n    {\"start_ms\": %.3f, \"end_ms\": %.3f, \"length_ms\": %.3f, ", i ? "," : "",
+                Ms(stretch.startNs), Ms(stretch.endNs), Ms(stretch.LengthNs()));
+        if (stretch.ran)
+            Appendf(text, "\"tid\": %d, \"name\": %s, \"others\": %zu}", profile.threads[stretch.serial].tid,
+                    Quoted(profile.threads[stretch.serial].name).c_str(), stretch.others);
+        else
+            text += "\"tid\": null, \"name\": null, \"others\": 0}";
+    }
+    Appendf(text, "%s], \"more\": %zu, \"shorter_than_interval\": %llu, \"shorter_ms\": %.3f},\n",
+            shown ? "\n  " : "", demand.stretches.size() - shown,
+            static_cast<unsigned long long>(demand.shortStretches), Ms(demand.shortStretchNs));
+}
+
+// Why not more parallel: present only when the records were read.
+void WhyNotMore(std::string& text, const Profile& profile, const Summary& summary, const RunFacts& facts)
+{
+    const DemandSummary& demand = summary.demand;
+    if (!demand.known)
+        return;
+    Appendf(text, "  \"verdict\": {\"limit\": \"%s\", \"shape\": \"%s\", \"text\": %s},\n", LimitName(demand.limit),
+            LimitName(demand.shape), Quoted(demand.verdict).c_str());
+    text += "  \"runnable\": [\n";
+    for (std::size_t level = 0; level < demand.runnableHundredths.size(); ++level)
+        Appendf(text, "    {\"level\": %zu, \"percent\": %.2f}%s\n", level, demand.runnableHundredths[level] / 100.0,
+                level + 1 < demand.runnableHundredths.size() ? "," : "");
+    text += "  ],\n";
+    Appendf(text, "  \"starved_percent\": %.2f,\n", demand.starvedPercent);
+    Appendf(text, "  \"oversubscribed_percent\": %.2f,\n", demand.oversubscribedPercent);
+    Appendf(text, "  \"waiting_percent_of_runnable\": %.2f,\n", demand.waitingPercent);
+    Appendf(text, "  \"speedup_ceiling\": {\"unlimited\": %.2f, \"processors\": %.2f},\n", demand.unlimitedCeiling,
+            demand.machineCeiling);
+    Appendf(text, "  \"usable_processors\": %u,\n", profile.demand.processors);
+    Appendf(text,
+            "  \"totals\": {\"on_cpu_ms\": %.3f, \"waiting_ms\": %.3f, \"blocked_ms\": %.3f, \"lifetime_ms\": %.3f, "
+            "\"hand_overs_per_second\": %.1f, \"threads_waiting_from_records\": %zu},\n",
+            Ms(demand.onCpuNs), Ms(demand.waitingNs), Ms(demand.blockedNs), Ms(demand.lifetimeNs),
+            demand.handOversPerSecond, profile.demand.threadsWithoutKernelWait);
+    Stretches(text, profile, facts);
 }
 
 std::string InexactReason(const Profile& profile, const RunFacts& facts)
@@ -79,7 +137,8 @@ std::string JsonReport(const Profile& profile, const Summary& summary, const Run
     Appendf(text, "  \"parallel_time_percent\": %.2f,\n", summary.parallelHundredths / 100.0);
     Appendf(text, "  \"average_concurrency\": %.3f,\n", summary.averageConcurrency);
     Concurrency(text, summary);
-    Threads(text, profile);
+    Threads(text, profile, summary);
+    WhyNotMore(text, profile, summary, facts);
     Appendf(text, "  \"processes\": %u,\n", profile.processes);
     Appendf(text, "  \"processors\": {\"allowed\": %u, \"online\": %u},\n", facts.processorsAllowed,
             facts.processorsOnline);

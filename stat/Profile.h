@@ -3,6 +3,7 @@
 // each number of the measured threads was on a processor at once, and each
 // thread's on-processor and waiting time, as a whole and per interval window.
 
+#include "DemandAnalysis.h"
 #include "Stretches.h"
 
 #include <cstddef>
@@ -61,6 +62,7 @@ struct Profile {
     std::uint64_t lostRecords = 0;  // dropped by the kernel: the figures are then inexact
     KernelClockCheck kernelClock;
     KeptStretches stretches;        // only when asked for, for the trace
+    Demand demand;  // runnable threads, serial stretches, where each thread's life went
 
     std::uint64_t ElapsedNs() const { return endNs - startNs; }
     std::uint64_t OnCpuNs() const;

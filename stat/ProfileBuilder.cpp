@@ -26,12 +26,13 @@ std::uint64_t Profile::OnCpuNs() const
 }
 
 ProfileBuilder::ProfileBuilder(std::uint64_t startNs, std::uint64_t intervalNs, int rootPid, bool followChildren,
-                               const std::vector<InitialThread>& initial)
-    : m_states(rootPid, followChildren, startNs), m_levels(startNs)
+                               const std::vector<InitialThread>& initial, unsigned processors)
+    : m_demand(startNs, intervalNs, processors), m_states(rootPid, followChildren, startNs), m_levels(startNs)
 {
     m_profile.startNs = startNs;
     m_profile.intervalNs = std::max<std::uint64_t>(intervalNs, 1);
     m_states.Observe(this);
+    m_states.Observe(&m_demand);
     for (const InitialThread& thread : initial)
         m_states.Place(thread.tid, thread.pid, thread.name, false, 0, startNs);
 }
@@ -195,5 +196,6 @@ Profile ProfileBuilder::Finish(std::uint64_t endNs)
     m_profile.lostRecords = m_states.LostRecords();
     if (m_stretches)
         m_profile.stretches = m_stretches->Take();
+    m_profile.demand = m_demand.Finish(endNs);
     return std::move(m_profile);
 }

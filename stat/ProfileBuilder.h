@@ -30,8 +30,9 @@ public:
 
     // rootPid: the measured process; with followChildren every process in
     // the stream counts, otherwise only rootPid's threads.
+    // processors: what the command may use, 0 unknown.
     ProfileBuilder(std::uint64_t startNs, std::uint64_t intervalNs, int rootPid, bool followChildren,
-                   const std::vector<InitialThread>& initial);
+                   const std::vector<InitialThread>& initial, unsigned processors = 0);
     ProfileBuilder(const ProfileBuilder&) = delete;
     ProfileBuilder& operator=(const ProfileBuilder&) = delete;
 
@@ -43,6 +44,7 @@ public:
     std::uint64_t ParallelNsSoFar() const { return m_levels.AtLeastNs(2); }
     std::size_t LiveThreads() const { return m_states.Live().size(); }
     const ThreadStates& States() const { return m_states; }
+    void ReadRunDelays(RunDelaySource& source, std::uint64_t nowNs) { m_demand.ReadRunDelays(source, nowNs); }
 
     Profile Finish(std::uint64_t endNs);
     // Keeps every thread's stretches in the profile as well (for a trace).
@@ -62,6 +64,7 @@ private:
     void CountAlive();
 
     Profile m_profile;
+    DemandAnalysis m_demand;
     ThreadStates m_states;
     LevelHistogram m_levels;
     std::optional<StretchLog> m_stretches;

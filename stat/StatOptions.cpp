@@ -7,7 +7,7 @@
 
 namespace {
 
-enum LongOnly { JSON = 256, CSV, SVG, NO_INHERIT, FAIL_IF, COMPARE, TRACE };
+enum LongOnly { JSON = 256, CSV, SVG, NO_INHERIT, FAIL_IF, COMPARE, TRACE, STRETCHES };
 
 const option LONG_OPTIONS[] = {
     {"children", no_argument, nullptr, 'c'},   {"timeout", required_argument, nullptr, 't'},
@@ -15,6 +15,7 @@ const option LONG_OPTIONS[] = {
     {"json", required_argument, nullptr, JSON}, {"csv", required_argument, nullptr, CSV},
     {"svg", required_argument, nullptr, SVG},   {"pid", required_argument, nullptr, 'p'},
     {"no-inherit", no_argument, nullptr, NO_INHERIT},
+    {"stretches", required_argument, nullptr, STRETCHES},
     {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
     {"repeat", required_argument, nullptr, 'r'}, {"fail-if", required_argument, nullptr, FAIL_IF},
     {"compare", required_argument, nullptr, COMPARE}, {"trace", required_argument, nullptr, TRACE},
@@ -80,6 +81,11 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
         case JSON: options.jsonFile = optarg; break;
         case CSV: options.csvFile = optarg; break;
         case SVG: options.svgFile = optarg; break;
+        case STRETCHES:
+            if (!ParseWhole(optarg, 10'000, whole))
+                return Fail(std::string("invalid number of stretches '") + optarg + "': from 1 to 10000");
+            options.stretches = static_cast<std::size_t>(whole);
+            break;
         case 'p':
             if (!ParseWhole(optarg, 4'194'304, whole))
                 return Fail(std::string("invalid process id '") + optarg + "'");
@@ -135,6 +141,7 @@ std::string UsageText()
            "      --json FILE       write the figures as JSON\n"
            "      --csv FILE        write the timeline, one row per interval\n"
            "      --svg FILE        draw the timeline\n"
+           "      --stretches N     show the N longest serial stretches (default 5)\n"
            "  -p, --pid PID         attach to a running process until it exits or Ctrl-C\n"
            "                        (sampled from /proc: not exact)\n"
            "  -r, --repeat N        run the command N times; each figure as its mean,\n"

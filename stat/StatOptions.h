@@ -5,6 +5,7 @@
 
 #include "Gate.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct StatOptions {
     bool followChildren = true;  // false with --no-inherit: the command's own process only
     double timeoutSeconds = 0;  // 0: none
     int intervalMs = 100;
+    std::size_t stretches = 5;  // the longest serial stretches shown
     std::string outputFile;  // the human report; "" for standard error
     std::string jsonFile;
     std::string csvFile;

@@ -2,12 +2,15 @@
 
 #include "Clock.h"
 #include "ClockCheck.h"
+#include "CpuAccess.h"
+#include "MachineFiles.h"
 #include "ProcFiles.h"
 #include "ProcSampler.h"
 #include "ProcThreadActivity.h"
 #include "Outputs.h"
 #include "ProfileBuilder.h"
 #include "Reports.h"
+#include "SchedstatFiles.h"
 #include "SwitchRecords.h"
 #include "Target.h"
 #include "Text.h"
@@ -19,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <poll.h>
 #include <climits>
 #include <sched.h>
@@ -256,10 +260,28 @@ private:
     int StopSignal() const
     {
         siginfo_t info{};
-        if (waitid(P_PID, static_cast<id_t>(m_pid), &info, WSTOPPED | WNOHANG) != 0 || info.si_pid != m_pid ||
-            info.si_code != CLD_STOPPED)
-            return 0;
-        return info.si_status;
+        if (waitid(P_PID, static_cast<id_t>(m_pid), &info, WSTOPPED | WNOHANG) == 0 && info.si_pid == m_pid &&
+            info.si_code == CLD_STOPPED)
+            return info.si_status;
+        return StoppedInVfork() ? SIGTSTP : 0;
+    }
+    // A shell that vforks holds off a stop until its child has exec'd; a
+    // Ctrl-Z in between stops only the child, and the command's leader never
+    // reports a stop. Its stopped child in the command's group tells instead.
+    bool StoppedInVfork() const
+    {
+        ProcStat leader;
+        if (!ReadPidStat(m_pid, leader) || leader.state != 'D')
+            return false;
+        std::istringstream children(
+            ReadMachineLine("/proc", std::to_string(m_pid) + "/task/" + std::to_string(m_pid) + "/children")
+                .value_or(""));
+        for (pid_t child = 0; children >> child;) {
+            ProcStat stat;
+            if (ReadPidStat(child, stat) && stat.state == 'T' && stat.processGroup == m_group)
+                return true;
+        }
+        return false;
     }
     // Orphans adopted here are reaped as they end; the command is left to
     // the target's watcher.
@@ -350,10 +372,13 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     const int pid = target.Pid();
     const std::uint64_t start = target.ReleaseNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
-    ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
+    const auto affinity = ProcessAffinity(pid);
+    ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}},
+                           affinity ? static_cast<unsigned>(affinity->size()) : 0);
     feed.builder = &builder;
     if (!options.traceFile.empty())
         builder.KeepStretches();
+    SchedstatFiles schedstat;
     std::optional<ProcSampler> sampler;
     Progress progress(true);
     std::uint64_t nextSampleNs = start + interval;
@@ -375,6 +400,9 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
                 FallBackToProc(target, measurement, options);
             } else if (now >= nextClockNs) {
                 clock.Read(builder.States());
+                // The threads switched in since their last read: at the
+                // clock check's pace, a read each costs less than the check.
+                builder.ReadRunDelays(schedstat, now);
                 nextClockNs = now + CLOCK_CHECK_NS;
             }
         } else if (sampler && now >= nextSampleNs) {
@@ -481,6 +509,7 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     terminal.TakeBack();
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);
     facts.fromRecords = !measurement.sampled;
+    facts.stretches = options.stretches;
     if (options.followChildren) {
         SayLeftRunning(*target);
     } else {

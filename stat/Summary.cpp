@@ -75,5 +75,6 @@ Summary Summarize(const Profile& profile, const RunFacts& facts)
         summary.parallelHundredths =
             std::accumulate(summary.levelHundredths.begin() + 2, summary.levelHundredths.end(), 0u);
     summary.exact = facts.fromRecords && profile.lostRecords == 0 && profile.kernelClock.reason.empty();
+    summary.demand = SummarizeDemand(profile, facts.fromRecords);
     return summary;
 }

@@ -3,6 +3,7 @@
 // in: milliseconds, and percent of the span (100 % CPU = one processor).
 
 #include "Profile.h"
+#include "Verdict.h"
 
 #include <cstdint>
 #include <string>
@@ -20,6 +21,7 @@ struct RunFacts {
     std::string jsonMembers;
     unsigned processorsAllowed = 0;  // those the command could run on (its affinity); 0: not known
     unsigned processorsOnline = 0;   // the machine's
+    std::size_t stretches = 5;  // the longest serial stretches shown
 };
 
 struct Summary {
@@ -31,6 +33,7 @@ struct Summary {
     std::vector<unsigned> levelHundredths;  // hundredths of a percent, 0..N, summing to 10000
     unsigned parallelHundredths = 0;        // levels 2..N
     bool exact = true;
+    DemandSummary demand;
 };
 
 Summary Summarize(const Profile& profile, const RunFacts& facts);

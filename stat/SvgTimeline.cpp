@@ -25,6 +25,8 @@ constexpr double SEAM = 0.4;  // neighbouring columns overlap, or antialiasing l
 constexpr const char* ON_CPU = "#2e7d32";
 constexpr const char* WAITING = "#ef6c00";
 constexpr const char* ASLEEP = "#e6e6e6";
+constexpr const char* DEMAND = "#111111";
+constexpr const char* SERIAL = "#d1c4e9";
 
 std::string Escaped(const std::string& value)
 {
@@ -161,12 +163,43 @@ double TimeAxis(std::string& svg, const Profile& profile, double y)
     return y + 24;
 }
 
-double ConcurrencyChart(std::string& svg, const Profile& profile, const Columns& columns, double y)
+// The serial stretches (at least a window long), shaded behind the chart.
+void SerialShades(std::string& svg, const Profile& profile, double top, double bottom)
 {
-    const std::size_t top = std::max<std::size_t>(1, profile.levelNs.size() - 1);
-    Appendf(svg, "<text x=\"10\" y=\"%.1f\" class=\"head\">threads on a processor</text>\n", y + 12);
+    const double elapsed = static_cast<double>(std::max<std::uint64_t>(profile.ElapsedNs(), 1));
+    for (const SerialStretch& stretch : profile.demand.stretches)
+        Appendf(svg, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.2f\" height=\"%.1f\" fill=\"%s\"/>\n",
+                LEFT + PLOT_WIDTH * static_cast<double>(stretch.startNs) / elapsed, top,
+                std::max(0.5, PLOT_WIDTH * static_cast<double>(stretch.LengthNs()) / elapsed), bottom - top, SERIAL);
+}
+
+// The threads wanting a processor, on average per column: the demand over the supply.
+void DemandLine(std::string& svg, const Profile& profile, const Columns& columns, std::size_t top, double bottom)
+{
+    std::vector<std::uint64_t> runnable(columns.count, 0);
+    for (std::size_t w = 0; w < profile.demand.windows.size() && w < profile.windows.size(); ++w)
+        runnable[columns.Of(w)] += profile.demand.windows[w].runnableNs;
+    std::string points;
+    for (std::size_t c = 0; c < columns.count; ++c) {
+        const double level =
+            columns.lengthNs[c] ? static_cast<double>(runnable[c]) / static_cast<double>(columns.lengthNs[c]) : 0;
+        const double ly = bottom - CHART_HEIGHT * std::min(level / static_cast<double>(top), 1.0);
+        Appendf(points, "%s%.1f,%.1f %.1f,%.1f", c ? " " : "", columns.X(c), ly, columns.X(c) + columns.width, ly);
+    }
+    Appendf(svg, "<polyline points=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.5\"/>\n", points.c_str(),
+            DEMAND);
+}
+
+double ConcurrencyChart(std::string& svg, const Profile& profile, const Columns& columns, double y, bool demand)
+{
+    const std::size_t levels = std::max(profile.levelNs.size(), demand ? profile.demand.levelNs.size() : 0);
+    const std::size_t top = std::max<std::size_t>(1, levels - 1);
+    Appendf(svg, "<text x=\"10\" y=\"%.1f\" class=\"head\">threads on a processor%s</text>\n", y + 12,
+            demand ? " (green), wanting one (line); serial stretches shaded" : "");
     y += 20;
     const double bottom = y + CHART_HEIGHT;
+    if (demand)
+        SerialShades(svg, profile, y, bottom);
     const std::size_t every = (top + 7) / 8;
     for (std::size_t level = 0; level <= top; level += every) {
         const double ly = bottom - CHART_HEIGHT * static_cast<double>(level) / static_cast<double>(top);
@@ -186,6 +219,8 @@ double ConcurrencyChart(std::string& svg, const Profile& profile, const Columns&
     }
     Appendf(points, " %.1f,%.1f", LEFT + PLOT_WIDTH, bottom);
     Appendf(svg, "<polygon points=\"%s\" fill=\"%s\" fill-opacity=\"0.8\"/>\n", points.c_str(), ON_CPU);
+    if (demand)
+        DemandLine(svg, profile, columns, top, bottom);
     return bottom + 4;
 }
 
@@ -232,7 +267,12 @@ std::string SvgTimeline(const Profile& profile, const Summary& summary, const Ru
             "Parallel Time %.2f %%, %zu threads%s</text>\n",
             summary.elapsedMs, summary.cpuAvg, summary.parallelHundredths / 100.0, profile.threads.size(),
             summary.exact ? "" : " (not exact)");
-    double y = ConcurrencyChart(body, profile, columns, 56);
+    double y = 56;
+    if (summary.demand.known) {
+        Appendf(body, "<text x=\"10\" y=\"62\" class=\"note\">%s</text>\n", Escaped(summary.demand.verdict).c_str());
+        y += 18;
+    }
+    y = ConcurrencyChart(body, profile, columns, y, summary.demand.known);
     y = TimeAxis(body, profile, y);
     y = Lanes(body, profile, columns, y);
     y = TimeAxis(body, profile, y + 2);

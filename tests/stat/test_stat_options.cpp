@@ -35,6 +35,8 @@ std::string Parse(std::vector<std::string> words)
             text += std::string(name) + " " + file + " ";
     if (o.attachPid)
         text += "pid " + std::to_string(o.attachPid) + " ";
+    if (o.stretches != 5)
+        text += "stretches " + std::to_string(o.stretches) + " ";
     text += "|";
     for (const std::string& word : o.command)
         text += " " + word;
@@ -68,6 +70,8 @@ TEST(StatCommandLine, ReadsOptionsUpToTheCommand)
         {{"--repeat=10001", "xz"}, "error: invalid repeat count '10001': from 1 to 10000"},
         {{"-r", "2", "-p", "12"}, "error: -r repeats a command; it cannot repeat -p PID"},
         {{"--fail-if", "x<1", "xz"}, "error: invalid condition 'x<1': unknown figure 'x'"},
+        {{"--stretches", "12", "xz"}, "interval 100 stretches 12 | xz"},
+        {{"--stretches=0", "xz"}, "error: invalid number of stretches '0': from 1 to 10000"},
         {{"-x", "xz"}, "error: invalid option -- 'x'"},
         {{"--bogus", "xz"}, "error: unrecognized option '--bogus'"},
         {{"xz", "-i"}, "interval 100 | xz -i"},

@@ -21,6 +21,16 @@ SwitchRecord Record(std::uint64_t ms, RecordKind kind, int tid, int cpu, bool pr
 // at 50 ms that runs beside it (preempted once for 10 ms) and ends at 200 ms;
 // the main thread sleeps from 220 ms. The last window, 50 ms long, counts
 // in the CPU minimum over its length.
+// Wanting a processor: none 220-250 (30 ms, 12 %), one 0-50 and 200-220
+// (70 ms, 28 %), two 50-200 (150 ms, 60 %); starved while the worker waits
+// (10 ms, 4 %). With a processor each, 120-130 takes 5 ms and the rest as
+// long: 245 ms, 250/245 = 1.02x; the processors it may use are not known,
+// so that is also the run on its own, in which two want a processor
+// 150 - 5 = 145 of 245 ms: 59 %. The main thread blocks once in 0.25 s
+// (4.0 hand-overs a second) and is blocked 30 ms; the worker waits 10 ms.
+// At most one on a processor with both alive only 120-130: one stretch
+// shorter than a window. None of the verdicts' thresholds is reached:
+// parallel.
 Profile SmallRun()
 {
     ProfileBuilder builder(START, 100 * MS, PID, false, {{PID, PID, "xz"}});
@@ -49,6 +59,9 @@ TEST(StatOutputs, TextReport)
               "\n"
               " quorvex-stat for 'xz -T2 big \"tar\"':\n"
               "\n"
+              " parallel: 2 or more threads wanted a processor 59 % of the time; more processors cannot make it "
+              "faster\n"
+              "\n"
               "        250.000 ms  elapsed\n"
               "         144.00 %   CPU utilisation (min 40.00 %, max 190.00 % per 100 ms)\n"
               "          56.00 %   Parallel Time (2 or more threads on a processor)\n"
@@ -61,10 +74,23 @@ TEST(StatOutputs, TextReport)
               "     1 |#############                           |  32.00 %\n"
               "     2 |######################                  |  56.00 %\n"
               "\n"
+              " threads wanting a processor (on one, or waiting for one), share of the elapsed time:\n"
+              "     0 |#####                                   |  12.00 %\n"
+              "     1 |###########                             |  28.00 %\n"
+              "     2 |########################                |  60.00 %\n"
+              "           4.00 %   starved (more threads wanted a processor than had one)\n"
+              "           1.02x    speedup ceiling, a processor for every runnable thread\n"
+              "\n"
               " top threads by on-CPU time:\n"
-              "       tid  name                on-CPU ms    waiting ms   lifetime ms\n"
-              "      4242  xz                    220.000         0.000       250.000\n"
-              "      4243  xz                    140.000        10.000       150.000\n"
+              "       tid  name                on-CPU ms    waiting ms    blocked ms   lifetime ms  hand-overs/s\n"
+              "      4242  xz                    220.000         0.000        30.000       250.000           4.0\n"
+              "      4243  xz                    140.000        10.000         0.000       150.000           0.0\n"
+              "       all  threads               360.000        10.000        30.000       400.000           4.0\n"
+              " waiting: the kernel's run-queue wait (schedstat); 2 threads ended before it could be read: only the "
+              "waits the records see (after a preemption, not after a wake-up)\n"
+              "\n"
+              " serial stretches (at most one thread on a processor while two or more were alive):\n"
+              " 1 shorter than 100 ms, 10.000 ms in all\n"
               "\n"
               " source: context-switch records (exact)\n"
               "\n");
@@ -94,10 +120,28 @@ TEST(StatOutputs, JsonReport)
               "  ],\n"
               "  \"threads\": [\n"
               "    {\"tid\": 4242, \"pid\": 4242, \"name\": \"xz\", \"on_cpu_ms\": 220.000, \"waiting_ms\": 0.000, "
+              "\"blocked_ms\": 30.000, \"waiting_from\": \"records\", \"hand_overs\": 1, \"hand_overs_per_second\": 4.0, "
               "\"lifetime_ms\": 250.000},\n"
               "    {\"tid\": 4243, \"pid\": 4242, \"name\": \"xz\", \"on_cpu_ms\": 140.000, \"waiting_ms\": 10.000, "
+              "\"blocked_ms\": 0.000, \"waiting_from\": \"records\", \"hand_overs\": 0, \"hand_overs_per_second\": 0.0, "
               "\"lifetime_ms\": 150.000}\n"
               "  ],\n"
+              "  \"verdict\": {\"limit\": \"parallel\", \"shape\": \"parallel\", \"text\": \"parallel: 2 or more "
+              "threads wanted a processor 59 % of the time; more processors cannot make it faster\"},\n"
+              "  \"runnable\": [\n"
+              "    {\"level\": 0, \"percent\": 12.00},\n"
+              "    {\"level\": 1, \"percent\": 28.00},\n"
+              "    {\"level\": 2, \"percent\": 60.00}\n"
+              "  ],\n"
+              "  \"starved_percent\": 4.00,\n"
+              "  \"oversubscribed_percent\": 0.00,\n"
+              "  \"waiting_percent_of_runnable\": 2.70,\n"
+              "  \"speedup_ceiling\": {\"unlimited\": 1.02, \"processors\": 1.02},\n"
+              "  \"usable_processors\": 0,\n"
+              "  \"totals\": {\"on_cpu_ms\": 360.000, \"waiting_ms\": 10.000, \"blocked_ms\": 30.000, "
+              "\"lifetime_ms\": 400.000, \"hand_overs_per_second\": 4.0, \"threads_waiting_from_records\": 2},\n"
+              "  \"serial_stretches\": {\"longest\": [], \"more\": 0, \"shorter_than_interval\": 1, "
+              "\"shorter_ms\": 10.000},\n"
               "  \"processes\": 1,\n"
               "  \"processors\": {\"allowed\": 2, \"online\": 4},\n"
               "  \"interval_ms\": 100,\n"
@@ -127,11 +171,11 @@ TEST(StatOutputs, DisagreementWithTheKernelsClockIsNotExact)
 TEST(StatOutputs, CsvTimelineHasARowPerWindow)
 {
     EXPECT_EQ(CsvTimeline(SmallRun()),
-              "time_ms,cpu_percent,threads_alive,average_concurrency,level_0_percent,level_1_percent,"
-              "level_2_percent,on_cpu_ms_4242,on_cpu_ms_4243\n"
-              "0,150.00,2,1.500,0.00,50.00,50.00,100.000,50.000\n"
-              "100,190.00,2,1.900,0.00,10.00,90.00,100.000,90.000\n"
-              "200,40.00,1,0.400,60.00,40.00,0.00,20.000,0.000\n");
+              "time_ms,cpu_percent,threads_alive,average_concurrency,runnable_average,blocked_average,"
+              "level_0_percent,level_1_percent,level_2_percent,on_cpu_ms_4242,on_cpu_ms_4243\n"
+              "0,150.00,2,1.500,1.500,0.000,0.00,50.00,50.00,100.000,50.000\n"
+              "100,190.00,2,1.900,2.000,0.000,0.00,10.00,90.00,100.000,90.000\n"
+              "200,40.00,1,0.400,0.400,0.600,60.00,40.00,0.00,20.000,0.000\n");
 }
 
 TEST(StatOutputs, LostRecordsAndProcSamplingAreNotExact)

@@ -492,7 +492,8 @@ public:
         for (const std::uint64_t until = NowMs() + 20'000; m_seen.find(text, m_from) == std::string::npos;) {
             pollfd ready{m_fd, POLLIN, 0};
             char buffer[4096];
-            const ssize_t got = NowMs() < until && poll(&ready, 1, 100) >= 0 ? read(m_fd, buffer, sizeof buffer) : -1;
+            const int polled = NowMs() < until ? poll(&ready, 1, 100) : -1;
+            const ssize_t got = polled > 0 ? read(m_fd, buffer, sizeof buffer) : polled;
             if (got <= 0 && (NowMs() >= until || (got < 0 && errno != EAGAIN && errno != EINTR)))
                 return ADD_FAILURE() << "no '" << text << "' in: " << m_seen.substr(m_from), false;
             m_seen.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
