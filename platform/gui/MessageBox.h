@@ -4,6 +4,7 @@
 // without one (console mode) they are written to standard error.
 
 #include "WinTypes.h"
+#include "WindowHandles.h"
 
 #include <functional>
 

@@ -5,6 +5,7 @@
 // and reading from one yields empty text, no check and no selection.
 
 #include "CString.h"
+#include "WindowHandles.h"
 #include "MessageMap.h"
 
 constexpr int SW_HIDE = 0;
