@@ -80,6 +80,9 @@ std::string Format(const char* format, Values... values)
 // The main dialog of one test, with its message boxes recorded.
 class DialogTest : public testing::Test {
 protected:
+    // The dialog's runs read this service, else a kernel one of its own.
+    explicit DialogTest(CounterService* counters = nullptr) : dlg(nullptr, counters) {}
+
     // Opens the dialog, lets act work it once it shows, and returns how it
     // ended; act must end it.
     INT_PTR Open(std::function<void(QWidget*)> act);
@@ -88,5 +91,5 @@ protected:
 
     GuiSessionForTest session;
     RecordedBoxes recorded;
-    CQuorvexDlg dlg{nullptr};
+    CQuorvexDlg dlg;
 };
