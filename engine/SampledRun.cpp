@@ -7,7 +7,9 @@
 #include "LogFile.h"
 #include "RunNotices.h"
 #include "RunStatistics.h"
+#include "RunQuery.h"
 #include "RunTarget.h"
+#include "ThreadProbe.h"
 #include "Timing.h"
 
 #include <algorithm>
@@ -15,175 +17,12 @@
 
 namespace {
 
-using std::chrono::nanoseconds;
-
-std::uint64_t Nanoseconds(nanoseconds span)
-{
-    return static_cast<std::uint64_t>(std::max(span.count(), nanoseconds::rep{0}));
-}
-
-// Sleeps for the interval and returns the sleep's end: the instant the
-// sample that follows belongs to, however late the sampler wakes.
-std::uint64_t SleepInterval(nanoseconds interval)
-{
-    const std::uint64_t end = MonotonicNowNs() + Nanoseconds(interval);
-    SleepUntilNs(end);
-    return end;
-}
-
-constexpr std::chrono::seconds kSettle{1};  // a rate needs a base collection before it
-
 CString StatusTitle(PDH_STATUS status)
 {
     CString title;
     title.Format("%d", status);
     return title;
 }
-
-bool ReadValue(CounterService& counters, PDH_HCOUNTER counter, double& value)
-{
-    return counters.GetCounterValue(counter, &value) == ERROR_SUCCESS;
-}
-
-// Opens a query and closes it with its counters when it goes.
-class Query {
-public:
-    explicit Query(CounterService& counters) : m_counters(counters) {}
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
-    ~Query()
-    {
-        if (m_query)
-            m_counters.CloseQuery(m_query);
-    }
-
-    PDH_STATUS Open()
-    {
-        const PDH_STATUS status = m_counters.OpenQuery(&m_query);
-        if (status != ERROR_SUCCESS)
-            m_query = nullptr;
-        return status;
-    }
-    PDH_STATUS Add(const CString& path, PDH_HCOUNTER& counter) { return m_counters.AddCounter(m_query, path, &counter); }
-    // Starts the target and gives the query's rates their base a second later.
-    PDH_STATUS StartAndSettle(RunTarget& target, const std::string& appPath, const std::string& arguments)
-    {
-        if (!target.Start(appPath, arguments))
-            return PDH_NO_DATA;
-        // A process the query cannot measure is one it finds no data for.
-        if (m_counters.BindQuery(m_query, target.Process()) != ERROR_SUCCESS)
-            return PDH_NO_DATA;
-        return Collect(SleepInterval(kSettle));
-    }
-    PDH_STATUS Collect(std::uint64_t instantNs) { return m_counters.CollectQueryData(m_query, instantNs); }
-
-private:
-    CounterService& m_counters;
-    PDH_HQUERY m_query = nullptr;
-};
-
-// Starts the target through the observer's arguments; a failed start is
-// told here, in the flow's own box, and the run goes on to find no target.
-bool StartTarget(RunTarget& target, const RunSettings& settings, RunObserver& observer, Query& query,
-                 PDH_STATUS& status)
-{
-    status = query.StartAndSettle(target, settings.appPath, observer.TargetArguments());
-    if (!target.Started())
-        observer.ShowBox("Error starting The process !!!", "Error");
-    return status == ERROR_SUCCESS;
-}
-
-// The probe run that finds how many threads the target uses, so that the
-// sampled run can set up one counter pair per thread before it starts.
-class ThreadProbe {
-public:
-    ThreadProbe(const RunSettings& settings, RunObserver& observer, CounterService& counters)
-        : m_settings(settings), m_observer(observer), m_counters(counters), m_query(counters)
-    {
-    }
-
-    // False when the run cannot go on; maxThreads is the most threads seen.
-    bool Run(double& maxThreads)
-    {
-        if (!StartWatching())
-            return Finish();
-        if (m_observer.Controls().manualCapture && !m_observer.Controls().capturing)
-            m_observer.WaitForCaptureWindow();
-        const std::uint64_t endNs = MonotonicNowNs() + Nanoseconds(m_settings.duration);
-        if (!m_observer.Controls().cancel)
-            Sample(endNs, maxThreads);
-        if (m_samples < MINIMUM_SAMPLES) {
-            CString text;
-            text.Format("Need to collect at least %3d", MINIMUM_SAMPLES);
-            m_observer.ShowBox(text, "Get Max Thread");
-        }
-        return Finish();
-    }
-
-private:
-    bool Fail(const char* text)
-    {
-        m_observer.ShowBox(text, "Get Max Thread Error");
-        m_ok = false;
-        return false;
-    }
-
-    bool StartWatching()
-    {
-        if (m_query.Open() != ERROR_SUCCESS)
-            return Fail("Cannot open query !!!");
-        CString path;
-        path.Format("\\Process(%s)\\%s", m_settings.processName.c_str(), "Thread Count");
-        if (m_query.Add(path, m_threadCount) != ERROR_SUCCESS)
-            return Fail("Cannot add counter !!!");
-        PDH_STATUS status;
-        if (!StartTarget(m_target, m_settings, m_observer, m_query, status))
-            return Fail("Cannot query data !!!");
-        return true;
-    }
-
-    void Sample(std::uint64_t endNs, double& maxThreads)
-    {
-        bool timeUp = false;
-        while (!timeUp && !m_observer.Controls().captureStopped) {
-            if (m_query.Collect(SleepInterval(m_settings.interval)) == PDH_NO_DATA)
-                return;
-            double threads;
-            if (!ReadValue(m_counters, m_threadCount, threads)) {
-                if (m_samples < MINIMUM_SAMPLES)
-                    Fail("Sample Counter is less than MINIMUM_SAMPLES!!!");
-                return;
-            }
-            maxThreads = std::max(maxThreads, threads);
-            ++m_samples;
-            timeUp = MonotonicNowNs() >= endNs;
-            m_observer.SampleTaken(m_samples);
-            if (m_observer.Controls().cancel)
-                return;
-        }
-    }
-
-    // Closes the probe's capture window; its target ends with the probe.
-    bool Finish()
-    {
-        if (m_observer.Controls().capturing)
-            m_observer.CloseProbeCaptureWindow();
-        // A probe that failed ends the run: say how its target ended. One
-        // that went through leaves that to the measured instance.
-        if (!m_ok)
-            NoticeTargetEnd(m_settings.processName.c_str(), m_target.Process(), m_samples == 0);
-        return m_ok;
-    }
-
-    const RunSettings& m_settings;
-    RunObserver& m_observer;
-    CounterService& m_counters;
-    Query m_query;
-    RunTarget m_target;
-    PDH_HCOUNTER m_threadCount = nullptr;
-    bool m_ok = true;
-    int m_samples = 0;
-};
 
 // The run's counters: the process's two, then a pair per watched thread.
 struct RunCounters {
@@ -313,7 +152,7 @@ private:
     void Sample(std::uint64_t endNs)
     {
         while (!m_timeUp && !m_observer.Controls().captureStopped) {
-            const std::uint64_t instantNs = SleepInterval(m_settings.interval);
+            const std::uint64_t instantNs = SleepFor(m_settings.interval);
             SYSTEMTIME stamp;
             GetLocalTime(&stamp);
             m_result.status = m_query.Collect(instantNs);

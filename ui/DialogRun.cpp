@@ -108,40 +108,45 @@ void CQuorvexDlg::ShowResults(const RunResult& result)
         if (m_bGuiMode)
             m_editElapsed.SetWindowText(result.end == RunEnd::Cancelled ? CString(" ") : m_strElapsedMs);
     }
-    if (const std::optional<RunStatistics>& statistics = result.statistics) {
-        m_strCpuMin = PercentText(statistics->cpuMin);
-        m_strCpuMax = PercentText(statistics->cpuMax);
-        m_strCpuAvg = PercentText(statistics->cpuAvg);
-        m_strThreadsMin = ThreadCountText(statistics->threadsMin);
-        m_strThreadsMax = ThreadCountText(statistics->threadsMax);
-        m_strThreadsAvg = ThreadCountText(statistics->threadsAvg);
-        m_strParallelTime = PercentText(statistics->parallelPercent);
-        // A cancelled run keeps its figures to the members.
-        if (result.end != RunEnd::Cancelled && m_bGuiMode) {
-            for (auto [edit, text] : {std::pair{&m_editCpuMin, &m_strCpuMin}, {&m_editCpuMax, &m_strCpuMax},
-                                      {&m_editCpuAvg, &m_strCpuAvg}, {&m_editThreadsMin, &m_strThreadsMin},
-                                      {&m_editThreadsMax, &m_strThreadsMax}, {&m_editThreadsAvg, &m_strThreadsAvg},
-                                      {&m_editParallelTime, &m_strParallelTime}})
-                edit->SetWindowText(*text);
-            m_comboThreadTable.ResetContent();
-            for (size_t j = 0; j < statistics->threads.size(); ++j)
-                m_comboThreadTable.AddString(ThreadRowText(static_cast<int>(j), statistics->threads[j]));
-            if (!statistics->threads.empty()) {
-                m_comboThreadTable.SetCurSel(0);
-                m_strThreadTable = ThreadRowText(0, statistics->threads.front());
-            }
-            m_comboConcurrency.ResetContent();
-            for (const LevelResult& level : statistics->levels)
-                m_comboConcurrency.AddString(LevelRowText(level));
-            if (!statistics->levels.empty()) {
-                m_comboConcurrency.SetCurSel(0);
-                m_strConcurrency = LevelRowText(statistics->levels.front());
-            }
-        }
-    }
+    // A cancelled run keeps its figures to the members.
+    if (result.statistics)
+        ShowFigures(*result.statistics, result.end != RunEnd::Cancelled && m_bGuiMode);
     m_strSamples.Format("%8d", result.samples);
     if (m_bGuiMode) {
         m_editSamples.SetWindowText(m_strSamples);
         OnBnClickedCancel();
+    }
+}
+
+// The figures into their members; into the fields and lists too when shown.
+void CQuorvexDlg::ShowFigures(const RunStatistics& statistics, bool shown)
+{
+    m_strCpuMin = PercentText(statistics.cpuMin);
+    m_strCpuMax = PercentText(statistics.cpuMax);
+    m_strCpuAvg = PercentText(statistics.cpuAvg);
+    m_strThreadsMin = ThreadCountText(statistics.threadsMin);
+    m_strThreadsMax = ThreadCountText(statistics.threadsMax);
+    m_strThreadsAvg = ThreadCountText(statistics.threadsAvg);
+    m_strParallelTime = PercentText(statistics.parallelPercent);
+    if (!shown)
+        return;
+    for (auto [edit, text] : {std::pair{&m_editCpuMin, &m_strCpuMin}, {&m_editCpuMax, &m_strCpuMax},
+                              {&m_editCpuAvg, &m_strCpuAvg}, {&m_editThreadsMin, &m_strThreadsMin},
+                              {&m_editThreadsMax, &m_strThreadsMax}, {&m_editThreadsAvg, &m_strThreadsAvg},
+                              {&m_editParallelTime, &m_strParallelTime}})
+        edit->SetWindowText(*text);
+    m_comboThreadTable.ResetContent();
+    for (size_t j = 0; j < statistics.threads.size(); ++j)
+        m_comboThreadTable.AddString(ThreadRowText(static_cast<int>(j), statistics.threads[j]));
+    if (!statistics.threads.empty()) {
+        m_comboThreadTable.SetCurSel(0);
+        m_strThreadTable = ThreadRowText(0, statistics.threads.front());
+    }
+    m_comboConcurrency.ResetContent();
+    for (const LevelResult& level : statistics.levels)
+        m_comboConcurrency.AddString(LevelRowText(level));
+    if (!statistics.levels.empty()) {
+        m_comboConcurrency.SetCurSel(0);
+        m_strConcurrency = LevelRowText(statistics.levels.front());
     }
 }

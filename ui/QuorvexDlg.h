@@ -13,6 +13,7 @@
 
 class CpuPlatform;
 struct RunResult;
+struct RunStatistics;
 
 class CQuorvexDlg : public CDialog {
 public:
@@ -135,6 +136,7 @@ private:
     CounterService& m_counters;
 
     void ShowResults(const RunResult& result);
+    void ShowFigures(const RunStatistics& statistics, bool shown);
 
     // The processor fields, filled once when the dialog opens.
     BOOL ShowTopology();

@@ -395,29 +395,4 @@ TEST(CounterSource, MeasuresOnlyTheProcessItIsBoundTo)
     EXPECT_EQ(own.Value(threads), 4);
 }
 
-// A measurement opens the run's query, then the probe's, which ends before
-// the run's first collection.
-TEST(CounterSource, TellsWhereThreadStatesComeFromOncePerMeasurement)
-{
-    RecordedNotices notices;
-    for (int measurement = 0; measurement < 2; ++measurement) {
-        Query run(notices.service);
-        run.Add(ProcessPath(kDemo, "Thread Count"));
-        {
-            Query probe(notices.service);
-            probe.Add(ProcessPath(kDemo, "Thread Count"));
-            Target probed(Demo("--phases 1 --phase-ms 2000 --sleepers 0"));
-            probe.Bind(probed);
-            Sleep(100);
-            ASSERT_EQ(probe.Collect(), ERROR_SUCCESS);
-        }
-        Target measured(Demo("--phases 1 --phase-ms 2000 --sleepers 0"));
-        run.Bind(measured);
-        Sleep(100);
-        ASSERT_EQ(run.Collect(), ERROR_SUCCESS);
-    }
-    ASSERT_EQ(notices.lines.size(), 2u);
-    EXPECT_EQ(notices.lines[0], notices.lines[1]);
-}
-
 } // namespace
