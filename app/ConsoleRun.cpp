@@ -1,7 +1,6 @@
 #include "QuorvexCommandLine.h"
 
 #include "Console.h"
-#include "MessageBox.h"
 #include "Module.h"
 #include "ProcCounterService.h"
 #include "Process.h"
@@ -24,11 +23,11 @@ void ReportLogFailure(const char* doing, const char* fileName, int error)
 }
 
 // Opens the console log named by the option; null when it cannot be opened.
-FILE* OpenConsoleLog(const CString& fileName)
+FILE* OpenConsoleLog(const CString& fileName, MessageBoxes& boxes)
 {
     std::unique_ptr<char[]> name(new (std::nothrow) char[fileName.GetLength() + 1]);
     if (!name) {
-        MessageBoxA(nullptr, "Unable to alloc memory for szParams", "App Params", MB_OK);
+        boxes.Show(nullptr, "Unable to alloc memory for szParams", "App Params", MB_OK);
         return nullptr;
     }
     std::strcpy(name.get(), fileName);
@@ -59,9 +58,9 @@ bool CloseConsoleLog(FILE* stream, const CString& fileName)
 // the user does reaches it but the end of the process.
 class ConsoleObserver : public RunObserver {
 public:
-    explicit ConsoleObserver(std::string arguments) : m_arguments(std::move(arguments)) {}
+    ConsoleObserver(std::string arguments, MessageBoxes& boxes) : m_arguments(std::move(arguments)), m_boxes(boxes) {}
 
-    void ShowBox(const char* text, const char* title) override { MessageBoxA(nullptr, text, title, MB_OK); }
+    void ShowBox(const char* text, const char* title) override { m_boxes.Show(nullptr, text, title, MB_OK); }
     RunControls Controls() override { return {}; }
     std::string TargetArguments() override { return m_arguments; }
     void SampleTaken(int) override {}
@@ -70,6 +69,7 @@ public:
 
 private:
     std::string m_arguments;
+    MessageBoxes& m_boxes;
 };
 
 // What the run did not find prints as empty text.
@@ -115,7 +115,7 @@ bool CQuorvexCommandLine::MeasureTarget()
                                   .processName = InstanceName(m_strTargetName.str()),
                                   .interval = std::chrono::milliseconds(LeadingNumber(samplingRate)),
                                   .duration = std::chrono::seconds(30)};
-    ConsoleObserver observer(m_strTargetParams.str());
+    ConsoleObserver observer(m_strTargetParams.str(), m_boxes);
     ProcCounterService counters;
     const RunResult result = RunSampled(settings, observer, counters);
 
@@ -132,7 +132,7 @@ int CQuorvexCommandLine::RunConsole()
     const bool accepted = ParseOptions();
     // A refused command line leaves a file it names as it was.
     if (accepted && m_options[OPT_LOG].m_bSet)
-        m_stream = OpenConsoleLog(m_options[OPT_LOG].m_strValue);
+        m_stream = OpenConsoleLog(m_options[OPT_LOG].m_strValue, m_boxes);
     bool logFailed = accepted && m_options[OPT_LOG].m_bSet && !m_stream;
 
     bool figuresMissing = m_options[OPT_APP].m_bSet;

@@ -18,8 +18,10 @@ struct RunStatistics;
 class CQuorvexDlg : public CDialog {
 public:
     // The runs read the counters of the given service; without one, of a
-    // kernel counter service of the dialog's own.
-    explicit CQuorvexDlg(CWnd* pParent = nullptr, CounterService* counters = nullptr);
+    // kernel counter service of the dialog's own. The dialog's boxes, and its
+    // About box's, go to boxes.
+    explicit CQuorvexDlg(CWnd* pParent = nullptr, CounterService* counters = nullptr,
+                         MessageBoxes& boxes = RealMessageBoxes());
     ~CQuorvexDlg() override;
 
     enum { IDD = IDD_QUORVEX_DIALOG };

@@ -296,7 +296,7 @@ TEST_F(DialogTest, WindowCarriesItsIconAndPaintsItCentredWhileMinimised)
 
 TEST_F(DialogTest, HelpButtonShowsTheHelpPageInstalledBesideTheProgram)
 {
-    CQuorvexApp app;
+    CQuorvexApp app(recorded);
     app.m_pszHelpFilePath = QUORVEX_BIN ".html";
     app.m_pMainWnd = &dlg;
     bool helpButtonShown = false;
@@ -324,7 +324,7 @@ TEST_F(DialogTest, HelpButtonShowsTheHelpPageInstalledBesideTheProgram)
 
 TEST_F(DialogTest, MissingHelpPageIsReported)
 {
-    CQuorvexApp app;
+    CQuorvexApp app(recorded);
     app.m_pszHelpFilePath = "/nonexistent/quorvex.html";
     Inspect([&](QWidget*) { Button(dlg, ID_HELP)->click(); });
 
