@@ -212,17 +212,6 @@ TEST_F(MeasuredRun, OversubscribedThreadsNeverRunOnMoreThanTheProcessors)
     EXPECT_NEAR(Figures().parallelPercent, 100 * Share(levels, [](int level) { return level >= 2; }), 0.01);
 }
 
-// /proc counts a thread waiting for a processor as running: all of them, all
-// the time.
-TEST_F(MeasuredRun, ProcOverstatesOversubscribedThreads)
-{
-    const std::vector<int> levels = Measure(Oversubscribing(), 10, 1, true);
-
-    EXPECT_EQ(notices.lines, std::vector<std::string>{ProcNotice("forced by QUORVEX_THREAD_STATES=proc")});
-    ASSERT_GE(levels.size(), static_cast<size_t>(MINIMUM_SAMPLES));
-    EXPECT_GT(Share(levels, [](int level) { return level == 2 * Processors(); }), 0.8);
-}
-
 struct Workload {
     const char* name;
     const char* params;

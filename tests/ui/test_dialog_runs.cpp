@@ -219,39 +219,6 @@ TEST_F(ScriptedDialogRun, ShowsTheFiguresOfTenSamplesAndKeepsThemAfterNine)
     EXPECT_EQ(shown[1].threadRows, threadRows);
 }
 
-// The probe's one sample at the 100 ms interval is too few: its warning
-// comes, then the run's, and the target is not started again. Once the run
-// has returned, START starts the next one.
-TEST_F(DemoRunTest, CancelDuringTheProbeStartsTheTargetOnlyOnce)
-{
-    Strings afterCancel, after;
-    std::vector<int> startsAfter;
-    Results shown;
-    Inspect([&](QWidget*) {
-        PrepareDemoRun({"--phases 1 --phase-ms 3000 --sleepers 1"});
-        for (int run = 0; run < 2; ++run) {
-            AtNextDispatch([&] {
-                Button(dlg, IDC_CANCEL)->click();
-                afterCancel.push_back(ControlsOf(dlg));
-            });
-            Button(dlg, IDC_START)->click();
-            after.push_back(ControlsOf(dlg));
-            startsAfter.push_back(starts.Count());
-            if (run == 0)
-                shown = ResultsShown(dlg);
-        }
-    });
-
-    EXPECT_EQ(Shown(recorded.boxes), (Strings{kNeedMoreSamples, kMakeSure, kNeedMoreSamples, kMakeSure}));
-    EXPECT_EQ(startsAfter, (std::vector<int>{1, 2}));
-    EXPECT_EQ(afterCancel, Strings(2, kIdle));
-    EXPECT_EQ(after, Strings(2, kIdle));
-    EXPECT_EQ(dlg.m_bCancel, 1);
-    EXPECT_EQ(shown.fields[IDC_EDIT_ELAPSED], " ");
-    EXPECT_EQ(shown.fields[IDC_EDIT_SAMPLES], "       0");
-    EXPECT_EQ(shown.fields[IDC_EDIT_CPU_AVG], "");
-}
-
 // A START that reaches the dialog before the cancelled run has returned (two
 // clicks in one batch of events) starts nothing: the run ends as cancelled.
 TEST_F(DemoRunTest, CancelDuringSamplingKeepsResultsAndStartsNoSecondRun)
