@@ -1,10 +1,11 @@
 #include "QuorvexCommandLine.h"
 
 #include "Console.h"
-#include "MessageBox.h"
 #include "Module.h"
+#include "ProcCounterService.h"
 #include "Process.h"
-#include "QuorvexDlg.h"
+#include "SampledRun.h"
+#include "SettingText.h"
 #include "SystemReport.h"
 
 #include <cerrno>
@@ -22,11 +23,11 @@ void ReportLogFailure(const char* doing, const char* fileName, int error)
 }
 
 // Opens the console log named by the option; null when it cannot be opened.
-FILE* OpenConsoleLog(const CString& fileName)
+FILE* OpenConsoleLog(const CString& fileName, MessageBoxes& boxes)
 {
     std::unique_ptr<char[]> name(new (std::nothrow) char[fileName.GetLength() + 1]);
     if (!name) {
-        MessageBoxA(nullptr, "Unable to alloc memory for szParams", "App Params", MB_OK);
+        boxes.Show(nullptr, "Unable to alloc memory for szParams", "App Params", MB_OK);
         return nullptr;
     }
     std::strcpy(name.get(), fileName);
@@ -53,20 +54,52 @@ bool CloseConsoleLog(FILE* stream, const CString& fileName)
     return false;
 }
 
-CString ApplicationReport(const CQuorvexCommandLine& cmdLine, const CQuorvexDlg& dlg)
+// A console run has no window: its boxes go to standard error, and nothing
+// the user does reaches it but the end of the process.
+class ConsoleObserver : public RunObserver {
+public:
+    ConsoleObserver(std::string arguments, MessageBoxes& boxes) : m_arguments(std::move(arguments)), m_boxes(boxes) {}
+
+    void ShowBox(const char* text, const char* title) override { m_boxes.Show(nullptr, text, title, MB_OK); }
+    RunControls Controls() override { return {}; }
+    std::string TargetArguments() override { return m_arguments; }
+    void SampleTaken(int) override {}
+    void WaitForCaptureWindow() override {}
+    void CloseProbeCaptureWindow() override {}
+
+private:
+    std::string m_arguments;
+    MessageBoxes& m_boxes;
+};
+
+// What the run did not find prints as empty text.
+CString ApplicationReport(const CQuorvexCommandLine& cmdLine, const CString& samplingRate, const RunResult& result)
 {
+    CString cpuMin, cpuAvg, cpuMax, threadsMin, threadsAvg, threadsMax, elapsedMs, samples;
+    if (const std::optional<RunStatistics>& statistics = result.statistics) {
+        cpuMin = PercentText(statistics->cpuMin);
+        cpuAvg = PercentText(statistics->cpuAvg);
+        cpuMax = PercentText(statistics->cpuMax);
+        threadsMin = ThreadCountText(statistics->threadsMin);
+        threadsAvg = ThreadCountText(statistics->threadsAvg);
+        threadsMax = ThreadCountText(statistics->threadsMax);
+    }
+    if (result.elapsedMs)
+        elapsedMs.Format("%u", *result.elapsedMs);
+    if (result.end != RunEnd::Abandoned)
+        samples.Format("%8d", result.samples);
+
     CString report = "\n---- Application Detection ----";
     report.AppendFormat("\nApplication Name:%s", cmdLine.m_strTargetName.GetString());
     report.AppendFormat("\nApplication Parameters:%s", cmdLine.m_strTargetParams.GetString());
-    report.AppendFormat("\nSampling interval (msec):%s", dlg.m_strSamplingRate.GetString());
+    report.AppendFormat("\nSampling interval (msec):%s", samplingRate.GetString());
     report += "\nCPU Utilization (percentage)";
-    report.AppendFormat("\n\t          Min:%s Avg:%s Max:%s", dlg.m_strCpuMin.GetString(), dlg.m_strCpuAvg.GetString(),
-                        dlg.m_strCpuMax.GetString());
+    report.AppendFormat("\n\t          Min:%s Avg:%s Max:%s", cpuMin.GetString(), cpuAvg.GetString(), cpuMax.GetString());
     report += "\nNumber of Threads:";
-    report.AppendFormat("\n\t          Min:%s   Avg:%s   Max:%s   ", dlg.m_strThreadsMin.GetString(),
-                        dlg.m_strThreadsAvg.GetString(), dlg.m_strThreadsMax.GetString());
-    report.AppendFormat("\nElapsed Time (ms): %s", dlg.m_strElapsedMs.GetString());
-    report.AppendFormat("\nNumber of Samples: %s", dlg.m_strSamples.GetString());
+    report.AppendFormat("\n\t          Min:%s   Avg:%s   Max:%s   ", threadsMin.GetString(), threadsAvg.GetString(),
+                        threadsMax.GetString());
+    report.AppendFormat("\nElapsed Time (ms): %s", elapsedMs.GetString());
+    report.AppendFormat("\nNumber of Samples: %s", samples.GetString());
     return report;
 }
 
@@ -74,24 +107,23 @@ CString ApplicationReport(const CQuorvexCommandLine& cmdLine, const CQuorvexDlg&
 
 bool CQuorvexCommandLine::MeasureTarget()
 {
-    CQuorvexDlg dlg(nullptr);
-    dlg.m_bGuiMode = FALSE;
     const CString& sampling = m_options[OPT_SAMPLING].m_strValue;
-    dlg.m_strSamplingRate = sampling.IsEmpty() ? CString("100") : sampling;
-    dlg.m_strDuration = "30";
-    std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", InstanceName(m_strTargetName.str()).c_str());
+    const CString samplingRate = sampling.IsEmpty() ? CString("100") : sampling;
     m_strTargetPath = ProgramFolder() + m_strTargetName;
-    dlg.m_strAppPath = m_strTargetPath;
-    dlg.m_strAppParams = m_strTargetParams;
-    dlg.m_bRunning = dlg.m_bCancel = dlg.m_bManualCapture = dlg.m_bCapturing = dlg.m_bCaptureStopped = FALSE;
-    dlg.CollectData();
+    // kept: a run lasts at most 30 seconds.
+    const RunSettings settings = {.appPath = m_strTargetPath.str(),
+                                  .processName = InstanceName(m_strTargetName.str()),
+                                  .interval = std::chrono::milliseconds(LeadingNumber(samplingRate)),
+                                  .duration = std::chrono::seconds(30)};
+    ConsoleObserver observer(m_strTargetParams.str(), m_boxes);
+    ProcCounterService counters;
+    const RunResult result = RunSampled(settings, observer, counters);
 
-    const CString report = ApplicationReport(*this, dlg);
+    const CString report = ApplicationReport(*this, samplingRate, result);
     std::fputs(report, stdout);
     if (m_stream)
         std::fputs(report, m_stream);
-    // The engine fills the figures only from enough samples of a run that went through.
-    return !dlg.m_strCpuAvg.IsEmpty();
+    return result.statistics.has_value();
 }
 
 int CQuorvexCommandLine::RunConsole()
@@ -100,7 +132,7 @@ int CQuorvexCommandLine::RunConsole()
     const bool accepted = ParseOptions();
     // A refused command line leaves a file it names as it was.
     if (accepted && m_options[OPT_LOG].m_bSet)
-        m_stream = OpenConsoleLog(m_options[OPT_LOG].m_strValue);
+        m_stream = OpenConsoleLog(m_options[OPT_LOG].m_strValue, m_boxes);
     bool logFailed = accepted && m_options[OPT_LOG].m_bSet && !m_stream;
 
     bool figuresMissing = m_options[OPT_APP].m_bSet;

@@ -1,6 +1,5 @@
 #include "QuorvexApp.h"
 
-#include "MessageBox.h"
 #include "QuorvexCommandLine.h"
 #include "QuorvexDlg.h"
 #include "Resource.h"
@@ -9,7 +8,7 @@ BEGIN_MESSAGE_MAP(CQuorvexApp, CWinApp)
     ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
-CQuorvexApp::CQuorvexApp()
+CQuorvexApp::CQuorvexApp(MessageBoxes& boxes) : CWinApp(nullptr, boxes)
 {
     EnableHtmlHelp();
 }
@@ -20,7 +19,7 @@ BOOL CQuorvexApp::InitInstance()
 
     const CString commandLine = m_lpCmdLine;
     if (!commandLine.IsEmpty()) {
-        CQuorvexCommandLine cmdLine(commandLine);
+        CQuorvexCommandLine cmdLine(commandLine, Boxes());
         cmdLine.OpenConsole();
         SetExitCode(cmdLine.RunConsole());
         return FALSE;
@@ -34,13 +33,13 @@ BOOL CQuorvexApp::InitInstance()
     AfxEnableControlContainer();
     SetRegistryKey("Local AppWizard-Generated Applications");
 
-    CQuorvexDlg dlg(nullptr);
+    CQuorvexDlg dlg(nullptr, nullptr, Boxes());
     m_pMainWnd = &dlg;
     const INT_PTR response = dlg.DoModal();
     if (response == IDOK)
-        MessageBoxA(nullptr, "User cliks OK button", "OK", MB_OK);
+        Boxes().Show(nullptr, "User cliks OK button", "OK", MB_OK);
     else if (response == IDCANCEL)
-        MessageBoxA(nullptr, "User cliks Cancel button", "Cancel", MB_OK);
+        Boxes().Show(nullptr, "User cliks Cancel button", "Cancel", MB_OK);
     m_pMainWnd = nullptr;
     return FALSE;
 }

@@ -4,7 +4,7 @@
 
 class CQuorvexApp : public CWinApp {
 public:
-    CQuorvexApp();
+    explicit CQuorvexApp(MessageBoxes& boxes = RealMessageBoxes());
     ~CQuorvexApp() override = default;
 
     BOOL InitInstance() override;

@@ -1,7 +1,6 @@
 #include "QuorvexCommandLine.h"
 
 #include "Console.h"
-#include "MessageBox.h"
 
 #include <cstring>
 
@@ -29,7 +28,8 @@ bool IsSamplingInterval(const CString& token)
 
 } // namespace
 
-CQuorvexCommandLine::CQuorvexCommandLine(const char* cmdLine) : m_stream(nullptr)
+CQuorvexCommandLine::CQuorvexCommandLine(const char* cmdLine, MessageBoxes& boxes)
+    : m_stream(nullptr), m_boxes(boxes)
 {
     m_szCmdLine[0] = '\0';
     if (!cmdLine || !*cmdLine)
@@ -47,7 +47,7 @@ CQuorvexCommandLine::~CQuorvexCommandLine() = default;
 void CQuorvexCommandLine::OpenConsole()
 {
     if (!AllocConsole()) {
-        MessageBoxA(nullptr, "Could not allocate a console.", "Message Box", MB_OK);
+        m_boxes.Show(nullptr, "Could not allocate a console.", "Message Box", MB_OK);
         ExitProcess(1);
     }
 }

@@ -23,7 +23,8 @@ public:
     // nothing of it is kept, and ParseOptions says so.
     static constexpr int MAX_CMDLINE = 1023;
 
-    explicit CQuorvexCommandLine(const char* cmdLine);
+    // The console's boxes go to boxes (standard error, for the real ones).
+    explicit CQuorvexCommandLine(const char* cmdLine, MessageBoxes& boxes = RealMessageBoxes());
     ~CQuorvexCommandLine() override;
 
     void OpenConsole();
@@ -44,6 +45,8 @@ public:
     bool m_bCmdLineTooLong = false;
 
 private:
+    MessageBoxes& m_boxes;
+
     bool Refuse(const char* message);
     // True when the report has figures.
     bool MeasureTarget();

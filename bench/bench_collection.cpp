@@ -60,26 +60,17 @@ void End(PROCESS_INFORMATION& pi)
 }
 
 // The counter service of the benchmark's own, which keeps its notices.
-class Service {
-public:
-    Service() : m_service([this](const std::string& line) { notices.push_back(line); })
-    {
-        SetCounterService(&m_service);
-    }
-    ~Service() { SetCounterService(nullptr); }
-
+struct Service {
     std::vector<std::string> notices;
-
-private:
-    ProcCounterService m_service;
+    ProcCounterService counters{[this](const std::string& line) { notices.push_back(line); }};
 };
 
 // A query with the process's two counters and a pair per thread.
 class Query {
 public:
-    explicit Query(int threads)
+    Query(Service& service, int threads) : m_counters(service.counters)
     {
-        PdhOpenQueryA(nullptr, 0, &m_query);
+        m_counters.OpenQuery(&m_query);
         Add("\\Process(" + kName + ")\\% Processor Time");
         Add("\\Process(" + kName + ")\\Thread Count");
         for (int i = 0; i < threads; ++i) {
@@ -88,38 +79,39 @@ public:
             Add(instance + "Thread State");
         }
     }
-    ~Query() { PdhCloseQuery(m_query); }
+    ~Query() { m_counters.CloseQuery(m_query); }
 
     // The number of counters that could be read.
     int Collect()
     {
-        PdhCollectQueryData(m_query);
+        CollectOnly();
         int read = 0;
-        PDH_FMT_COUNTERVALUE value;
-        for (PDH_HCOUNTER counter : m_counters) {
-            if (PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value) == ERROR_SUCCESS)
+        double value = 0;
+        for (int i = 0; i < Counters(); ++i) {
+            if (Read(i, value))
                 ++read;
-            benchmark::DoNotOptimize(value.doubleValue);
+            benchmark::DoNotOptimize(value);
         }
         return read;
     }
 
-    void Bind(HANDLE process) { PdhBindQueryToProcess(m_query, process); }
-    PDH_STATUS CollectOnly() { return PdhCollectQueryData(m_query); }
+    void Bind(HANDLE process) { m_counters.BindQuery(m_query, process); }
+    PDH_STATUS CollectOnly() { return m_counters.CollectQueryData(m_query, MonotonicNowNs()); }
 
-    int Counters() const { return static_cast<int>(m_counters.size()); }
-    PDH_HCOUNTER Counter(int i) const { return m_counters[static_cast<size_t>(i)]; }
+    int Counters() const { return static_cast<int>(m_handles.size()); }
+    bool Read(int i, double& value) { return m_counters.GetCounterValue(m_handles[static_cast<size_t>(i)], &value) == ERROR_SUCCESS; }
 
 private:
     void Add(const std::string& path)
     {
         PDH_HCOUNTER counter;
-        if (PdhAddCounterA(m_query, path.c_str(), 0, &counter) == ERROR_SUCCESS)
-            m_counters.push_back(counter);
+        if (m_counters.AddCounter(m_query, path.c_str(), &counter) == ERROR_SUCCESS)
+            m_handles.push_back(counter);
     }
 
+    CounterService& m_counters;
     PDH_HQUERY m_query = nullptr;
-    std::vector<PDH_HCOUNTER> m_counters;
+    std::vector<PDH_HCOUNTER> m_handles;
 };
 
 std::string DemoCommandLine(int threads, int busy)
@@ -132,7 +124,7 @@ std::string DemoCommandLine(int threads, int busy)
 // A demo of the given shape, started with or without the records.
 class MeasuredTarget {
 public:
-    MeasuredTarget(int threads, int busy, bool exact) : m_query(threads)
+    MeasuredTarget(Service& service, int threads, int busy, bool exact) : m_query(service, threads)
     {
         if (!exact)
             setenv("QUORVEX_THREAD_STATES", "proc", 1);
@@ -159,7 +151,7 @@ void BM_Collection(benchmark::State& state)
     const bool exact = state.range(2) != 0;
     const DWORD intervalMs = static_cast<DWORD>(state.range(3));
     Service service;
-    MeasuredTarget target(threads, static_cast<int>(state.range(1)), exact);
+    MeasuredTarget target(service, threads, static_cast<int>(state.range(1)), exact);
     if (!target.Started() || target.Counters().Collect() != target.Counters().Counters()) {
         state.SkipWithError("the demo did not start with the expected threads");
         return;
@@ -221,11 +213,11 @@ bool SampleOnce(Query& query, int threads, bool log)
     if (query.CollectOnly() != ERROR_SUCCESS)
         return false;
     CString record = log ? DataLogRecord(stamp) : CString();
-    PDH_FMT_COUNTERVALUE value;
+    double value = 0;
     for (int i = 0; i < 2 + 2 * threads; ++i) {
-        PdhGetFormattedCounterValue(query.Counter(i), PDH_FMT_DOUBLE, nullptr, &value);
+        query.Read(i, value);
         if (log && i >= 2 && i % 2 == 1)
-            AppendThread(record, 0, static_cast<int>(value.doubleValue));
+            AppendThread(record, 0, static_cast<int>(value));
     }
     benchmark::DoNotOptimize(record);
     return true;
@@ -237,7 +229,7 @@ void BM_SampleRate(benchmark::State& state)
     const bool exact = state.range(0) != 0;
     const bool log = state.range(1) != 0;
     Service service;
-    MeasuredTarget target(kThreads, 2, exact);
+    MeasuredTarget target(service, kThreads, 2, exact);
     if (!target.Started() || target.Counters().Collect() != target.Counters().Counters()) {
         state.SkipWithError("the demo did not start with the expected threads");
         return;
@@ -301,7 +293,7 @@ double DemoWork(bool attached, Service& service)
             return nullptr;
         });
     service.notices.clear();
-    Query query(7);
+    Query query(service, 7);
     PROCESS_INFORMATION pi = {};
     int report = -1;
     const BOOL started =

@@ -1,6 +1,8 @@
 #include "RunNotices.h"
 
+#include "Process.h"
 #include "RunStatistics.h"
+#include "Timing.h"
 
 #include <cstdio>
 #include <cstring>
@@ -38,4 +40,15 @@ void WriteNotice(const CString& notice)
         return;
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", notice.GetString());
+}
+
+void NoticeTargetEnd(const char* processName, HANDLE process, bool beforeFirstSample)
+{
+    DWORD exitCode;
+    FILETIME creation, exit, kernel, user;
+    if (!process || !GetExitCodeProcess(process, &exitCode) || exitCode == STILL_ACTIVE ||
+        !GetProcessTimes(process, &creation, &exit, &kernel, &user))
+        return;
+    const ULONGLONG lifetimeMs = (FileTimeValue(exit) - FileTimeValue(creation)) / 10000;
+    WriteNotice(TargetEndNotice(processName, {ProcessEndSignal(process), exitCode, lifetimeMs, beforeFirstSample}));
 }

@@ -21,7 +21,7 @@ CString TooManyThreadsNotice(const char* processName, double threads);
 // Writes a notice, if any, after what standard output holds so far.
 void WriteNotice(const CString& notice);
 
-struct PROCESS_INFORMATION;
 // Says how a started target ended, if it has ended by itself: a signal, a
-// non-zero status, or an end before the run could sample it.
-void NoticeTargetEnd(const char* processName, const PROCESS_INFORMATION& target, bool beforeFirstSample);
+// non-zero status, or an end before the run could sample it. Nothing for a
+// null process.
+void NoticeTargetEnd(const char* processName, HANDLE process, bool beforeFirstSample);

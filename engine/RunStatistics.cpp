@@ -52,13 +52,6 @@ void RunAccumulators::EndSample()
 
 namespace {
 
-CString Formatted(const char* format, double value)
-{
-    CString text;
-    text.Format(format, value);
-    return text;
-}
-
 // The shares are worked out at full precision and then kept in single
 // precision, so a level reached once in 100,000 samples is still listed.
 float SharePercent(int count, float samples)
@@ -74,14 +67,14 @@ RunStatistics ComputeStatistics(const RunAccumulators& run, int watchedThreads)
 {
     RunStatistics result;
     const double reciprocal = 1.0 / run.samples;
-    result.cpuMin = Formatted("%6.2f", run.cpuMin);
-    result.cpuMax = Formatted("%6.2f", run.cpuMax);
-    result.cpuAvg = Formatted("%6.2f", run.cpuSum * reciprocal);
-    result.threadsMin = Formatted("%3.0f", run.threadsMin);
-    result.threadsMax = Formatted("%3.0f", run.threadsMax);
-    result.threadsAvg = Formatted("%3.0f", run.threadsSum * reciprocal);
+    result.cpuMin = run.cpuMin;
+    result.cpuMax = run.cpuMax;
+    result.cpuAvg = run.cpuSum * reciprocal;
+    result.threadsMin = run.threadsMin;
+    result.threadsMax = run.threadsMax;
+    result.threadsAvg = run.threadsSum * reciprocal;
     const float samples = static_cast<float>(run.samples);
-    result.parallelTime = Formatted("%6.2f", run.parallelSamples / static_cast<double>(samples) * 100);
+    result.parallelPercent = run.parallelSamples / static_cast<double>(samples) * 100;
     for (int j = 0; j < watchedThreads; ++j) {
         const ThreadAccumulator& thread = run.threads[static_cast<size_t>(j)];
         // A thread never seen on a processor averages 0, whatever time it used.
@@ -94,19 +87,4 @@ RunStatistics ComputeStatistics(const RunAccumulators& run, int watchedThreads)
             result.levels.push_back({level, share});
     }
     return result;
-}
-
-CString ThreadRowText(int thread, const ThreadResult& result)
-{
-    CString text;
-    text.Format("%3d%22.2f%16.2f%16.2f%16.2f", thread, result.timePercent, result.utilMin, result.utilAvg,
-                result.utilMax);
-    return text;
-}
-
-CString LevelRowText(const LevelResult& result)
-{
-    CString text;
-    text.Format("%3d               %9.2f", result.level, result.timePercent);
-    return text;
 }

@@ -1,8 +1,7 @@
 #pragma once
-// What a sampling run accumulates, and the results made of it. Window-free:
-// the dialog only copies the texts into its members and controls.
+// What a sampling run accumulates, and the numbers made of it.
 
-#include "CString.h"
+#include "Pdh.h"
 #include "RunResults.h"
 
 #include <array>
@@ -10,9 +9,6 @@
 
 constexpr int MINIMUM_SAMPLES = 10;
 constexpr int MAX_WATCHED_THREADS = 200;
-
-// State code of a thread on a processor at the collection.
-constexpr int THREAD_STATE_RUNNING = 2;
 
 struct ThreadAccumulator {
     int running = 0;  // samples in which the thread was on a processor
@@ -43,7 +39,3 @@ private:
 
 // Only for runs of at least MINIMUM_SAMPLES samples.
 RunStatistics ComputeStatistics(const RunAccumulators& run, int watchedThreads);
-
-// The rows of the dialog's per-thread and concurrency lists.
-CString ThreadRowText(int thread, const ThreadResult& result);
-CString LevelRowText(const LevelResult& result);

@@ -1,6 +1,6 @@
 #pragma once
-// The results of a sampling run, as the engine computes them and the logs
-// and the dialog show them.
+// The results of a sampling run as numbers, and the formats every front end
+// and log shows them in.
 
 #include "CString.h"
 
@@ -19,9 +19,13 @@ struct LevelResult {
 };
 
 struct RunStatistics {
-    CString cpuMin, cpuMax, cpuAvg;
-    CString threadsMin, threadsMax, threadsAvg;
-    CString parallelTime;
+    double cpuMin, cpuMax, cpuAvg;
+    double threadsMin, threadsMax, threadsAvg;
+    double parallelPercent;
     std::vector<ThreadResult> threads;  // one per watched thread
     std::vector<LevelResult> levels;    // levels 2 and up with a share above 0.001 %
 };
+
+// "%6.2f" and "%3.0f".
+CString PercentText(double value);
+CString ThreadCountText(double value);

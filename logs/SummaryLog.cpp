@@ -8,16 +8,15 @@ CString SummaryLogHead(const CString& appPath)
     return head;
 }
 
-CString SummaryLogLine(const CString& cores, const CString& logicals, const CString& elapsedMs,
-                       const CString& parallelTime)
+CString SummaryLogLine(const MachineTexts& machine, unsigned elapsedMs, const RunStatistics& statistics)
 {
     CString line;
-    line.Format("\"%s\",\"%s\",\"%s\",\"%s\"\n", cores.GetString(), logicals.GetString(), elapsedMs.GetString(),
-                parallelTime.GetString());
+    line.Format("\"%s\",\"%s\",\"%u\",\"%s\"\n", machine.cores.GetString(), machine.logicals.GetString(), elapsedMs,
+                PercentText(statistics.parallelPercent).GetString());
     return line;
 }
 
-CString SummaryBlock(const SummaryTexts& texts, const RunStatistics& statistics)
+CString SummaryBlock(const MachineTexts& texts, const SummaryRun& run, const RunStatistics& statistics)
 {
     CString block;
     block.Format("\n[End Data]\n[Start Summary]\nProcessor Information: %s\n", texts.processorInfo.GetString());
@@ -25,12 +24,12 @@ CString SummaryBlock(const SummaryTexts& texts, const RunStatistics& statistics)
                        texts.sockets.GetString(), texts.cores.GetString(), texts.logicals.GetString());
     block.AppendFormat(" Multi-processor: %s  Multi_core: %s  Twinlane: %s\n", texts.multiProcessor.GetString(),
                        texts.multiCore.GetString(), texts.smt.GetString());
-    block.AppendFormat("[Application] %s\n", texts.appPath.GetString());
-    block.AppendFormat("Application Parameters: %s\n", texts.appParams.GetString());
-    block.AppendFormat("Sampling Rate(ms)= %s  Elapsed Time(ms)= %s  Parallel Time(%%)= %s\n",
-                       texts.samplingRate.GetString(), texts.elapsedMs.GetString(), texts.parallelTime.GetString());
-    block.AppendFormat("CPU Utilization (%%): Min = %s  Avg = %s  Max = %s\n", texts.cpuMin.GetString(),
-                       texts.cpuAvg.GetString(), texts.cpuMax.GetString());
+    block.AppendFormat("[Application] %s\n", run.appPath.GetString());
+    block.AppendFormat("Application Parameters: %s\n", run.appParams.GetString());
+    block.AppendFormat("Sampling Rate(ms)= %d  Elapsed Time(ms)= %u  Parallel Time(%%)= %s\n", run.intervalMs,
+                       run.elapsedMs, PercentText(statistics.parallelPercent).GetString());
+    block.AppendFormat("CPU Utilization (%%): Min = %s  Avg = %s  Max = %s\n", PercentText(statistics.cpuMin).GetString(),
+                       PercentText(statistics.cpuAvg).GetString(), PercentText(statistics.cpuMax).GetString());
     block += "Thread#   %Time   Thread_CPU_Utilization(%)  Min        Avg       Max\n";
     for (size_t j = 0; j < statistics.threads.size(); ++j) {
         const ThreadResult& thread = statistics.threads[j];

@@ -9,15 +9,21 @@
 // The four lines written when the file is created; the program's file name
 // is the part of appPath after its last '/'.
 CString SummaryLogHead(const CString& appPath);
-CString SummaryLogLine(const CString& cores, const CString& logicals, const CString& elapsedMs,
-                       const CString& parallelTime);
 
-// The dialog's texts that the summary block shows.
-struct SummaryTexts {
+// The machine as the dialog describes it, in its own texts.
+struct MachineTexts {
     CString processorInfo, frequency, sockets, cores, logicals, multiProcessor, multiCore, smt;
-    CString appPath, appParams, samplingRate, elapsedMs, parallelTime, cpuMin, cpuAvg, cpuMax;
+};
+
+CString SummaryLogLine(const MachineTexts& machine, unsigned elapsedMs, const RunStatistics& statistics);
+
+// What the summary block says of the run besides its statistics.
+struct SummaryRun {
+    CString appPath, appParams;
+    int intervalMs;
+    unsigned elapsedMs;
 };
 
 // From the line feed that ends the last record to "[End Summary]", which has
 // no line feed.
-CString SummaryBlock(const SummaryTexts& texts, const RunStatistics& statistics);
+CString SummaryBlock(const MachineTexts& machine, const SummaryRun& run, const RunStatistics& statistics);

@@ -1,23 +1,10 @@
 #include "Pdh.h"
 
-#include "Timing.h"
-
 #include <charconv>
 #include <strings.h>
 #include <string_view>
 
 namespace {
-
-CounterService*& CurrentService()
-{
-    static CounterService* service = nullptr;
-    return service;
-}
-
-CounterService& Service()
-{
-    return CurrentService() ? *CurrentService() : KernelCounterService();
-}
 
 bool SameName(std::string_view a, const char* b)
 {
@@ -79,67 +66,4 @@ PDH_STATUS ParseCounterPath(const char* path, CounterPath& parsed)
         return PDH_CSTATUS_NO_OBJECT;
     }
     return ParseCounterName(text.substr(counterStart + 1), parsed);
-}
-
-CounterService* SetCounterService(CounterService* service)
-{
-    CounterService* previous = CurrentService();
-    CurrentService() = service;
-    return previous;
-}
-
-// Only live data: there is no log file to read counters from.
-PDH_STATUS PdhOpenQueryA(LPCSTR dataSource, DWORD_PTR, PDH_HQUERY* query)
-{
-    if (!query || dataSource)
-        return PDH_INVALID_ARGUMENT;
-    return Service().OpenQuery(query);
-}
-
-PDH_STATUS PdhAddCounterA(PDH_HQUERY query, LPCSTR fullCounterPath, DWORD_PTR, PDH_HCOUNTER* counter)
-{
-    if (!query)
-        return PDH_INVALID_HANDLE;
-    if (!fullCounterPath || !counter)
-        return PDH_INVALID_ARGUMENT;
-    return Service().AddCounter(query, fullCounterPath, counter);
-}
-
-PDH_STATUS PdhCollectQueryData(PDH_HQUERY query)
-{
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return PdhCollectQueryDataAt(query, now.QuadPart);
-}
-
-PDH_STATUS PdhCollectQueryDataAt(PDH_HQUERY query, LONGLONG instant)
-{
-    return query ? Service().CollectQueryData(query, instant) : PDH_INVALID_HANDLE;
-}
-
-PDH_STATUS PdhBindQueryToProcess(PDH_HQUERY query, HANDLE process)
-{
-    if (!query || !process)
-        return PDH_INVALID_HANDLE;
-    return Service().BindQuery(query, process);
-}
-
-PDH_STATUS PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, DWORD* type, PDH_FMT_COUNTERVALUE* value)
-{
-    if (!counter)
-        return PDH_INVALID_HANDLE;
-    if (format != PDH_FMT_DOUBLE || !value)
-        return PDH_INVALID_ARGUMENT;
-    if (type)
-        *type = 0;
-    double number = 0;
-    const PDH_STATUS status = Service().GetCounterValue(counter, &number);
-    value->CStatus = static_cast<DWORD>(status);
-    value->doubleValue = status == ERROR_SUCCESS ? number : 0;
-    return status;
-}
-
-PDH_STATUS PdhCloseQuery(PDH_HQUERY query)
-{
-    return query ? Service().CloseQuery(query) : PDH_INVALID_HANDLE;
 }

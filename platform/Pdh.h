@@ -3,11 +3,12 @@
 // "\\Process(name)\\% Processor Time" or "\\Thread(name/3)\\Thread State",
 // collected together and read as formatted values.
 //
-// The functions go through a CounterService that tests can replace at run
-// time; the default one reads /proc.
+// A CounterService provides them; the functions below use the kernel's
+// (ProcCounterService), while the engine is handed the service it uses.
 
 #include "WinTypes.h"
 
+#include <cstdint>
 #include <string>
 
 using PDH_STATUS = LONG;
@@ -26,6 +27,10 @@ constexpr PDH_STATUS PDH_CSTATUS_BAD_COUNTERNAME = static_cast<PDH_STATUS>(0xC00
 constexpr PDH_STATUS PDH_INVALID_DATA = static_cast<PDH_STATUS>(0xC0000BC6);
 
 constexpr DWORD PDH_FMT_DOUBLE = 0x00000200;
+
+// "Thread State" values: on a processor at the collection, or waiting.
+constexpr int THREAD_STATE_RUNNING = 2;
+constexpr int THREAD_STATE_WAITING = 5;
 
 struct PDH_FMT_COUNTERVALUE {
     DWORD CStatus;
@@ -70,12 +75,10 @@ public:
     virtual PDH_STATUS OpenQuery(PDH_HQUERY* query) = 0;
     virtual PDH_STATUS AddCounter(PDH_HQUERY query, const char* path, PDH_HCOUNTER* counter) = 0;
     virtual PDH_STATUS BindQuery(PDH_HQUERY query, HANDLE process) = 0;
-    virtual PDH_STATUS CollectQueryData(PDH_HQUERY query, LONGLONG instant) = 0;
+    // The collection belongs to instantNs (CLOCK_MONOTONIC), such as the end
+    // of the sleep before it, at most half a second ago: the sampler's own
+    // wake-up must not displace a thread from the picture.
+    virtual PDH_STATUS CollectQueryData(PDH_HQUERY query, std::uint64_t instantNs) = 0;
     virtual PDH_STATUS GetCounterValue(PDH_HCOUNTER counter, double* value) = 0;
     virtual PDH_STATUS CloseQuery(PDH_HQUERY query) = 0;
 };
-
-// The service over the kernel's view of processes (ProcCounterService), the default.
-CounterService& KernelCounterService();
-// Replaces the service; null restores the default. Returns the one replaced.
-CounterService* SetCounterService(CounterService* service);

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr double kThreadRunning = 2;
-constexpr double kThreadWaiting = 5;
 
 constexpr char EXACT_NOTICE[] = "quorvex: thread states from the kernel's context-switch records";
 
@@ -174,7 +172,7 @@ struct ProcCounterService::Counter {
         const auto index = static_cast<size_t>(thread);
         if (index >= of.current.threads.size())
             return PDH_CSTATUS_NO_INSTANCE;
-        value = kind == CounterKind::ThreadState ? (of.current.threads[index].onProcessor ? kThreadRunning : kThreadWaiting)
+        value = kind == CounterKind::ThreadState ? (of.current.threads[index].onProcessor ? THREAD_STATE_RUNNING : THREAD_STATE_WAITING)
                                                  : of.threadPercent[index];
         return ERROR_SUCCESS;
     }
@@ -201,11 +199,10 @@ namespace {
 
 // The caller's instant, unless it lies in the future or too far back to be
 // the end of the sleep just finished: then the moment of the collection.
-std::uint64_t InstantOf(LONGLONG instant)
+std::uint64_t InstantOf(std::uint64_t instantNs)
 {
     const std::uint64_t now = MonotonicNowNs();
-    const auto instantNs = static_cast<std::uint64_t>(instant);  // ticks are nanoseconds here
-    return instant > 0 && instantNs <= now && now - instantNs <= MAX_INSTANT_AGE_NS ? instantNs : now;
+    return instantNs > 0 && instantNs <= now && now - instantNs <= MAX_INSTANT_AGE_NS ? instantNs : now;
 }
 
 } // namespace
@@ -264,7 +261,7 @@ PDH_STATUS ProcCounterService::BindQuery(PDH_HQUERY query, HANDLE process)
     return ERROR_SUCCESS;
 }
 
-PDH_STATUS ProcCounterService::CollectQueryData(PDH_HQUERY query, LONGLONG instant)
+PDH_STATUS ProcCounterService::CollectQueryData(PDH_HQUERY query, std::uint64_t instant)
 {
     Query* of = FindQuery(query);
     if (!of)
@@ -299,8 +296,68 @@ PDH_STATUS ProcCounterService::CloseQuery(PDH_HQUERY query)
     return ERROR_SUCCESS;
 }
 
-CounterService& KernelCounterService()
+namespace {
+
+// The service of the Pdh functions, for programs that measure without an engine.
+CounterService& Service()
 {
     static ProcCounterService service;
     return service;
+}
+
+} // namespace
+
+// Only live data: there is no log file to read counters from.
+PDH_STATUS PdhOpenQueryA(LPCSTR dataSource, DWORD_PTR, PDH_HQUERY* query)
+{
+    if (!query || dataSource)
+        return PDH_INVALID_ARGUMENT;
+    return Service().OpenQuery(query);
+}
+
+PDH_STATUS PdhAddCounterA(PDH_HQUERY query, LPCSTR fullCounterPath, DWORD_PTR, PDH_HCOUNTER* counter)
+{
+    if (!query)
+        return PDH_INVALID_HANDLE;
+    if (!fullCounterPath || !counter)
+        return PDH_INVALID_ARGUMENT;
+    return Service().AddCounter(query, fullCounterPath, counter);
+}
+
+PDH_STATUS PdhCollectQueryData(PDH_HQUERY query)
+{
+    return PdhCollectQueryDataAt(query, static_cast<LONGLONG>(MonotonicNowNs()));
+}
+
+// Ticks are CLOCK_MONOTONIC nanoseconds (QueryPerformanceFrequency).
+PDH_STATUS PdhCollectQueryDataAt(PDH_HQUERY query, LONGLONG instant)
+{
+    return query ? Service().CollectQueryData(query, static_cast<std::uint64_t>(instant)) : PDH_INVALID_HANDLE;
+}
+
+PDH_STATUS PdhBindQueryToProcess(PDH_HQUERY query, HANDLE process)
+{
+    if (!query || !process)
+        return PDH_INVALID_HANDLE;
+    return Service().BindQuery(query, process);
+}
+
+PDH_STATUS PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, DWORD* type, PDH_FMT_COUNTERVALUE* value)
+{
+    if (!counter)
+        return PDH_INVALID_HANDLE;
+    if (format != PDH_FMT_DOUBLE || !value)
+        return PDH_INVALID_ARGUMENT;
+    if (type)
+        *type = 0;
+    double number = 0;
+    const PDH_STATUS status = Service().GetCounterValue(counter, &number);
+    value->CStatus = static_cast<DWORD>(status);
+    value->doubleValue = status == ERROR_SUCCESS ? number : 0;
+    return status;
+}
+
+PDH_STATUS PdhCloseQuery(PDH_HQUERY query)
+{
+    return query ? Service().CloseQuery(query) : PDH_INVALID_HANDLE;
 }

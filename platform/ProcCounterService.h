@@ -36,7 +36,7 @@ public:
     PDH_STATUS OpenQuery(PDH_HQUERY* query) override;
     PDH_STATUS AddCounter(PDH_HQUERY query, const char* path, PDH_HCOUNTER* counter) override;
     PDH_STATUS BindQuery(PDH_HQUERY query, HANDLE process) override;
-    PDH_STATUS CollectQueryData(PDH_HQUERY query, LONGLONG instant) override;
+    PDH_STATUS CollectQueryData(PDH_HQUERY query, std::uint64_t instantNs) override;
     PDH_STATUS GetCounterValue(PDH_HCOUNTER counter, double* value) override;
     PDH_STATUS CloseQuery(PDH_HQUERY query) override;
 

@@ -26,11 +26,6 @@ using LPSTR = char*;
 // a null handle names nothing.
 using HANDLE = void*;
 
-class QWidget;
-using HWND = QWidget*;
-// A device context is the painter of a window being painted.
-class QPainter;
-using HDC = QPainter*;
 using LRESULT = std::intptr_t;
 
 // Icons are named by their resource id; 0 is "no icon".

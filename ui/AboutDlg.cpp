@@ -4,7 +4,7 @@ BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
     ON_BN_CLICKED(IDC_DEVELOPERS, &CAboutDlg::OnBnClickedDevelopers)
 END_MESSAGE_MAP()
 
-CAboutDlg::CAboutDlg() : CDialog(IDD) {}
+CAboutDlg::CAboutDlg(MessageBoxes& boxes) : CDialog(IDD, nullptr, boxes) {}
 
 CAboutDlg::~CAboutDlg() = default;
 

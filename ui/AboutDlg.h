@@ -6,7 +6,7 @@
 
 class CAboutDlg : public CDialog {
 public:
-    CAboutDlg();
+    explicit CAboutDlg(MessageBoxes& boxes = RealMessageBoxes());
     ~CAboutDlg() override;
 
     enum { IDD = IDD_ABOUTBOX };

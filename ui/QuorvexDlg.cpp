@@ -2,6 +2,7 @@
 
 #include "Cpu.h"
 #include "Module.h"
+#include "ProcCounterService.h"
 #include "ProcessorInfo.h"
 #include "Resources.h"
 #include "Topology.h"
@@ -66,8 +67,10 @@ void ExchangeList(CDataExchange* pDX, int nIDC, CComboBox& combo, CString& selec
 
 } // namespace
 
-CQuorvexDlg::CQuorvexDlg(CWnd* pParent)
-    : CDialog(IDD, pParent), m_hIcon(AfxLoadIcon(IDR_MAINFRAME)), m_bGuiMode(1), m_nCoreMode(0)
+CQuorvexDlg::CQuorvexDlg(CWnd* pParent, CounterService* counters, MessageBoxes& boxes)
+    : CDialog(IDD, pParent, boxes), m_hIcon(AfxLoadIcon(IDR_MAINFRAME)), m_bGuiMode(1), m_nCoreMode(0),
+      m_ownCounters(counters ? nullptr : std::make_unique<ProcCounterService>()),
+      m_counters(counters ? *counters : *m_ownCounters)
 {
 }
 

@@ -8,7 +8,7 @@
 void CQuorvexDlg::OnSysCommand(UINT nID, LPARAM lParam)
 {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg dlgAbout;
+        CAboutDlg dlgAbout(Boxes());
         dlgAbout.DoModal();
     } else {
         CDialog::OnSysCommand(nID, lParam);

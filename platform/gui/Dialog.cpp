@@ -125,7 +125,10 @@ std::unique_ptr<CMenu> DefaultSystemMenu()
 
 } // namespace
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd, MessageBoxes& boxes)
+    : CWnd(boxes), m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd)
+{
+}
 
 CDialog::~CDialog() = default;
 

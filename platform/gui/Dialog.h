@@ -21,7 +21,7 @@ public:
 
 class CDialog : public CWnd {
 public:
-    explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr, MessageBoxes& boxes = RealMessageBoxes());
     ~CDialog() override;
 
     // Shows the dialog and returns how it ended (IDOK, IDCANCEL, ...), or -1

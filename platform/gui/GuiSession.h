@@ -3,6 +3,7 @@
 // so its engine runs without any toolkit object.
 
 #include "WinTypes.h"
+#include "WindowHandles.h"
 
 #include <string>
 

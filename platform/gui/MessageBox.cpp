@@ -6,16 +6,9 @@
 #include <QMessageBox>
 
 #include <cstdio>
-#include <utility>
 #include <unistd.h>
 
 namespace {
-
-MessageBoxHook& CurrentHook()
-{
-    static MessageBoxHook hook;
-    return hook;
-}
 
 // Console mode has no window to show a box in: the box is written to
 // standard error, and waits for Enter only where someone can press it.
@@ -31,15 +24,19 @@ int ConsoleMessageBox(const char* text, const char* caption)
 
 } // namespace
 
-MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
+int MessageBoxes::Show(HWND owner, const char* text, const char* caption, UINT type)
 {
-    return std::exchange(CurrentHook(), std::move(hook));
+    return MessageBoxA(owner, text, caption, type);
 }
 
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type)
+MessageBoxes& RealMessageBoxes()
 {
-    if (CurrentHook())
-        return CurrentHook()(owner, text, caption, type);
+    static MessageBoxes boxes;
+    return boxes;
+}
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT)
+{
     if (!HasGuiSession())
         return ConsoleMessageBox(text, caption);
     QMessageBox box(QMessageBox::NoIcon, QString::fromLocal8Bit(caption ? caption : ""),

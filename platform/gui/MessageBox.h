@@ -4,13 +4,16 @@
 // without one (console mode) they are written to standard error.
 
 #include "WinTypes.h"
-
-#include <functional>
+#include "WindowHandles.h"
 
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 
-// Lets tests record boxes instead of showing them. The hook's result is the
-// box's result. Returns the hook it replaces; an empty hook restores the
-// real boxes.
-using MessageBoxHook = std::function<int(HWND owner, const char* text, const char* caption, UINT type)>;
-MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
+// Where the boxes of a window or an application go: the real ones unless its
+// owner passes others (tests record them). The result is the box's result.
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    virtual int Show(HWND owner, const char* text, const char* caption, UINT type);
+};
+
+MessageBoxes& RealMessageBoxes();

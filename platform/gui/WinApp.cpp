@@ -2,7 +2,6 @@
 
 #include "CommandLine.h"
 #include "GuiSession.h"
-#include "MessageBox.h"
 #include "Module.h"
 #include "Resources.h"
 #include "Wnd.h"
@@ -42,7 +41,7 @@ QString VersionLine(const VersionInfo& version)
 
 } // namespace
 
-CWinApp::CWinApp(const char* appName) : m_pszAppName(appName)
+CWinApp::CWinApp(const char* appName, MessageBoxes& boxes) : m_pszAppName(appName), m_boxes(&boxes)
 {
     if (m_pszAppName.IsEmpty()) {
         const CString path = ProgramPath();
@@ -80,7 +79,7 @@ void CWinApp::OnHelp()
     if (!page.isFile() || !page.isReadable()) {
         CString text;
         text.Format("Cannot open the help page %s.", m_pszHelpFilePath.GetString());
-        MessageBoxA(owner, text, m_pszAppName, MB_OK);
+        m_boxes->Show(owner, text, m_pszAppName, MB_OK);
         return;
     }
     QDialog window(owner);
@@ -137,6 +136,8 @@ BOOL AfxSocketInit()
 int AfxMessageBox(UINT nIDPrompt, UINT type)
 {
     CWinApp* app = AfxGetApp();
-    return MessageBoxA(app && app->m_pMainWnd ? app->m_pMainWnd->m_hWnd : nullptr, AfxLoadString(nIDPrompt),
-                       app ? app->m_pszAppName.GetString() : "", type);
+    if (!app)
+        return MessageBoxA(nullptr, AfxLoadString(nIDPrompt), "", type);
+    return app->Boxes().Show(app->m_pMainWnd ? app->m_pMainWnd->m_hWnd : nullptr, AfxLoadString(nIDPrompt),
+                             app->m_pszAppName, type);
 }

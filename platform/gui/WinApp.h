@@ -3,6 +3,7 @@
 // InitInstance the framework's entry point drives.
 
 #include "CString.h"
+#include "MessageBox.h"
 #include "MessageMap.h"
 
 class CWnd;
@@ -16,7 +17,8 @@ public:
 
 class CWinApp : public CCmdTarget {
 public:
-    explicit CWinApp(const char* appName = nullptr);
+    // The application's message boxes go to boxes.
+    explicit CWinApp(const char* appName = nullptr, MessageBoxes& boxes = RealMessageBoxes());
     ~CWinApp() override;
 
     virtual BOOL InitInstance();
@@ -40,8 +42,10 @@ public:
     // The command line without the program's own name.
     CString m_lpCmdLine;
     CWnd* m_pMainWnd = nullptr;
+    MessageBoxes& Boxes() const { return *m_boxes; }
 
 private:
+    MessageBoxes* m_boxes;
     int m_nExitCode = 0;
 };
 

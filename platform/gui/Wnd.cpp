@@ -1,7 +1,6 @@
 #include "Wnd.h"
 
 #include "IconImages.h"
-#include "MessageBox.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -128,7 +127,7 @@ void CWnd::OnSysCommand(UINT nID, LPARAM)
 
 int CWnd::MessageBox(const char* text, const char* caption, UINT type)
 {
-    return MessageBoxA(m_hWnd, text, caption ? caption : "Error", type);
+    return m_boxes->Show(m_hWnd, text, caption ? caption : "Error", type);
 }
 
 void CButton::SetCheck(int nCheck)

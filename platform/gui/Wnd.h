@@ -5,6 +5,8 @@
 // and reading from one yields empty text, no check and no selection.
 
 #include "CString.h"
+#include "MessageBox.h"
+#include "WindowHandles.h"
 #include "MessageMap.h"
 
 constexpr int SW_HIDE = 0;
@@ -28,7 +30,8 @@ struct CRect {
 
 class CWnd : public CCmdTarget {
 public:
-    CWnd() = default;
+    // The window's message boxes go to boxes.
+    explicit CWnd(MessageBoxes& boxes = RealMessageBoxes()) : m_boxes(&boxes) {}
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
 
@@ -56,8 +59,12 @@ public:
 
     // A message box owned by this window (no owner while unattached).
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
+    MessageBoxes& Boxes() const { return *m_boxes; }
 
     HWND m_hWnd = nullptr;
+
+private:
+    MessageBoxes* m_boxes;
 };
 
 class CEdit : public CWnd {};

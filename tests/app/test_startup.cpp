@@ -1,10 +1,7 @@
 #include "DialogDriver.h"
 #include "GuiSession.h"
-#include "MessageBox.h"
 #include "QuorvexApp.h"
-#include "QuorvexDlg.h"
 
-#include <QApplication>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -25,7 +22,7 @@ TEST(DialogMode, ReportsHowTheDialogEnded)
         SCOPED_TRACE(name);
         GuiSessionForTest session;
         RecordedBoxes recorded;
-        CQuorvexApp app;
+        CQuorvexApp app(recorded);
         WhenModalShows(act);
 
         EXPECT_EQ(app.InitInstance(), FALSE);
@@ -35,32 +32,6 @@ TEST(DialogMode, ReportsHowTheDialogEnded)
         EXPECT_EQ(recorded.boxes[0].caption, caption);
         EXPECT_EQ(app.m_pMainWnd, nullptr);
     }
-}
-
-TEST(DialogObject, ExistsWithoutAWindowOrAToolkit)
-{
-    CQuorvexDlg dlg(nullptr);
-    EXPECT_EQ(QCoreApplication::instance(), nullptr);
-    EXPECT_EQ(dlg.GetSafeHwnd(), nullptr);
-    EXPECT_EQ(dlg.m_bGuiMode, 1);
-    EXPECT_EQ(dlg.m_hIcon, static_cast<HICON>(IDR_MAINFRAME));
-    EXPECT_EQ(dlg.GetTemplateId(), 102u);
-    for (const CString* text :
-         {&dlg.m_strSockets, &dlg.m_strCores, &dlg.m_strLogicals, &dlg.m_strMultiProcessor, &dlg.m_strMultiCore,
-          &dlg.m_strSmt, &dlg.m_strAppPath, &dlg.m_strAppParams, &dlg.m_strSamplingRate, &dlg.m_strCpuMin,
-          &dlg.m_strCpuAvg, &dlg.m_strCpuMax, &dlg.m_strThreadsMin, &dlg.m_strThreadsAvg, &dlg.m_strThreadsMax,
-          &dlg.m_strElapsedMs, &dlg.m_strProcessorInfo, &dlg.m_strFrequency, &dlg.m_strL2Cache, &dlg.m_strSamples,
-          &dlg.m_strDuration, &dlg.m_strParallelTime, &dlg.m_strThreadTable, &dlg.m_strConcurrency,
-          &dlg.m_strGenerateLog, &dlg.m_strManualCapture})
-        EXPECT_TRUE(text->IsEmpty());
-
-    // Unattached wrappers take writes without effect and read as empty.
-    dlg.m_editCpuAvg.SetWindowText("12.5");
-    CString text = "unchanged";
-    dlg.m_editCpuAvg.GetWindowText(text);
-    EXPECT_TRUE(text.IsEmpty());
-    EXPECT_EQ(dlg.m_comboDuration.AddString("20"), CB_ERR);
-    EXPECT_EQ(QCoreApplication::instance(), nullptr);
 }
 
 TEST(DisplayProblem, TellsWhetherAWindowCanBeShown)

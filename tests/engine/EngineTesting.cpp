@@ -1,29 +1,20 @@
 #include "EngineTesting.h"
 
-#include "ProcFiles.h"
-#include "Process.h"
+#include <sstream>
 
-#include <cstdio>
-
-std::vector<std::string> BoxTexts(const RecordedBoxes& recorded)
+std::string Figures(const std::optional<RunStatistics>& s)
 {
-    std::vector<std::string> texts;
-    for (const Box& box : recorded.boxes)
-        texts.push_back("[" + box.caption + "] " + box.text);
-    return texts;
-}
-
-void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std::string& params,
-                     const std::string& samplingRate, const std::string& duration)
-{
-    dialog.m_bGuiMode = 0;
-    dialog.m_strSamplingRate = samplingRate.c_str();
-    dialog.m_strDuration = duration.c_str();
-    const std::string name = InstanceName(appPath);
-    std::snprintf(dialog.m_szProcessName, sizeof dialog.m_szProcessName, "%s", name.c_str());
-    dialog.m_strAppPath = appPath.c_str();
-    dialog.m_strAppParams = params.c_str();
-    dialog.m_bRunning = dialog.m_bCancel = dialog.m_bManualCapture = dialog.m_bCapturing = dialog.m_bCaptureStopped = 0;
+    if (!s)
+        return "none";
+    std::ostringstream out;
+    out << "cpu " << s->cpuMin << '/' << s->cpuAvg << '/' << s->cpuMax << " threads " << s->threadsMin << '/'
+        << s->threadsAvg << '/' << s->threadsMax << " parallel " << s->parallelPercent;
+    for (size_t j = 0; j < s->threads.size(); ++j)
+        out << " | t" << j << ' ' << s->threads[j].timePercent << ' ' << s->threads[j].utilMin << ' '
+            << s->threads[j].utilAvg << ' ' << s->threads[j].utilMax;
+    for (const LevelResult& level : s->levels)
+        out << " | L" << level.level << ' ' << level.timePercent;
+    return out.str();
 }
 
 const std::string EXACT_NOTICE = "quorvex: thread states from the kernel's context-switch records";

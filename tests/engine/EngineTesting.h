@@ -1,23 +1,55 @@
 #pragma once
-// What the engine's tests share: recorded message boxes, scratch folders,
-// the dialog of a console run, and where thread states come from.
+// What the engine's tests share: an observer that records what a run asks
+// and shows, counter paths, and where thread states come from.
 
 #include "ChildProcesses.h"
-#include "DialogDriver.h"
 #include "ProcCounterService.h"
-#include "QuorvexDlg.h"
+#include "SampledRun.h"
 #include "ScratchFolder.h"
 
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-// The boxes shown, each as "[title] text".
-std::vector<std::string> BoxTexts(const RecordedBoxes& recorded);
+// Answers a run as a front end would, from controls a test sets, and keeps
+// every box the run shows as "[title] text".
+class RecordingObserver : public RunObserver {
+public:
+    std::vector<std::string> boxes;
+    RunControls controls;
+    std::string arguments;
+    // Runs after each sample, as a click dispatched by the run would.
+    std::function<void(int samples)> afterSample;
+    int captureWaits = 0;
 
-// A dialog as the console run leaves it before CollectData.
-void SetUpConsoleRun(CQuorvexDlg& dialog, const std::string& appPath, const std::string& params,
-                     const std::string& samplingRate, const std::string& duration);
+    void ShowBox(const char* text, const char* title) override { boxes.push_back(std::string("[") + title + "] " + text); }
+    RunControls Controls() override { return controls; }
+    std::string TargetArguments() override { return arguments; }
+    void SampleTaken(int samples) override
+    {
+        if (afterSample)
+            afterSample(samples);
+    }
+    void WaitForCaptureWindow() override
+    {
+        // START CAPTURE opens the window.
+        ++captureWaits;
+        controls.capturing = true;
+        controls.captureStopped = false;
+    }
+    void CloseProbeCaptureWindow() override
+    {
+        controls.capturing = false;
+        controls.captureStopped = true;
+    }
+};
+
+// The figures in one line: cpu min/avg/max, threads min/avg/max, parallel
+// time, then per thread its time, min, avg, max, then each listed level;
+// "none" without figures.
+std::string Figures(const std::optional<RunStatistics>& statistics);
 
 // Counter paths of a process, and of one of its threads by its index.
 inline std::string ProcessPath(const std::string& instance, const char* counter)
@@ -33,17 +65,10 @@ inline std::string ThreadPath(const std::string& instance, int thread, const cha
 extern const std::string EXACT_NOTICE;
 std::string ProcNotice(const std::string& why);
 
-// While it lives, the counter service is one of the test's own, which keeps
-// its notices.
-class RecordedNotices {
-public:
-    RecordedNotices() { SetCounterService(&m_service); }
-    ~RecordedNotices() { SetCounterService(nullptr); }
-
+// A kernel counter service that keeps its notices.
+struct RecordedNotices {
     std::vector<std::string> lines;
-
-private:
-    ProcCounterService m_service{[this](const std::string& line) { lines.push_back(line); }};
+    ProcCounterService service{[this](const std::string& line) { lines.push_back(line); }};
 };
 
 // While it lives, targets are started for the /proc estimate.

@@ -103,11 +103,6 @@ double Margin(double percent)
     return 5 + percent * 0.05;
 }
 
-double Number(const CString& text)
-{
-    return std::stod(text.str());
-}
-
 int Processors()
 {
     return static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
@@ -150,17 +145,20 @@ protected:
     }
 
     // The number of threads in state 2 at each sample, as the data log has them.
-    std::vector<int> Measure(const std::string& params, const char* samplingRate, const char* duration,
-                             bool proc = false)
+    std::vector<int> Measure(const std::string& params, int intervalMs, int durationS, bool proc = false)
     {
         const ScratchFolder folder;
         std::optional<ForcedProc> forced;
         if (proc)
             forced.emplace();
-        SetUpConsoleRun(dialog, QUORVEX_DEMO, params, samplingRate, duration);
-        dialog.m_strGenerateLog = "Yes";
-        std::snprintf(dialog.m_szLogFolder, sizeof dialog.m_szLogFolder, "%s", folder.Path().c_str());
-        dialog.CollectData();
+        const RunSettings settings = {.appPath = QUORVEX_DEMO,
+                                      .processName = InstanceName(QUORVEX_DEMO),
+                                      .interval = std::chrono::milliseconds(intervalMs),
+                                      .duration = std::chrono::seconds(durationS),
+                                      .logFolder = folder.Path()};
+        observer.arguments = params;
+        observer.controls.logging = true;
+        result = RunSampled(settings, observer, notices.service);
         for (const std::string& name : FilesIn(folder.Path())) {
             if (!name.starts_with("QVS"))
                 return RunningPerRecord(ReadFile(folder.Path() + "/" + name));
@@ -171,10 +169,18 @@ protected:
     // Where the kernel refuses the switch records, the source says why.
     bool Refused() const { return !notices.lines.empty() && notices.lines[0] != EXACT_NOTICE; }
 
+    // The run's figures; a run that must have them fails without.
+    const RunStatistics& Figures() const
+    {
+        static const RunStatistics none{};
+        EXPECT_TRUE(result.statistics);
+        return result.statistics ? *result.statistics : none;
+    }
+
     int m_descriptors;
     RecordedNotices notices;
-    RecordedBoxes recorded;
-    CQuorvexDlg dialog;
+    RecordingObserver observer;
+    RunResult result;
 };
 
 // Twice as many busy threads as the machine has processors (four on two).
@@ -190,7 +196,7 @@ std::string Oversubscribing()
 TEST_F(MeasuredRun, OversubscribedThreadsNeverRunOnMoreThanTheProcessors)
 {
     CpuWatcher watcher;
-    const std::vector<int> levels = Measure(Oversubscribing(), "10", "1");
+    const std::vector<int> levels = Measure(Oversubscribing(), 10, 1);
     const double processorsUsed = watcher.SampledSpanPercent() / 100;
     if (Refused())
         GTEST_SKIP() << notices.lines[0];
@@ -203,26 +209,15 @@ TEST_F(MeasuredRun, OversubscribedThreadsNeverRunOnMoreThanTheProcessors)
     if (processorsUsed > Processors() - 0.2) {
         EXPECT_GT(Share(levels, [](int level) { return level == Processors(); }), 0.8);
     }
-    EXPECT_NEAR(Number(dialog.m_strParallelTime), 100 * Share(levels, [](int level) { return level >= 2; }), 0.01);
-}
-
-// /proc counts a thread waiting for a processor as running: all of them, all
-// the time.
-TEST_F(MeasuredRun, ProcOverstatesOversubscribedThreads)
-{
-    const std::vector<int> levels = Measure(Oversubscribing(), "10", "1", true);
-
-    EXPECT_EQ(notices.lines, std::vector<std::string>{ProcNotice("forced by QUORVEX_THREAD_STATES=proc")});
-    ASSERT_GE(levels.size(), static_cast<size_t>(MINIMUM_SAMPLES));
-    EXPECT_GT(Share(levels, [](int level) { return level == 2 * Processors(); }), 0.8);
+    EXPECT_NEAR(Figures().parallelPercent, 100 * Share(levels, [](int level) { return level >= 2; }), 0.01);
 }
 
 struct Workload {
     const char* name;
     const char* params;
     bool proc;
-    int busy;             // threads busy throughout
-    const char* threads;  // all alive from start to end
+    int busy;       // threads busy throughout
+    double threads; // all alive from start to end
 };
 
 void PrintTo(const Workload& w, std::ostream* os)
@@ -242,33 +237,33 @@ TEST_P(MeasuredWorkload, CpuAndParallelTimeAreWhatTheDemoDid)
 {
     const Workload& w = GetParam();
     CpuWatcher watcher;
-    Measure(w.params, "100", "2", w.proc);
+    Measure(w.params, 100, 2, w.proc);
     const double used = watcher.SampledSpanPercent();
     if (Refused() && !w.proc)
         GTEST_SKIP() << notices.lines[0];
 
-    EXPECT_EQ(BoxTexts(recorded), std::vector<std::string>{"[IMPORTANT!!!] Make sure the application is terminated "
-                                                           "COMPLETELY\nbefore continue!"});
-    EXPECT_NEAR(Number(dialog.m_strCpuAvg), used, Margin(used));
-    EXPECT_LT(Number(dialog.m_strCpuAvg), 100 * w.busy + 10);
+    EXPECT_EQ(observer.boxes, std::vector<std::string>{"[IMPORTANT!!!] Make sure the application is terminated "
+                                                       "COMPLETELY\nbefore continue!"});
+    EXPECT_NEAR(Figures().cpuAvg, used, Margin(used));
+    EXPECT_LT(Figures().cpuAvg, 100 * w.busy + 10);
     if (w.busy == 1) {
-        EXPECT_LT(Number(dialog.m_strParallelTime), 10);
+        EXPECT_LT(Figures().parallelPercent, 10);
     } else {
-        EXPECT_GT(Number(dialog.m_strParallelTime), w.proc ? 90 : used - 100 - 15) << "used " << used;
+        EXPECT_GT(Figures().parallelPercent, w.proc ? 90 : used - 100 - 15) << "used " << used;
     }
-    EXPECT_EQ(dialog.m_strThreadsMin.str(), w.threads);
-    EXPECT_EQ(dialog.m_strThreadsMax.str(), w.threads);
-    EXPECT_EQ(dialog.m_strElapsedMs.str(), "2000");
-    EXPECT_GE(std::stoi(dialog.m_strSamples.str()), 10);
+    EXPECT_EQ(Figures().threadsMin, w.threads);
+    EXPECT_EQ(Figures().threadsMax, w.threads);
+    EXPECT_EQ(result.elapsedMs, 2000u);
+    EXPECT_GE(result.samples, 10);
 }
 
 const char* const kTwoBusy = "--phases 2 --phase-ms 10000 --sleepers 0";
 
 INSTANTIATE_TEST_SUITE_P(Demo, MeasuredWorkload,
-                         testing::Values(Workload{"TwoBusyThreadsFromSwitchRecords", kTwoBusy, false, 2, "  3"},
-                                         Workload{"TwoBusyThreadsFromProc", kTwoBusy, true, 2, "  3"},
+                         testing::Values(Workload{"TwoBusyThreadsFromSwitchRecords", kTwoBusy, false, 2, 3},
+                                         Workload{"TwoBusyThreadsFromProc", kTwoBusy, true, 2, 3},
                                          Workload{"OneBusyThreadAmongSleepers",
-                                                  "--phases 1 --phase-ms 10000 --sleepers 6", false, 1, "  8"}),
+                                                  "--phases 1 --phase-ms 10000 --sleepers 6", false, 1, 8}),
                          [](const testing::TestParamInfo<Workload>& info) { return info.param.name; });
 
 // The demo reports how long it ran from its start to its end; the process
@@ -278,7 +273,7 @@ INSTANTIATE_TEST_SUITE_P(Demo, MeasuredWorkload,
 TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
 {
     const std::string out =
-        CaptureStdout([this] { Measure("--phases 1 --phase-ms 1500 --sleepers 0 --report", "1000", "5"); });
+        CaptureStdout([this] { Measure("--phases 1 --phase-ms 1500 --sleepers 0 --report", 1000, 5); });
 
     // The probe's instance ends by itself too: the last report is the measured one's.
     std::smatch last;
@@ -287,8 +282,9 @@ TEST_F(MeasuredRun, TargetThatExitsGivesItsRealLifetime)
         last = *it;
     ASSERT_FALSE(last.empty()) << out;
     const double lifetimeMs = std::stod(last[1]) * 1000;
-    EXPECT_GE(Number(dialog.m_strElapsedMs), lifetimeMs - 1);
-    EXPECT_LE(Number(dialog.m_strElapsedMs), lifetimeMs + 250);
+    ASSERT_TRUE(result.elapsedMs);
+    EXPECT_GE(*result.elapsedMs, lifetimeMs - 1);
+    EXPECT_LE(*result.elapsedMs, lifetimeMs + 250);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "DataLog.h"
 #include "LogFile.h"
-#include "RunStatistics.h"
 #include "ScratchFolder.h"
 #include "SummaryLog.h"
 
@@ -49,20 +48,20 @@ TEST(LogNames, FollowTheLocalTimeToTheMinuteAndCountCopies)
     EXPECT_EQ(RunLogFileName("/l", "QV", {2027, 1, 0, 2, 3, 4, 0, 0}, 13).str(), "/l/QV202701020304-13.txt");
 }
 
+const MachineTexts kMachine = {.processorInfo = "        Intel(R) Core(TM) i7 CPU 860 @ 2.80GHz",
+                                .frequency = "   2400", .sockets = "  1", .cores = "  2", .logicals = "  4",
+                                .multiProcessor = "No", .multiCore = "Yes", .smt = "Enabled"};
+const RunStatistics kStatistics = {.cpuMin = 12.5, .cpuMax = 199.22, .cpuAvg = 120.3125, .parallelPercent = 15,
+                                   .threads = {{75, 0, 45, 98.5}, {20, 0, 12.5, 60.25}}, .levels = {{2, 15}}};
+
 // Two threads on one socket of two cores and four logical processors, with
 // a 30-second duration that elapsed.
 TEST(SummaryBlock, ExampleOfTwoThreadsOnTwoCoresWithTwinlane)
 {
-    const RunAccumulators run = {.samples = 200, .threads = {{{150, 9000, 0, 98.5}, {40, 2500, 0, 60.25}}},
-                                 .histogram = {0, 0, 30}, .parallelSamples = 30};
-    const SummaryTexts texts = {
-        .processorInfo = "        Intel(R) Core(TM) i7 CPU 860 @ 2.80GHz",
-        .frequency = "   2400", .sockets = "  1", .cores = "  2", .logicals = "  4",
-        .multiProcessor = "No", .multiCore = "Yes", .smt = "Enabled",
-        .appPath = "/apps/render.exe", .appParams = "-frames 10", .samplingRate = "100", .elapsedMs = "30000",
-        .parallelTime = " 15.00", .cpuMin = " 12.50", .cpuAvg = "120.31", .cpuMax = "199.22"};
-
-    EXPECT_EQ(SummaryBlock(texts, ComputeStatistics(run, 2)).str(),
+    EXPECT_EQ(SummaryBlock(kMachine, {.appPath = "/apps/render.exe", .appParams = "-frames 10", .intervalMs = 100,
+                                      .elapsedMs = 30000},
+                           kStatistics)
+                  .str(),
               "\n[End Data]\n"
               "[Start Summary]\n"
               "Processor Information:         Intel(R) Core(TM) i7 CPU 860 @ 2.80GHz\n"
@@ -85,7 +84,7 @@ TEST(SummaryLog, HeadAndLineOfTheExample)
     EXPECT_EQ(SummaryLogHead("/apps/render.exe").str(),
               "\"Quorvex\"\n\"render.exe\"\n\"4\",\"1\"\n\"Cores\",\"Logicals\",\"Elapsed Time (ms)\",\"Parallel Time (%)\"\n");
     EXPECT_TRUE(SummaryLogHead("render").str().starts_with("\"Quorvex\"\n\"render\"\n")) << "a path without a folder";
-    EXPECT_EQ(SummaryLogLine("  2", "  4", "30000", " 15.00").str(), "\"  2\",\"  4\",\"30000\",\" 15.00\"\n");
+    EXPECT_EQ(SummaryLogLine(kMachine, 30000, kStatistics).str(), "\"  2\",\"  4\",\"30000\",\" 15.00\"\n");
 }
 
 struct TakenNames {

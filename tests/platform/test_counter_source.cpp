@@ -1,7 +1,6 @@
 // The /proc counter source measuring real processes of known shape.
 
 #include "../engine/EngineTesting.h"
-#include "CounterReading.h"
 #include "CpuAccess.h"
 #include "ProcThreadActivity.h"
 #include "Pdh.h"
@@ -22,35 +21,54 @@
 
 namespace {
 
+// A query of the given service, or of a service that writes its notices to
+// standard error.
 class Query {
 public:
-    Query() { EXPECT_EQ(PdhOpenQueryA(nullptr, 0, &m_query), ERROR_SUCCESS); }
-    ~Query() { PdhCloseQuery(m_query); }
+    explicit Query(CounterService& service = QuietService()) : m_service(service)
+    {
+        EXPECT_EQ(m_service.OpenQuery(&m_query), ERROR_SUCCESS);
+    }
+    ~Query() { m_service.CloseQuery(m_query); }
 
-    PDH_STATUS Add(const std::string& path, PDH_HCOUNTER& counter) { return PdhAddCounterA(m_query, path.c_str(), 0, &counter); }
+    PDH_STATUS Add(const std::string& path, PDH_HCOUNTER& counter) { return m_service.AddCounter(m_query, path.c_str(), &counter); }
     PDH_HCOUNTER Add(const std::string& path)
     {
         PDH_HCOUNTER counter = nullptr;
         EXPECT_EQ(Add(path, counter), ERROR_SUCCESS) << path;
         return counter;
     }
-    void Bind(const StartedTarget& target) { EXPECT_EQ(PdhBindQueryToProcess(m_query, target.Handle()), ERROR_SUCCESS); }
-    PDH_STATUS Collect() { return PdhCollectQueryData(m_query); }
-    PDH_STATUS CollectAt(std::uint64_t instantNs) { return PdhCollectQueryDataAt(m_query, static_cast<LONGLONG>(instantNs)); }
+    void Bind(const StartedTarget& target) { EXPECT_EQ(m_service.BindQuery(m_query, target.Handle()), ERROR_SUCCESS); }
+    PDH_STATUS Collect() { return CollectAt(MonotonicNowNs()); }
+    PDH_STATUS CollectAt(std::uint64_t instantNs) { return m_service.CollectQueryData(m_query, instantNs); }
+    std::optional<double> Value(PDH_HCOUNTER counter)
+    {
+        double value;
+        if (m_service.GetCounterValue(counter, &value) != ERROR_SUCCESS)
+            return std::nullopt;
+        return value;
+    }
 
 private:
+    static CounterService& QuietService()
+    {
+        static ProcCounterService service([](const std::string&) {});
+        return service;
+    }
+
+    CounterService& m_service;
     PDH_HQUERY m_query = nullptr;
 };
 
-std::optional<double> Value(PDH_HCOUNTER counter)
-{
-    PDH_FMT_COUNTERVALUE value;
-    if (PdhGetFormattedCounterValue(counter, PDH_FMT_DOUBLE, nullptr, &value) != ERROR_SUCCESS)
-        return std::nullopt;
-    return value.doubleValue;
-}
-
 using Target = StartedTarget;
+
+// Sleeps and returns the sleep's end, the instant of the collection after it.
+std::uint64_t SleepFor(std::uint64_t ms)
+{
+    const std::uint64_t end = MonotonicNowNs() + ms * 1000000;
+    SleepUntilNs(end);
+    return end;
+}
 
 std::string Demo(const std::string& arguments)
 {
@@ -95,8 +113,8 @@ TEST(CounterSource, FailuresOfQueriesAndCounters)
     PDH_HCOUNTER notYetRunning = query.Add(ThreadPath("quorvex-no-such-program", 7, "Thread State"));
     PDH_HCOUNTER nameless = query.Add(ProcessPath("", "Thread Count"));
     EXPECT_EQ(query.Collect(), PDH_NO_DATA);
-    EXPECT_FALSE(Value(notYetRunning));
-    EXPECT_FALSE(Value(nameless));
+    EXPECT_FALSE(query.Value(notYetRunning));
+    EXPECT_FALSE(query.Value(nameless));
     PDH_FMT_COUNTERVALUE value;
     EXPECT_EQ(PdhGetFormattedCounterValue(nameless, 0x100, nullptr, &value), PDH_INVALID_ARGUMENT);
     EXPECT_EQ(PdhGetFormattedCounterValue(nullptr, PDH_FMT_DOUBLE, nullptr, &value), PDH_INVALID_HANDLE);
@@ -105,7 +123,7 @@ TEST(CounterSource, FailuresOfQueriesAndCounters)
 // Threads in ascending tid order: the main thread, two spinning workers, three sleepers.
 TEST_P(CounterSourceOfBoth, MeasuresEachThreadOfARealProcess)
 {
-    Query query;
+    Query query(notices.service);
     PDH_HCOUNTER cpu = query.Add(ProcessPath(kDemo, "% Processor Time"));
     PDH_HCOUNTER threads = query.Add(ProcessPath(kDemo, "Thread Count"));
     std::vector<PDH_HCOUNTER> threadCpu, threadState;
@@ -121,7 +139,7 @@ TEST_P(CounterSourceOfBoth, MeasuresEachThreadOfARealProcess)
         GTEST_SKIP() << notices.lines[0];
     EXPECT_EQ(notices.lines, std::vector<std::string>{GetParam() ? ProcNotice("forced by QUORVEX_THREAD_STATES=proc")
                                                                       : EXACT_NOTICE});
-    EXPECT_FALSE(Value(cpu)) << "a rate needs two collections";
+    EXPECT_FALSE(query.Value(cpu)) << "a rate needs two collections";
     const std::uint64_t cpuBefore = demo->CpuNs();
     const std::uint64_t before = MonotonicNowNs();
     Sleep(500);
@@ -130,21 +148,21 @@ TEST_P(CounterSourceOfBoth, MeasuresEachThreadOfARealProcess)
     // demo really got over the interval is the measure.
     const double got = static_cast<double>(demo->CpuNs() - cpuBefore) / static_cast<double>(MonotonicNowNs() - before) * 100;
 
-    EXPECT_EQ(Value(threads), 6);
-    const double total = Value(cpu).value_or(-1);
+    EXPECT_EQ(query.Value(threads), 6);
+    const double total = query.Value(cpu).value_or(-1);
     EXPECT_NEAR(total, got, got * 0.15 + 5);
     double sum = 0;
     for (int i = 0; i < 6; ++i)
-        sum += Value(threadCpu[i]).value_or(-1000);
+        sum += query.Value(threadCpu[i]).value_or(-1000);
     EXPECT_NEAR(sum, total, 15);
-    EXPECT_GT(*Value(threadCpu[1]), got / 4);
-    EXPECT_GT(*Value(threadCpu[2]), got / 4);
+    EXPECT_GT(*query.Value(threadCpu[1]), got / 4);
+    EXPECT_GT(*query.Value(threadCpu[2]), got / 4);
     for (const int sleeping : {0, 3, 4, 5}) {
-        EXPECT_LT(*Value(threadCpu[sleeping]), 5) << sleeping;
-        EXPECT_EQ(Value(threadState[sleeping]), 5) << sleeping;
+        EXPECT_LT(*query.Value(threadCpu[sleeping]), 5) << sleeping;
+        EXPECT_EQ(query.Value(threadState[sleeping]), 5) << sleeping;
     }
-    EXPECT_FALSE(Value(threadCpu[6])) << "there is no seventh thread";
-    EXPECT_FALSE(Value(threadState[6]));
+    EXPECT_FALSE(query.Value(threadCpu[6])) << "there is no seventh thread";
+    EXPECT_FALSE(query.Value(threadState[6]));
 }
 
 // The process's processor time, in percent of one processor, from a
@@ -187,7 +205,7 @@ LateCollection CollectLate(Query& query, const Target& target, DWORD sleepMs, st
 // later than the instant it stands for).
 TEST_P(CounterSourceOfBoth, CollectionBelongsToTheEndOfARecentSleep)
 {
-    Query query;
+    Query query(notices.service);
     PDH_HCOUNTER cpu = query.Add(ProcessPath(kDemo, "% Processor Time"));
     const std::unique_ptr<Target> demo = Start(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
     query.Bind(*demo);
@@ -198,26 +216,26 @@ TEST_P(CounterSourceOfBoth, CollectionBelongsToTheEndOfARecentSleep)
 
     const LateCollection old = CollectLate(query, *demo, 10, 2 * MAX_INSTANT_AGE_NS);
     ASSERT_GT(old.overItsOwnTime, 5) << "the demo hardly ran";
-    EXPECT_NEAR(Value(cpu).value_or(0), old.overItsOwnTime, old.overItsOwnTime * 0.1 + 2);
+    EXPECT_NEAR(query.Value(cpu).value_or(0), old.overItsOwnTime, old.overItsOwnTime * 0.1 + 2);
 
     const LateCollection recent = CollectLate(query, *demo, 200, 200'000'000);
     const double expected = GetParam() ? recent.overItsOwnTime : recent.toTheSleepsEnd;
-    EXPECT_NEAR(Value(cpu).value_or(0), expected, expected * 0.1 + 2);
+    EXPECT_NEAR(query.Value(cpu).value_or(0), expected, expected * 0.1 + 2);
 }
 
 // The query stays with the process it measured.
 TEST_P(CounterSourceOfBoth, EndedTargetGivesNoDataForGood)
 {
-    Query query;
+    Query query(notices.service);
     PDH_HCOUNTER threads = query.Add(ProcessPath(kDemo, "Thread Count"));
     const std::unique_ptr<Target> first = Start(Demo("--phases 1 --phase-ms 300 --sleepers 0"));
     query.Bind(*first);
     Sleep(100);
     ASSERT_EQ(query.Collect(), ERROR_SUCCESS);
-    EXPECT_EQ(Value(threads), 2);
+    EXPECT_EQ(query.Value(threads), 2);
     first->WaitForExit();
     EXPECT_EQ(query.Collect(), PDH_NO_DATA);
-    EXPECT_FALSE(Value(threads));
+    EXPECT_FALSE(query.Value(threads));
     const std::unique_ptr<Target> second = Start(Demo("--phases 1 --phase-ms 5000 --sleepers 0"));
     Sleep(100);
     EXPECT_EQ(query.Collect(), PDH_NO_DATA);
@@ -231,7 +249,7 @@ TEST_P(CounterSourceOfBoth, EndedTargetGivesNoDataForGood)
 TEST(CounterSource, ProcFiguresAtOneMillisecondStayWithinTheProcessors)
 {
     RecordedNotices notices;
-    Query query;
+    Query query(notices.service);
     PDH_HCOUNTER cpu = query.Add(ProcessPath(kDemo, "% Processor Time"));
     std::vector<PDH_HCOUNTER> threadCpu;
     for (int i = 0; i < 199; ++i)
@@ -241,20 +259,20 @@ TEST(CounterSource, ProcFiguresAtOneMillisecondStayWithinTheProcessors)
     forced.reset();
     query.Bind(demo);
     const double most = 100.0 * static_cast<double>(ProcessAffinity(demo.Pid()).value().size());
-    ASSERT_EQ(query.CollectAt(static_cast<std::uint64_t>(SleepInterval(1))), ERROR_SUCCESS);
+    ASSERT_EQ(query.CollectAt(SleepFor(1)), ERROR_SUCCESS);
 
     const std::uint64_t cpuBefore = demo.CpuNs();
     const std::uint64_t before = MonotonicNowNs();
     double processSum = 0, processMax = 0, threadMax = 0, least = 0;
     int samples = 0;
     while (MonotonicNowNs() - before < 2'500'000'000) {
-        ASSERT_EQ(query.CollectAt(static_cast<std::uint64_t>(SleepInterval(1))), ERROR_SUCCESS);
-        const double process = Value(cpu).value_or(-1);
+        ASSERT_EQ(query.CollectAt(SleepFor(1)), ERROR_SUCCESS);
+        const double process = query.Value(cpu).value_or(-1);
         processSum += process;
         processMax = std::max(processMax, process);
         least = std::min(least, process);
         for (PDH_HCOUNTER thread : threadCpu) {
-            const double value = Value(thread).value_or(0);
+            const double value = query.Value(thread).value_or(0);
             threadMax = std::max(threadMax, value);
             least = std::min(least, value);
         }
@@ -366,47 +384,22 @@ TEST(CounterSource, MeasuresOnlyTheProcessItIsBoundTo)
     std::filesystem::copy_file(QUORVEX_DEMO, demo);
     RecordedNotices notices;
     Stranger stranger({demo, "--phases", "1", "--phase-ms", "5000", "--sleepers", "4"});
-    Query unbound;
+    Query unbound(notices.service);
     PDH_HCOUNTER threads = unbound.Add(ProcessPath("qv-own-demo", "Thread Count"));
     EXPECT_EQ(PdhBindQueryToProcess(nullptr, nullptr), PDH_INVALID_HANDLE);
     Sleep(100);
     EXPECT_EQ(unbound.Collect(), PDH_NO_DATA) << "a failed start binds nothing";
-    EXPECT_FALSE(Value(threads));
+    EXPECT_FALSE(unbound.Value(threads));
     EXPECT_EQ(notices.lines, std::vector<std::string>{});
 
-    Query own;
+    Query own(notices.service);
     threads = own.Add(ProcessPath("qv-own-demo", "Thread Count"));
     Target earlier(demo + " --phases 1 --phase-ms 5000 --sleepers 2");
     Target latest(demo + " --phases 1 --phase-ms 5000 --sleepers 1");
     own.Bind(earlier);
     Sleep(300);
     ASSERT_EQ(own.Collect(), ERROR_SUCCESS);
-    EXPECT_EQ(Value(threads), 4);
-}
-
-// A measurement opens the run's query, then the probe's, which ends before
-// the run's first collection.
-TEST(CounterSource, TellsWhereThreadStatesComeFromOncePerMeasurement)
-{
-    RecordedNotices notices;
-    for (int measurement = 0; measurement < 2; ++measurement) {
-        Query run;
-        run.Add(ProcessPath(kDemo, "Thread Count"));
-        {
-            Query probe;
-            probe.Add(ProcessPath(kDemo, "Thread Count"));
-            Target probed(Demo("--phases 1 --phase-ms 2000 --sleepers 0"));
-            probe.Bind(probed);
-            Sleep(100);
-            ASSERT_EQ(probe.Collect(), ERROR_SUCCESS);
-        }
-        Target measured(Demo("--phases 1 --phase-ms 2000 --sleepers 0"));
-        run.Bind(measured);
-        Sleep(100);
-        ASSERT_EQ(run.Collect(), ERROR_SUCCESS);
-    }
-    ASSERT_EQ(notices.lines.size(), 2u);
-    EXPECT_EQ(notices.lines[0], notices.lines[1]);
+    EXPECT_EQ(own.Value(threads), 4);
 }
 
 } // namespace

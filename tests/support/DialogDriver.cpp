@@ -1,7 +1,5 @@
 #include "DialogDriver.h"
 
-#include "MessageBox.h"
-
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
@@ -21,20 +19,13 @@ Strings Shown(const std::vector<Box>& boxes)
     return shown;
 }
 
-RecordedBoxes::RecordedBoxes()
+int RecordedBoxes::Show(HWND owner, const char* text, const char* caption, UINT)
 {
-    SetMessageBoxHook([this](HWND owner, const char* text, const char* caption, UINT) {
-        boxes.push_back({owner, text ? text : "", caption ? caption : ""});
-        // A copy: what the box's moment brings about may record further boxes.
-        if (whenShown)
-            whenShown(Box(boxes.back()));
-        return IDOK;
-    });
-}
-
-RecordedBoxes::~RecordedBoxes()
-{
-    SetMessageBoxHook(nullptr);
+    boxes.push_back({owner, text ? text : "", caption ? caption : ""});
+    // A copy: what the box's moment brings about may record further boxes.
+    if (whenShown)
+        whenShown(Box(boxes.back()));
+    return IDOK;
 }
 
 GuiSessionForTest::GuiSessionForTest() : m_app(std::make_unique<QApplication>(m_argc, m_argv))

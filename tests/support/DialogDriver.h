@@ -29,12 +29,11 @@ struct Box {
 // A box as "[caption] text".
 Strings Shown(const std::vector<Box>& boxes);
 
-// Records every message box while it lives, instead of showing it. A box
-// stands for the moment it would be up: whenShown runs then.
-class RecordedBoxes {
+// Records the boxes passed to it instead of showing them. A box stands for
+// the moment it would be up: whenShown runs then.
+class RecordedBoxes : public MessageBoxes {
 public:
-    RecordedBoxes();
-    ~RecordedBoxes();
+    int Show(HWND owner, const char* text, const char* caption, UINT type) override;
     std::vector<Box> boxes;
     std::function<void(const Box&)> whenShown;
 };
@@ -80,6 +79,9 @@ std::string Format(const char* format, Values... values)
 // The main dialog of one test, with its message boxes recorded.
 class DialogTest : public testing::Test {
 protected:
+    // The dialog's runs read this service, else a kernel one of its own.
+    explicit DialogTest(CounterService* counters = nullptr) : dlg(nullptr, counters, recorded) {}
+
     // Opens the dialog, lets act work it once it shows, and returns how it
     // ended; act must end it.
     INT_PTR Open(std::function<void(QWidget*)> act);
@@ -88,5 +90,5 @@ protected:
 
     GuiSessionForTest session;
     RecordedBoxes recorded;
-    CQuorvexDlg dlg{nullptr};
+    CQuorvexDlg dlg;
 };

@@ -9,6 +9,7 @@
 #include "FileDialog.h"
 #include "GuiSession.h"
 #include "ScratchFolder.h"
+#include "ScriptedCounters.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -22,8 +23,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <regex>
-#include <sstream>
 
 namespace {
 
@@ -54,7 +53,6 @@ const std::string kCaptureStopped = "101 +RUNNING -START CAPTURE";
 struct DemoRun {
     const char* params;
     const char* samplingRate = "100";
-    bool logging = false;
     bool manualCapture = false;
 };
 
@@ -72,24 +70,6 @@ void ChooseItem(QComboBox* combo, const char* text)
 void AtNextDispatch(std::function<void()> act)
 {
     QTimer::singleShot(0, qApp, std::move(act));
-}
-
-Strings Lines(const std::string& text)
-{
-    Strings lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-Strings Fields(const std::string& row)
-{
-    Strings fields;
-    std::istringstream in(row);
-    for (std::string field; in >> field;)
-        fields.push_back(field);
-    return fields;
 }
 
 // What a run left in the dialog's fields and lists.
@@ -139,29 +119,14 @@ protected:
         dlg.m_strAppPath = QUORVEX_DEMO;
         std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", FileTitleOf(QUORVEX_DEMO).GetString());
         dlg.m_editAppPath.SetWindowText(dlg.m_strAppPath);
-        std::snprintf(dlg.m_szLogFolder, sizeof dlg.m_szLogFolder, "%s", logs.Path().c_str());
         Edit(dlg, IDC_EDIT_APP_PARAMS)->setText(run.params);
         // The demo ends long before the shortest duration.
         ChooseItem(Combo(dlg, IDC_COMBO_DURATION), "10");
         ChooseItem(Combo(dlg, IDC_COMBO_SAMPLING_RATE), run.samplingRate);
-        ChooseItem(Combo(dlg, IDC_COMBO_GENERATE_LOG), run.logging ? "Yes" : "No");
         ChooseItem(Combo(dlg, IDC_COMBO_MANUAL_CAPTURE), run.manualCapture ? "Yes" : "No");
     }
 
-    // The data log and the summary log of the one run, named for one minute.
-    std::pair<std::string, std::string> LogFiles() const
-    {
-        Strings names = FilesIn(logs.Path());
-        std::sort(names.begin(), names.end());
-        if (names.size() != 2 || !names[0].starts_with("QV") || names[1] != "QVS" + names[0].substr(2)) {
-            ADD_FAILURE() << testing::PrintToString(names);
-            return {};
-        }
-        return {ReadFile(logs.Path() + "/" + names[0]), ReadFile(logs.Path() + "/" + names[1])};
-    }
-
     ChildStarts starts;
-    ScratchFolder logs;
 };
 
 // Exit while idle ends the dialog as Enter does, but tells any run to stop.
@@ -182,144 +147,76 @@ TEST_F(DemoRunTest, StartWithoutATargetAsksForOneAndExitEndsTheDialog)
     EXPECT_EQ(dlg.m_bCancel, 1);
 }
 
-// A number the demo's last instance reported of itself, after its key.
-double LastReported(const std::string& out, const std::string& key)
-{
-    const std::regex line("(^|\n)" + key + " ([0-9.]+)\n");
-    std::string value = "-1";
-    for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
-        value = (*it)[2];
-    return std::stod(value);
-}
+// Runs of a target that sleeps, on scripted counters: every figure the
+// dialog shows is known in advance.
+class ScriptedDialogRun : public DialogTest {
+protected:
+    ScriptedDialogRun() : DialogTest(&counters) {}
+    ~ScriptedDialogRun() override { EXPECT_EQ(ChildProcesses(), std::vector<int>{}); }
 
-// The demo's second phase, two busy threads, is the one sampled: the first
-// second of each instance is the run's settling time.
-TEST_F(DemoRunTest, MeasuresTheDemoShowsEveryResultAndWritesBothLogs)
+    // Thread 0 always running, thread 1 in the first three samples, after
+    // the probe's ten samples of two threads.
+    void Play(int samples)
+    {
+        counters = ScriptedCounters{};
+        Script run(1);
+        for (int k = 0; k < samples; ++k)
+            run.push_back({.values = {{"\\Process(render)\\% Processor Time", 98.4375},
+                                      {"\\Process(render)\\Thread Count", 2},
+                                      {"\\Thread(render/0)\\% Processor Time", 93.75},
+                                      {"\\Thread(render/0)\\Thread State", 2},
+                                      {"\\Thread(render/1)\\% Processor Time", 4.6875},
+                                      {"\\Thread(render/1)\\Thread State", k < 3 ? 2.0 : 5.0}}});
+        counters.scripts = {run, Script(11, Collection{.values = {{"\\Process(render)\\Thread Count", 2}}})};
+    }
+
+    ScriptedCounters counters;
+    ScratchFolder folder;
+};
+
+// Ten samples: every field and list shows the run's figures in its format,
+// each list its first row. Nine: the figures stay as they were.
+TEST_F(ScriptedDialogRun, ShowsTheFiguresOfTenSamplesAndKeepsThemAfterNine)
 {
-    constexpr int kThreads = 4;  // main, two workers, one sleeper
-    std::string before, after;
-    Results shown;
+    std::vector<Results> shown;
+    Strings controls;
     const QWidget* dialogWindow = nullptr;
-    INT_PTR result = 0;
-    const std::string reports = CaptureStdout([&] {
-        result = Open([&](QWidget* window) {
-            dialogWindow = window;
-            PrepareDemoRun({"--phases 1,2 --phase-ms 1000 --sleepers 1 --report", "10", true});
-            before = ControlsOf(dlg);
+    Inspect([&](QWidget* window) {
+        dialogWindow = window;
+        dlg.m_strAppPath = folder.AddScript("render.exe", "exec sleep 60").c_str();
+        std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "render");
+        ChooseItem(Combo(dlg, IDC_COMBO_SAMPLING_RATE), "10");
+        for (int samples : {10, 9}) {
+            Play(samples);
             Button(dlg, IDC_START)->click();
-            after = ControlsOf(dlg);
-            shown = ResultsShown(dlg);
-            PressKey(window, Qt::Key_Escape);
-        });
-    });
-    // What the measured instance really got: its lifetime, and the processor
-    // time of its two busy threads in the sampled phase. Beyond one
-    // processor's worth, the two ran at once for at least the excess.
-    const double lifetimeMs = LastReported(reports, "seconds") * 1000;
-    const double overlapPercent = LastReported(reports, "phase 1 cpu-ms") / 10 - 100;
-    ASSERT_GT(lifetimeMs, 0) << reports;
-
-    EXPECT_EQ(result, IDCANCEL);
-    EXPECT_EQ(starts.Count(), 2) << "the probe's instance, then the measured one";
-    EXPECT_EQ(Shown(recorded.boxes), Strings{kMakeSure});
-    EXPECT_EQ(recorded.boxes.at(0).owner, dialogWindow);
-    EXPECT_EQ(before + " | " + after, kIdle + " | " + kIdle);
-    EXPECT_EQ(dlg.m_bCancel, 1);
-
-    // Every result field shows its member, in its format.
-    const std::pair<int, const CString*> fields[] = {
-        {IDC_EDIT_CPU_MIN, &dlg.m_strCpuMin},         {IDC_EDIT_CPU_AVG, &dlg.m_strCpuAvg},
-        {IDC_EDIT_CPU_MAX, &dlg.m_strCpuMax},         {IDC_EDIT_THREADS_MIN, &dlg.m_strThreadsMin},
-        {IDC_EDIT_THREADS_AVG, &dlg.m_strThreadsAvg}, {IDC_EDIT_THREADS_MAX, &dlg.m_strThreadsMax},
-        {IDC_EDIT_ELAPSED, &dlg.m_strElapsedMs},      {IDC_EDIT_PARALLEL_TIME, &dlg.m_strParallelTime},
-        {IDC_EDIT_SAMPLES, &dlg.m_strSamples}};
-    for (const auto& [id, member] : fields)
-        EXPECT_EQ(shown.fields[id], member->str()) << id;
-    for (int id : {IDC_EDIT_CPU_MIN, IDC_EDIT_CPU_AVG, IDC_EDIT_CPU_MAX, IDC_EDIT_PARALLEL_TIME})
-        EXPECT_EQ(shown.fields[id], Format("%6.2f", std::stod(shown.fields[id])));
-    // The last sample may catch the demo joining its threads.
-    EXPECT_EQ(shown.fields[IDC_EDIT_THREADS_MAX], "  4");
-    const int samples = std::stoi(dlg.m_strSamples.str());
-    ASSERT_GE(samples, 10);
-    EXPECT_EQ(dlg.m_strSamples.str(), Format("%8d", samples));
-    // The demo ended the run: its own lifetime, well short of the duration.
-    EXPECT_GE(std::stoi(dlg.m_strElapsedMs.str()), lifetimeMs - 1);
-    EXPECT_LT(std::stoi(dlg.m_strElapsedMs.str()), 5000);
-
-    // One row per watched thread, in thread order; level 2 at least once
-    // where the two busy threads ran at once for a good share of the sampled
-    // phase, and the levels in level order. Each list shows its first row.
-    ASSERT_EQ(shown.threadRows.size(), static_cast<size_t>(kThreads));
-    for (int j = 0; j < kThreads; ++j) {
-        const Strings f = Fields(shown.threadRows[j]);
-        ASSERT_EQ(f.size(), 5u) << shown.threadRows[j];
-        EXPECT_EQ(shown.threadRows[j], Format("%3d%22.2f%16.2f%16.2f%16.2f", j, std::stod(f[1]), std::stod(f[2]),
-                                              std::stod(f[3]), std::stod(f[4])));
-    }
-    if (overlapPercent > 15) {
-        EXPECT_FALSE(shown.levelRows.empty()) << "the busy threads overlapped " << overlapPercent << " %";
-    }
-    double levelsTotal = 0;
-    int previous = 1;
-    for (const std::string& row : shown.levelRows) {
-        const Strings f = Fields(row);
-        ASSERT_EQ(f.size(), 2u) << row;
-        EXPECT_EQ(row, Format("%3d               %9.2f", std::stoi(f[0]), std::stod(f[1])));
-        EXPECT_TRUE(std::stoi(f[0]) > previous && std::stoi(f[0]) <= kThreads) << row;
-        previous = std::stoi(f[0]);
-        levelsTotal += std::stod(f[1]);
-    }
-    EXPECT_NEAR(levelsTotal, std::stod(dlg.m_strParallelTime.str()), 0.02);
-    EXPECT_EQ(shown.threadRowShown, shown.threadRows[0]);
-    EXPECT_EQ(shown.levelRowShown, shown.levelRows.empty() ? "" : shown.levelRows[0]);
-
-    // The data log: its head, a record per sample, then the summary block.
-    const auto [dataLog, summaryLog] = LogFiles();
-    const Strings lines = Lines(dataLog);
-    ASSERT_GT(lines.size(), static_cast<size_t>(3 + samples));
-    std::string header = "\"Time\",\"TOTAL_CPU_Utilization\"";
-    for (int j = 0; j < kThreads; ++j)
-        header += Format(",\"Thread_%d_CPU_Utilization\",\"Thread_%d_Status\"", j, j);
-    EXPECT_EQ(Strings(lines.begin(), lines.begin() + 3), (Strings{"[Quorvex]", "[Start Data]", header}));
-    EXPECT_EQ(lines[3 + samples], "[End Data]");
-    EXPECT_EQ(lines.back(), "[End Summary]");
-    EXPECT_EQ(summaryLog, "\"Quorvex\"\n\"quorvex-demo\"\n\"4\",\"1\"\n"
-                          "\"Cores\",\"Logicals\",\"Elapsed Time (ms)\",\"Parallel Time (%)\"\n\"" +
-                              dlg.m_strCores.str() + "\",\"" + dlg.m_strLogicals.str() + "\",\"" +
-                              dlg.m_strElapsedMs.str() + "\",\"" + dlg.m_strParallelTime.str() + "\"\n");
-}
-
-// The probe's one sample at the 100 ms interval is too few: its warning
-// comes, then the run's, and the target is not started again. Once the run
-// has returned, START starts the next one.
-TEST_F(DemoRunTest, CancelDuringTheProbeStartsTheTargetOnlyOnce)
-{
-    Strings afterCancel, after;
-    std::vector<int> startsAfter;
-    Results shown;
-    Inspect([&](QWidget*) {
-        PrepareDemoRun({"--phases 1 --phase-ms 3000 --sleepers 1"});
-        for (int run = 0; run < 2; ++run) {
-            AtNextDispatch([&] {
-                Button(dlg, IDC_CANCEL)->click();
-                afterCancel.push_back(ControlsOf(dlg));
-            });
-            Button(dlg, IDC_START)->click();
-            after.push_back(ControlsOf(dlg));
-            startsAfter.push_back(starts.Count());
-            if (run == 0)
-                shown = ResultsShown(dlg);
+            shown.push_back(ResultsShown(dlg));
+            controls.push_back(ControlsOf(dlg));
         }
     });
 
-    EXPECT_EQ(Shown(recorded.boxes), (Strings{kNeedMoreSamples, kMakeSure, kNeedMoreSamples, kMakeSure}));
-    EXPECT_EQ(startsAfter, (std::vector<int>{1, 2}));
-    EXPECT_EQ(afterCancel, Strings(2, kIdle));
-    EXPECT_EQ(after, Strings(2, kIdle));
-    EXPECT_EQ(dlg.m_bCancel, 1);
-    EXPECT_EQ(shown.fields[IDC_EDIT_ELAPSED], " ");
-    EXPECT_EQ(shown.fields[IDC_EDIT_SAMPLES], "       0");
-    EXPECT_EQ(shown.fields[IDC_EDIT_CPU_AVG], "");
+    EXPECT_EQ(Shown(recorded.boxes), Strings(2, kMakeSure));
+    EXPECT_EQ(recorded.boxes.at(0).owner, dialogWindow);
+    EXPECT_EQ(controls, Strings(2, kIdle));
+    ASSERT_EQ(shown.size(), 2u);
+    for (Results& run : shown) {
+        EXPECT_GE(std::stoi(run.fields[IDC_EDIT_ELAPSED]), 1000) << "the target's time so far";
+        run.fields.erase(IDC_EDIT_ELAPSED);
+    }
+    const std::map<int, std::string> fields = {
+        {IDC_EDIT_CPU_MIN, " 98.44"}, {IDC_EDIT_CPU_AVG, " 98.44"},     {IDC_EDIT_CPU_MAX, " 98.44"},
+        {IDC_EDIT_THREADS_MIN, "  2"}, {IDC_EDIT_THREADS_AVG, "  2"},    {IDC_EDIT_THREADS_MAX, "  2"},
+        {IDC_EDIT_PARALLEL_TIME, " 30.00"}, {IDC_EDIT_SAMPLES, "      10"}};
+    EXPECT_EQ(shown[0].fields, fields);
+    const Strings threadRows = {"  0                100.00           93.75           93.75           93.75",
+                                "  1                 30.00            4.69            4.69            4.69"};
+    EXPECT_EQ(shown[0].threadRows, threadRows);
+    EXPECT_EQ(shown[0].threadRowShown, threadRows[0]);
+    EXPECT_EQ(shown[0].levelRows, Strings{"  2                   30.00"});
+    EXPECT_EQ(shown[0].levelRowShown, "  2                   30.00");
+    std::map<int, std::string> afterNine = fields;
+    afterNine[IDC_EDIT_SAMPLES] = "       9";
+    EXPECT_EQ(shown[1].fields, afterNine);
+    EXPECT_EQ(shown[1].threadRows, threadRows);
 }
 
 // A START that reaches the dialog before the cancelled run has returned (two
@@ -337,7 +234,7 @@ TEST_F(DemoRunTest, CancelDuringSamplingKeepsResultsAndStartsNoSecondRun)
         });
     });
     Open([&](QWidget* window) {
-        PrepareDemoRun({"--phases 1 --phase-ms 2000 --sleepers 1", "10", true});
+        PrepareDemoRun({"--phases 1 --phase-ms 2000 --sleepers 1", "10"});
         Button(dlg, IDC_START)->click();
         after = ControlsOf(dlg);
         shown = ResultsShown(dlg);
@@ -358,14 +255,6 @@ TEST_F(DemoRunTest, CancelDuringSamplingKeepsResultsAndStartsNoSecondRun)
         EXPECT_EQ(shown.fields[id], "") << id;
     EXPECT_TRUE(shown.threadRows.empty() && shown.levelRows.empty());
     EXPECT_EQ(shown.fields[IDC_EDIT_ELAPSED], " ");
-
-    // The records of the samples taken, and no summary.
-    const auto [dataLog, summaryLog] = LogFiles();
-    const Strings lines = Lines(dataLog);
-    EXPECT_EQ(lines.size(), static_cast<size_t>(3 + samples));
-    EXPECT_EQ(lines.back().front(), '"');
-    EXPECT_NE(dataLog.back(), '\n');
-    EXPECT_EQ(Lines(summaryLog).size(), 4u);
 }
 
 // A target that ends before the probe's first collection abandons the run;
@@ -387,31 +276,6 @@ TEST_F(DemoRunTest, AbandonedRunLeavesTheControlsIdle)
     twice.insert(twice.end(), abandoned.begin(), abandoned.end());
     EXPECT_EQ(Shown(recorded.boxes), twice);
     EXPECT_EQ(after, Strings(2, kIdle));
-}
-
-// Two logged runs in one minute keep both pairs of logs, each pair under one
-// name (the later one with -2 when the minute is the same).
-TEST_F(DemoRunTest, TwoLoggedRunsKeepBothPairsOfLogs)
-{
-    Inspect([&](QWidget*) {
-        PrepareDemoRun({"--phases 1 --phase-ms 2000 --sleepers 0", "100", true});
-        Button(dlg, IDC_START)->click();
-        Button(dlg, IDC_START)->click();
-    });
-
-    Strings names = FilesIn(logs.Path());
-    std::sort(names.begin(), names.end());
-    ASSERT_EQ(names.size(), 4u) << testing::PrintToString(names);
-    // QVa, QVb, QVSa, QVSb in name order ("-" sorts before ".").
-    for (int pair = 0; pair < 2; ++pair)
-        EXPECT_EQ(names[2 + pair], "QVS" + names[pair].substr(2));
-    const std::string minute = names[1].substr(0, 14);
-    if (names[0].starts_with(minute)) {
-        EXPECT_EQ(names[0], minute + "-2.txt");
-    }
-    for (const std::string& name : names)
-        EXPECT_TRUE(ReadFile(logs.Path() + "/" + name).starts_with(name.starts_with("QVS") ? "\"Quorvex\"" : "[Quorvex]"))
-            << name;
 }
 
 // START CAPTURE and STOP CAPTURE open and close one window for the probe and
@@ -438,7 +302,7 @@ TEST_F(DemoRunTest, ManualCaptureWindowsForTheProbeAndTheMeasurement)
     });
     Results shown;
     Inspect([&](QWidget*) {
-        PrepareDemoRun({"--phases 1 --phase-ms 4000 --sleepers 1", "10", false, true});
+        PrepareDemoRun({"--phases 1 --phase-ms 4000 --sleepers 1", "10", true});
         step();
         AtNextDispatch([&] {
             step();
@@ -518,7 +382,7 @@ TEST_P(CloseDuringARealRun, StopsTheRunAndEndsTheTarget)
     const bool inProbe = std::string(GetParam().name) != "Exit";
     std::string events;
     const INT_PTR result = Open([&](QWidget* window) {
-        PrepareDemoRun(inProbe ? DemoRun{"--phases 1 --phase-ms 3000 --sleepers 1", "100", false, true}
+        PrepareDemoRun(inProbe ? DemoRun{"--phases 1 --phase-ms 3000 --sleepers 1", "100", true}
                                : DemoRun{"--phases 1 --phase-ms 1600 --sleepers 1", "10"});
         QObject::connect(Edit(dlg, IDC_EDIT_SAMPLES), &QLineEdit::textChanged, window, [&, window] {
             events += Format("run ended, window shown %d, enabled %d, elapsed '%s';", window->isVisible(),

@@ -6,6 +6,7 @@
 #include "DialogDriver.h"
 #include "ProcessorInfo.h"
 #include "QuorvexApp.h"
+#include "SettingText.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -294,7 +296,7 @@ TEST_F(DialogTest, WindowCarriesItsIconAndPaintsItCentredWhileMinimised)
 
 TEST_F(DialogTest, HelpButtonShowsTheHelpPageInstalledBesideTheProgram)
 {
-    CQuorvexApp app;
+    CQuorvexApp app(recorded);
     app.m_pszHelpFilePath = QUORVEX_BIN ".html";
     app.m_pMainWnd = &dlg;
     bool helpButtonShown = false;
@@ -322,12 +324,22 @@ TEST_F(DialogTest, HelpButtonShowsTheHelpPageInstalledBesideTheProgram)
 
 TEST_F(DialogTest, MissingHelpPageIsReported)
 {
-    CQuorvexApp app;
+    CQuorvexApp app(recorded);
     app.m_pszHelpFilePath = "/nonexistent/quorvex.html";
     Inspect([&](QWidget*) { Button(dlg, ID_HELP)->click(); });
 
     EXPECT_EQ(Shown(recorded.boxes),
               Strings{"[" + app.m_pszAppName.str() + "] Cannot open the help page /nonexistent/quorvex.html."});
+}
+
+// The settings are read from their texts: the number at the start.
+TEST(LeadingNumber, ReadsTheNumberAtTheStart)
+{
+    const std::pair<const char*, int> cases[] = {{"  30", 30}, {"\t7x", 7},  {"-5", -5},
+                                                 {"+12", 12},  {"abc", 0},   {"- 5", 0},
+                                                 {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}};
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(LeadingNumber(text), value) << '"' << text << '"';
 }
 
 } // namespace

@@ -1,19 +1,27 @@
 #pragma once
-// The main dialog. It is the window of dialog mode and, in both modes, the
-// object that holds every setting, run-control flag and result of a
-// measurement; the engine's operations are its member functions.
+// The main dialog: the window of dialog mode, with the settings, the
+// run-control flags and the results of its measurements as its members. Its
+// runs are the engine's (RunSampled); the dialog answers their questions and
+// shows what they found.
 
 #include "Dialog.h"
+#include "Pdh.h"
 #include "Resource.h"
 
 #include <filesystem>
+#include <memory>
 
 class CpuPlatform;
-struct PROCESS_INFORMATION;
+struct RunResult;
+struct RunStatistics;
 
 class CQuorvexDlg : public CDialog {
 public:
-    explicit CQuorvexDlg(CWnd* pParent = nullptr);
+    // The runs read the counters of the given service; without one, of a
+    // kernel counter service of the dialog's own. The dialog's boxes, and its
+    // About box's, go to boxes.
+    explicit CQuorvexDlg(CWnd* pParent = nullptr, CounterService* counters = nullptr,
+                         MessageBoxes& boxes = RealMessageBoxes());
     ~CQuorvexDlg() override;
 
     enum { IDD = IDD_QUORVEX_DIALOG };
@@ -44,10 +52,8 @@ public:
     void OnCbnSelchangeGenerateLog();
     void OnCbnSelchangeManualCapture();
 
-    // The measurement engine (engine/): it works on the members below.
-    BOOL StartTarget(PROCESS_INFORMATION* pi);
-    BOOL StopTarget(PROCESS_INFORMATION pi, int bDurationElapsed, ULONGLONG ullCaptureMs);
-    int GetMaxThread(PROCESS_INFORMATION* pi, LONGLONG llDurationTicks, int nIntervalMs, double* pdMaxThreads);
+    // One measurement with the settings in the members; its results go to
+    // the members and, unless cancelled, to the controls.
     int CollectData();
     void PumpWaitingMessages();
     // Dispatches messages until START CAPTURE opens the capture window or the
@@ -128,6 +134,11 @@ public:
 private:
     // From START until its CollectData returns, whatever the flags say.
     bool m_bRunInProgress = false;
+    std::unique_ptr<CounterService> m_ownCounters;
+    CounterService& m_counters;
+
+    void ShowResults(const RunResult& result);
+    void ShowFigures(const RunStatistics& statistics, bool shown);
 
     // The processor fields, filled once when the dialog opens.
     BOOL ShowTopology();

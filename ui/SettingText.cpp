@@ -1,4 +1,4 @@
-#include "RunSettings.h"
+#include "SettingText.h"
 
 #include <cctype>
 #include <climits>
