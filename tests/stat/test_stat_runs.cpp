@@ -200,7 +200,9 @@ TEST(StatRun, ReportsTheSignalThatEndedTheCommand)
 // turns at a mutex, 200 mostly idle threads waking every 10 ms, two busy
 // ones. A switch-in after idle or another program is dated back by the
 // processor's hand-over cost, which can fall short of the whole switch: the
-// hand-overs and the busy threads within 2 %; the idle threads and the
+// hand-overs and the busy threads within 10 % even when other programs take
+// the processors between them (undated, the hand-overs fell a fifth short);
+// the idle threads and the
 // convoy, whose waiters wake for a few microseconds at a time, may fall
 // short by more (up to a fifth of the convoy's time when its waiters wake on
 // an idle processor), and then the report must not say "exact". When it
@@ -214,10 +216,10 @@ TEST(StatRun, OnCpuMatchesTheThreadsOwnClocks)
         std::vector<std::string> args;
         double totalTolerance;  // when not called exact
     };
-    const std::vector<Workload> workloads = {{{"tokens", "2", "1000"}, 0.02},
+    const std::vector<Workload> workloads = {{{"tokens", "2", "1000"}, 0.1},
                                              {{"convoy", "4", "1000"}, 1},
                                              {{"ticking", "200", "1000"}, 1},
-                                             {{"spinning", "2", "400"}, 0.02}};
+                                             {{"spinning", "2", "400"}, 0.1}};
     for (const Workload& workload : workloads) {
         SCOPED_TRACE(workload.args[0]);
         const ScratchFolder folder;
@@ -232,6 +234,7 @@ TEST(StatRun, OnCpuMatchesTheThreadsOwnClocks)
             GTEST_SKIP() << "the kernel refuses context-switch records here";
         const std::string report = ReadFile(json);
         const bool exact = report.find("\"exact\": true") != std::string::npos;
+        EXPECT_EQ(report.find("\"inexact_reason\": null") != std::string::npos, exact) << report;
         const std::map<int, double> measured = OnCpuByTid(report);
         double total = 0;
         for (const auto& [tid, ms] : measured)
