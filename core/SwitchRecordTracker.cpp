@@ -62,8 +62,11 @@ void SwitchRecordTracker::Snapshot(std::uint64_t instantNs, ActivitySnapshot& sn
     snapshot.threads.clear();
     std::uint64_t total = m_endedNs;
     for (const auto& [tid, thread] : m_states.Live()) {
+        // /proc's guess (cpu -1) may hold a thread that was in fact waiting:
+        // its time runs on only once a record confirms it, since what was
+        // reported can never be taken back.
         std::uint64_t& reported = m_reportedNs[thread.serial];
-        reported = std::max(reported, thread.OnCpuAt(instantNs));
+        reported = std::max(reported, thread.cpu < 0 ? thread.onCpuNs : thread.OnCpuAt(instantNs));
         total += reported;
         snapshot.threads.push_back({tid, thread.state == ThreadState::OnCpu, reported, instantNs});
     }
