@@ -373,6 +373,16 @@ bool SwitchRecordSource::HasExited(int timeoutMs) const
     return poll(&exited, 1, timeoutMs) > 0;
 }
 
+int ProbeSwitchRecords()
+{
+    const std::vector<unsigned> cpus = OnlineCpus();
+    const int fd = OpenSwitchEvent(0, cpus.empty() ? -1 : static_cast<int>(cpus[0]), PageSize(), false);
+    if (fd < 0)
+        return errno;
+    close(fd);
+    return 0;
+}
+
 bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchRecord& record)
 {
     perf_event_header header;

@@ -77,6 +77,10 @@ private:
     std::thread m_drainer;
 };
 
+// Whether this process may open the records of its own threads here, as a
+// run opens them for the command: 0, or perf_event_open's errno.
+int ProbeSwitchRecords();
+
 // Decodes one record of the layout Attach asks for (sample_id_all with TID,
 // TIME and CPU); false for a record the tracker has no use for.
 bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchRecord& record);

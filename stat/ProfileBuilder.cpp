@@ -28,7 +28,7 @@ std::uint64_t Stretch(std::uint64_t from, std::uint64_t to)
 // from /proc samples only the threads' own counters are right.
 std::uint64_t Profile::OnCpuNs() const
 {
-    std::uint64_t total = 0;
+    std::uint64_t total = endedUnreadNs;
     for (const ThreadProfile& thread : threads)
         total += thread.onCpuNs;
     return total;

@@ -1,10 +1,12 @@
 #include "StatRun.h"
 
 #include "Clock.h"
+#include "MachineFiles.h"
 #include "ProcFiles.h"
 #include "ProcSampler.h"
 #include "ProcThreadActivity.h"
 #include "ProfileBuilder.h"
+#include "RecordsAccess.h"
 #include "Reports.h"
 #include "SwitchRecords.h"
 #include "Target.h"
@@ -205,12 +207,6 @@ void WaitFor(std::initializer_list<int> fds, std::uint64_t deadlineNs)
     poll(polled.data(), polled.size(), deadlineNs <= now ? 0 : static_cast<int>((deadlineNs - now + MS - 1) / MS));
 }
 
-bool Readable(int fd)
-{
-    pollfd polled{fd, POLLIN, 0};
-    return poll(&polled, 1, 0) == 1;
-}
-
 void Forward(const SignalInbox& signals, int processGroup)
 {
     while (const int signal = signals.Take())
@@ -235,6 +231,19 @@ std::uint64_t OwnCpuNs(const Profile& profile, int pid)
     return total;
 }
 
+int ProcReadMs(const StatOptions& options)
+{
+    return static_cast<int>(ProcReadPeriodNs(static_cast<std::uint64_t>(options.intervalMs) * MS, 1) / MS);
+}
+
+Profile EmptyProfile(std::uint64_t startNs, std::uint64_t intervalNs)
+{
+    Profile profile;
+    profile.startNs = startNs;
+    profile.intervalNs = intervalNs;
+    return profile;
+}
+
 struct Measurement {
     std::unique_ptr<SwitchRecordSource> records;
     bool sampled = false;  // the records were refused or stopped: /proc is sampled
@@ -242,10 +251,21 @@ struct Measurement {
     std::string whyNot;
 };
 
+// Said once: what refused the records, what is done instead, and what would
+// give exact figures.
 void FallBackToProc(const Target& target, Measurement& measurement, const StatOptions& options)
 {
-    std::fprintf(stderr, "quorvex-stat: %s; sampling /proc every %d ms instead%s\n", measurement.whyNot.c_str(),
-                 options.intervalMs, options.followChildren ? " (the command's own process only)" : "");
+    const RecordsAccess access = ProbeRecordsAccess();
+    const int everyMs = ProcReadMs(options);
+    std::string said = access.error || access.forced ? RefusalText(access, everyMs)
+                                                     : "quorvex-stat: " + measurement.whyNot + "; sampling /proc every " +
+                                                           std::to_string(everyMs) + " ms instead\n";
+    if (measurement.records)  // they stopped part-way
+        said = SetUidText(ReadMachineLine("/proc", std::to_string(target.Pid()) + "/comm").value_or("a program"),
+                          everyMs);
+    if (options.followChildren)
+        said += "quorvex-stat: from /proc, only the command's own process is measured\n";
+    std::fputs(said.c_str(), stderr);
     measurement.sampled = true;
     // Raised only now, so that the command inherits the limit it would have had.
     RaiseDescriptorLimit();
@@ -262,13 +282,20 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
     std::optional<ProcSampler> sampler;
+    bool recorded = false;  // records were taken before /proc
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
     std::uint64_t nextSampleNs = start + interval;
     ActivitySnapshot snapshot;
     for (;;) {
-        if (measurement.proc && !sampler)
-            sampler.emplace(pid, *measurement.proc, false);
+        if (measurement.proc && !sampler) {
+            // Each thread alive when the records stopped goes on in /proc
+            // from the processor time the records gave it.
+            const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
+            sampler.emplace(pid, recorded ? builder.Finish(from) : EmptyProfile(start, interval), from,
+                            *measurement.proc, false);
+            nextSampleNs = MonotonicNowNs();
+        }
         const std::uint64_t tick = sampler ? nextSampleNs : MonotonicNowNs() + FEED_NS;
         WaitFor({target.PidFd(), signals.Fd()}, std::min(tick, timeout.NextNs()));
         Forward(signals, target.ProcessGroup());
@@ -278,25 +305,29 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
         timeout.Keep(now, target);
         if (!measurement.sampled) {
             if (measurement.records->Collect(now, snapshot) == ThreadActivitySource::Status::Lost) {
-                measurement.whyNot = "the kernel stopped the context-switch records";
+                recorded = true;
+                inbox.FeedTo(builder, now);
                 FallBackToProc(target, measurement, options);
+                continue;
             }
             inbox.FeedTo(builder, now);
         } else if (sampler && now >= nextSampleNs) {
-            sampler->Sample(nextSampleNs, builder);
-            nextSampleNs += interval * (1 + (now - nextSampleNs) / interval);
+            sampler->Sample();
+            const std::uint64_t period = ProcReadPeriodNs(interval, sampler->LiveThreads());
+            nextSampleNs += period * (1 + (now - nextSampleNs) / period);
         }
-        progress.Show(now, start, builder);
+        if (!sampler)
+            progress.Show(now, start, builder);
     }
     const std::uint64_t end = target.Exit()->exitNs;
-    if (!measurement.sampled) {
+    if (!sampler) {
         measurement.records->Advance(end);
         inbox.FeedTo(builder, end);
+        return builder.Finish(end);
     }
-    Profile profile = builder.Finish(end);
-    if (sampler)
-        sampler->PatchOnCpu(profile);
-    return profile;
+    sampler->Sample(end);
+    sampler->Reaped(end, ChildrenCpuNs());
+    return sampler->Finish(end);
 }
 
 } // namespace
@@ -381,24 +412,21 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
         return EXIT_USAGE;
     }
     std::fprintf(stderr, "quorvex-stat: attached to process %d; sampling /proc every %d ms (not exact)\n", pid,
-                 options.intervalMs);
+                 ProcReadMs(options));
     const SignalInbox signals;
     RunFacts facts;
     facts.command = CommandOf(pid);
     facts.fromRecords = false;
     const std::uint64_t start = MonotonicNowNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
-    ProfileBuilder builder(start, interval, pid, false, {{pid, pid, CommName(facts.command[0])}});
-    ProcSampler sampler(pid, *proc, true);
-    Progress progress(isatty(STDERR_FILENO));
-    for (std::uint64_t next = start; sampler.Sample(next, builder); next += interval) {
-        WaitFor({pidFd.Get(), signals.Fd()}, next + interval);
-        if (signals.Take() != 0 || Readable(pidFd.Get()))
+    ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true);
+    for (std::uint64_t next = start;;) {
+        next += ProcReadPeriodNs(interval, sampler.LiveThreads());
+        WaitFor({pidFd.Get(), signals.Fd()}, next);
+        if (signals.Take() != 0 || !sampler.Sample())
             break;  // Ctrl-C, or the process exited
-        progress.Show(next + interval, start, builder);
     }
-    Profile profile = builder.Finish(MonotonicNowNs());
-    sampler.PatchOnCpu(profile);
+    const Profile profile = sampler.Finish(MonotonicNowNs());
     outputs.Write(profile, facts);
     return 0;
 }
