@@ -37,6 +37,11 @@ std::uint64_t ProcReadPeriodNs(std::uint64_t intervalNs, std::size_t threads)
     return std::min(intervalNs, std::max(PROC_READ_NS, threads * READ_COST_PER_THREAD_NS));
 }
 
+int ProcReadMs(int intervalMs)
+{
+    return static_cast<int>(ProcReadPeriodNs(static_cast<std::uint64_t>(intervalMs) * 1'000'000, 1) / 1'000'000);
+}
+
 ProcSampler::ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source,
                          bool fromFirstRead)
     : m_pid(pid), m_source(source), m_profile(std::move(profile)), m_lastNs(fromNs), m_fromFirstRead(fromFirstRead)
@@ -46,8 +51,9 @@ ProcSampler::ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadA
         if (thread.pid != m_pid)
             continue;
         m_processCpuNs += thread.onCpuNs;
-        if (thread.endedNs == fromNs && fromNs > m_profile.startNs)
-            m_threads[thread.tid] = {i, thread.onCpuNs, 0, 0, false, WindowOf(fromNs - 1)};
+        if (thread.endedNs == fromNs)
+            m_threads[thread.tid] = {i, thread.onCpuNs, 0, 0, false,
+                                     fromNs > m_profile.startNs ? WindowOf(fromNs - 1) : SIZE_MAX};
     }
     if (m_fromFirstRead)
         Sample();
@@ -104,10 +110,9 @@ void ProcSampler::Read(const ActivitySnapshot& snapshot, std::uint64_t instantNs
     std::uint64_t threadsCpuNs = 0;
     for (const Delta& delta : deltas)
         threadsCpuNs += delta.cpuNs;
-    const std::uint64_t processCpuNs = std::max(Grown(snapshot.processCpuNs, m_processCpuNs), threadsCpuNs);
-    if (!first)
-        ShareAmong(ended, processCpuNs - threadsCpuNs, deltas);
-    Account(instantNs, processCpuNs, deltas);
+    const std::uint64_t unexplained = Unexplained(Grown(snapshot.processCpuNs, m_processCpuNs), threadsCpuNs);
+    ShareAmong(ended, unexplained, deltas);
+    Account(instantNs, threadsCpuNs + unexplained, deltas);
     m_processCpuNs = std::max(snapshot.processCpuNs, m_processCpuNs);
     m_childrenCpuNs = snapshot.childrenCpuNs;
     for (auto& [tid, seen] : live)
@@ -122,9 +127,26 @@ void ProcSampler::Reaped(std::uint64_t exitNs, std::uint64_t reapedCpuNs)
     for (auto& [tid, seen] : m_threads)
         ended.push_back(&seen);
     std::vector<Delta> deltas;
-    ShareAmong(ended, Grown(own, m_processCpuNs), deltas);
-    Account(std::max(exitNs, m_lastNs), Grown(own, m_processCpuNs), deltas);
+    const std::uint64_t unexplained = Unexplained(Grown(own, m_processCpuNs), 0);
+    ShareAmong(ended, unexplained, deltas);
+    Account(std::max(exitNs, m_lastNs), unexplained, deltas);
     m_processCpuNs = std::max(own, m_processCpuNs);
+}
+
+// The process's clock is read a moment before its threads' counters, so
+// over one interval the threads may show a little more than it; what they
+// are ahead is taken back from the next intervals, so that the total stays
+// the clock's.
+std::uint64_t ProcSampler::Unexplained(std::uint64_t processCpuNs, std::uint64_t threadsCpuNs)
+{
+    if (processCpuNs < threadsCpuNs) {
+        m_aheadNs += threadsCpuNs - processCpuNs;
+        return 0;
+    }
+    const std::uint64_t beyond = processCpuNs - threadsCpuNs;
+    const std::uint64_t takenBack = std::min(beyond, m_aheadNs);
+    m_aheadNs -= takenBack;
+    return beyond - takenBack;
 }
 
 // The process's time that the threads still alive do not account for is the
@@ -174,7 +196,8 @@ void ProcSampler::Account(std::uint64_t toNs, std::uint64_t cpuNs, const std::ve
     const std::size_t level = cpuNs / length;
     const std::uint64_t above = cpuNs - level * length;  // at level + 1
     AddToLevel(level, length - above);
-    AddToLevel(level + 1, above);
+    if (above > 0)
+        AddToLevel(level + 1, above);
     Spread(from, toNs, above, start, interval, [&](std::uint64_t at, std::uint64_t end, std::uint64_t share) {
         WindowProfile& window = Window(WindowOf(at));
         window.levelNs.resize(std::max(window.levelNs.size(), level + 2));

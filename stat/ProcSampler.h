@@ -28,12 +28,15 @@
 // more often than 50 µs a thread, so thousands of threads cost little.
 constexpr std::uint64_t PROC_READ_NS = 10'000'000;
 std::uint64_t ProcReadPeriodNs(std::uint64_t intervalNs, std::size_t threads);
+// The same for a few threads, in milliseconds, as the messages say it.
+int ProcReadMs(int intervalMs);
 
 class ProcSampler {
 public:
-    // Continues profile from fromNs: an empty one, or the records' profile up
-    // to the moment they stopped, whose threads of process pid still alive
-    // then go on here, counted from the processor time the records gave them.
+    // Continues profile from fromNs: one of the command's first thread alone,
+    // or the records' profile up to the moment they stopped. Its threads of
+    // process pid alive then go on here, counted from the processor time
+    // the profile gave them.
     // An attached process counts from the first read, taken here.
     ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source, bool fromFirstRead);
 
@@ -64,6 +67,7 @@ private:
 
     void Read(const ActivitySnapshot& snapshot, std::uint64_t instantNs, bool gone);
     Seen NewThread(int tid, std::uint64_t bornNs);
+    std::uint64_t Unexplained(std::uint64_t processCpuNs, std::uint64_t threadsCpuNs);
     void ShareAmong(const std::vector<Seen*>& ended, std::uint64_t cpuNs, std::vector<Delta>& deltas);
     void Account(std::uint64_t toNs, std::uint64_t cpuNs, const std::vector<Delta>& deltas);
     void CountAlive(Seen& thread, std::uint64_t toNs);
@@ -78,5 +82,6 @@ private:
     std::uint64_t m_lastNs;          // the last read, or where counting starts
     std::uint64_t m_processCpuNs = 0;  // the process's processor time then
     std::uint64_t m_childrenCpuNs = 0; // of its waited-for children then
+    std::uint64_t m_aheadNs = 0;       // what the threads' counters showed beyond the clock
     bool m_fromFirstRead;
 };

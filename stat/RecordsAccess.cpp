@@ -49,8 +49,7 @@ std::string Why(const RecordsAccess& access)
     if (access.forced)
         return "QUORVEX_THREAD_STATES=proc asks for /proc";
     if (access.error == 0)
-        return access.perfmon ? "context-switch records allowed (CAP_PERFMON)"
-                              : "context-switch records allowed: " + level;
+        return "context-switch records allowed: " + level + (access.perfmon ? ", and CAP_PERFMON in effect" : "");
     if (access.seccomp)
         return std::string("a seccomp filter (a container's, most likely) refuses perf_event_open: ") +
                std::strerror(access.error);

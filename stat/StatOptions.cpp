@@ -7,14 +7,14 @@
 
 namespace {
 
-enum LongOnly { JSON = 256, CSV, SVG };
+enum LongOnly { JSON = 256, CSV, SVG, CHECK };
 
 const option LONG_OPTIONS[] = {
     {"children", no_argument, nullptr, 'c'},   {"timeout", required_argument, nullptr, 't'},
     {"interval", required_argument, nullptr, 'i'}, {"output", required_argument, nullptr, 'o'},
     {"json", required_argument, nullptr, JSON}, {"csv", required_argument, nullptr, CSV},
     {"svg", required_argument, nullptr, SVG},   {"pid", required_argument, nullptr, 'p'},
-    {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
+    {"check", no_argument, nullptr, CHECK},    {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -80,6 +80,7 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
                 return Fail(std::string("invalid process id '") + optarg + "'");
             options.attachPid = static_cast<int>(whole);
             break;
+        case CHECK: parsed.action = ParsedCommandLine::Action::Check; return parsed;
         case 'h': parsed.action = ParsedCommandLine::Action::Help; return parsed;
         case 'V': parsed.action = ParsedCommandLine::Action::Version; return parsed;
         case ':': return Fail("option '" + OptionName(optopt, argv[optind - 1]) + "' requires an argument");
@@ -112,7 +113,8 @@ std::string UsageText()
            "      --csv FILE        write the timeline, one row per interval\n"
            "      --svg FILE        draw the timeline\n"
            "  -p, --pid PID         attach to a running process until it exits or Ctrl-C\n"
-           "                        (sampled from /proc: not exact)\n"
+           "      --check           say which source a run would use here, and why; exit 0\n"
+           "                        when its figures would be exact, 1 when not\n"
            "  -h, --help            show this help and exit\n"
            "  -V, --version         show the version and exit\n"
            "\n"

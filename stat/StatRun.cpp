@@ -231,16 +231,30 @@ std::uint64_t OwnCpuNs(const Profile& profile, int pid)
     return total;
 }
 
-int ProcReadMs(const StatOptions& options)
-{
-    return static_cast<int>(ProcReadPeriodNs(static_cast<std::uint64_t>(options.intervalMs) * MS, 1) / MS);
-}
+// A process that ended before /proc could be opened: only its parent's
+// figure for it remains.
+class EndedProcess : public ThreadActivitySource {
+public:
+    Status Collect(std::uint64_t, ActivitySnapshot&) override { return Status::Gone; }
+};
 
 Profile EmptyProfile(std::uint64_t startNs, std::uint64_t intervalNs)
 {
     Profile profile;
     profile.startNs = startNs;
     profile.intervalNs = intervalNs;
+    return profile;
+}
+
+// The command's first thread at its start, to be sampled from there.
+Profile StartedProfile(std::uint64_t startNs, std::uint64_t intervalNs, int pid, const std::string& name)
+{
+    Profile profile = EmptyProfile(startNs, intervalNs);
+    ThreadProfile thread;
+    thread.tid = thread.pid = pid;
+    thread.name = name;
+    thread.bornNs = thread.endedNs = startNs;
+    profile.threads.push_back(thread);
     return profile;
 }
 
@@ -256,7 +270,7 @@ struct Measurement {
 void FallBackToProc(const Target& target, Measurement& measurement, const StatOptions& options)
 {
     const RecordsAccess access = ProbeRecordsAccess();
-    const int everyMs = ProcReadMs(options);
+    const int everyMs = ProcReadMs(options.intervalMs);
     std::string said = access.error || access.forced ? RefusalText(access, everyMs)
                                                      : "quorvex-stat: " + measurement.whyNot + "; sampling /proc every " +
                                                            std::to_string(everyMs) + " ms instead\n";
@@ -282,18 +296,21 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
     std::optional<ProcSampler> sampler;
+    EndedProcess ended;
     bool recorded = false;  // records were taken before /proc
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
     std::uint64_t nextSampleNs = start + interval;
     ActivitySnapshot snapshot;
     for (;;) {
-        if (measurement.proc && !sampler) {
+        if (measurement.sampled && !sampler) {
             // Each thread alive when the records stopped goes on in /proc
             // from the processor time the records gave it.
             const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
-            sampler.emplace(pid, recorded ? builder.Finish(from) : EmptyProfile(start, interval), from,
-                            *measurement.proc, false);
+            sampler.emplace(pid, recorded ? builder.Finish(from)
+                                     : StartedProfile(start, interval, pid, CommName(options.command[0])),
+                            from,
+                            measurement.proc ? *measurement.proc : static_cast<ThreadActivitySource&>(ended), false);
             nextSampleNs = MonotonicNowNs();
         }
         const std::uint64_t tick = sampler ? nextSampleNs : MonotonicNowNs() + FEED_NS;
@@ -412,7 +429,7 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
         return EXIT_USAGE;
     }
     std::fprintf(stderr, "quorvex-stat: attached to process %d; sampling /proc every %d ms (not exact)\n", pid,
-                 ProcReadMs(options));
+                 ProcReadMs(options.intervalMs));
     const SignalInbox signals;
     RunFacts facts;
     facts.command = CommandOf(pid);

@@ -25,6 +25,7 @@ struct Summary {
     std::vector<unsigned> levelHundredths;  // hundredths of a percent, 0..N, summing to 10000
     unsigned parallelHundredths = 0;        // levels 2..N
     bool exact = true;
+    bool exactTotals = true;  // each thread's on-CPU and waiting time, and the CPU total
 };
 
 Summary Summarize(const Profile& profile, const RunFacts& facts);
