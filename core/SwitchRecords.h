@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 struct SwitchRecordOptions {
@@ -42,6 +43,16 @@ public:
     // QUORVEX_THREAD_STATES=proc asks for the /proc estimate.
     static std::unique_ptr<SwitchRecordSource> Attach(int pid, std::string* whyNot,
                                                       const SwitchRecordOptions& options = {});
+    // Follows a running process as perf record -p does: an event on each of
+    // its threads on each processor, inherited by the threads they create
+    // from now on (and the processes they fork, with followChildren); one
+    // ring a processor takes them all. The thread list is read again until
+    // every thread listed is followed, by its own events or its creator's.
+    // The threads found, as /proc listed them, go to *threads. Null, with
+    // the kernel's answer in *whyNot, where it refuses.
+    static std::unique_ptr<SwitchRecordSource> AttachRunning(int pid, std::string* whyNot,
+                                                             const SwitchRecordOptions& options,
+                                                             std::vector<ThreadActivity>& threads);
     ~SwitchRecordSource() override;
 
     // The threads at instantNs, at most MAX_INSTANT_AGE_NS before the call
@@ -60,6 +71,11 @@ public:
 private:
     SwitchRecordSource(int pid, std::uint64_t startTicks, std::uint64_t cpuNs, const SwitchRecordOptions& options);
     bool Open(std::string& whyNot);
+    bool OpenRunning(std::string& whyNot, std::vector<ThreadActivity>& threads);
+    enum class ThreadOpen { Opened, Ended, Refused };
+    ThreadOpen OpenThread(int tid, const std::vector<unsigned>& cpus, std::string& whyNot);
+    bool Watch(std::string& whyNot);
+    bool Repeated(std::size_t ring, const SwitchRecord& record);
     void DrainRings();
     void DrainInBackground();
     bool HasExited(int timeoutMs) const;
@@ -70,6 +86,14 @@ private:
     int m_pidFd = -1;
     int m_stopFd = -1;
     std::vector<std::unique_ptr<PerfRing>> m_rings;
+    // Attached to a running process: the events of its other threads, which
+    // write into m_rings; each ring's last record, since a thread that was
+    // listed just as its creator's events reached it has two events, whose
+    // records come in pairs; and the threads whose creation was recorded
+    // while attaching.
+    std::vector<int> m_redirected;
+    std::vector<SwitchRecord> m_lastOfRing;
+    std::unordered_set<int> m_forked;
     mutable std::mutex m_mutex;  // the rings' read positions and the tracker
     SwitchRecordTracker m_tracker;
     std::atomic<bool> m_hungUp{false};  // the kernel closed the events

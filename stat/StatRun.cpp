@@ -19,6 +19,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
@@ -412,25 +413,103 @@ std::vector<std::string> CommandOf(int pid)
     return words.empty() ? std::vector<std::string>{std::to_string(pid)} : words;
 }
 
-} // namespace
+bool Readable(int fd)
+{
+    pollfd polled{fd, POLLIN, 0};
+    return poll(&polled, 1, 0) == 1;
+}
 
-// The switch records follow only threads created after they are attached,
-// so a running process's threads are sampled from /proc.
-int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
+// How each thread of an attached process stood when the span started: its
+// first record tells. A switch-out or an exit before any switch-in: it was
+// on a processor; a switch-in: it was not, and waited for one if /proc
+// listed it runnable. A thread without a record ran throughout or not at
+// all, which its own counter tells. Records are held until every thread is
+// settled, at most HOLD_NS.
+class AttachedStart {
+public:
+    explicit AttachedStart(int pid) : m_pid(pid) {}
+    void Listed(const std::vector<ThreadActivity>& threads, std::uint64_t startNs)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_startNs = startNs;
+        for (const ThreadActivity& thread : threads)
+            m_unsettled[thread.tid] = thread;
+    }
+    void See(const SwitchRecord& record)
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto thread = m_unsettled.find(record.tid);
+        if (thread == m_unsettled.end() || record.kind == RecordKind::Fork || record.kind == RecordKind::Comm ||
+            record.kind == RecordKind::Lost)
+            return;
+        if (record.kind != RecordKind::SwitchIn)
+            m_settled.push_back(At(RecordKind::SwitchIn, record.tid, record.cpu, false));
+        else if (thread->second.onProcessor)
+            m_settled.push_back(At(RecordKind::SwitchOut, record.tid, -1, true));
+        m_unsettled.erase(thread);
+    }
+    bool Settled(std::uint64_t nowNs) const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_unsettled.empty() || nowNs >= m_startNs + HOLD_NS;
+    }
+    // The records that set the threads' states at the start.
+    std::vector<SwitchRecord> Take(std::uint64_t nowNs)
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const auto& [tid, thread] : m_unsettled) {
+            std::uint64_t cpuNs = 0;
+            const std::string path = std::to_string(m_pid) + "/task/" + std::to_string(tid) + "/schedstat";
+            if (ParseSchedstatRuntimeNs(ReadMachineLine("/proc", path).value_or(""), cpuNs) &&
+                2 * (cpuNs - std::min(cpuNs, thread.cpuNs)) > nowNs - thread.readNs)
+                m_settled.push_back(At(RecordKind::SwitchIn, tid, -1, false));
+        }
+        m_unsettled.clear();
+        return std::move(m_settled);
+    }
+
+private:
+    static constexpr std::uint64_t HOLD_NS = 250 * MS;
+    SwitchRecord At(RecordKind kind, int tid, int cpu, bool preempted) const
+    {
+        SwitchRecord record;
+        record.timeNs = m_startNs;
+        record.kind = kind;
+        record.pid = m_pid;
+        record.tid = tid;
+        record.cpu = cpu;
+        record.preempted = preempted;
+        return record;
+    }
+
+    const int m_pid;
+    mutable std::mutex m_mutex;
+    std::uint64_t m_startNs = 0;
+    std::unordered_map<int, ThreadActivity> m_unsettled;
+    std::vector<SwitchRecord> m_settled;
+};
+
+std::vector<InitialThread> Named(int pid, const std::vector<ThreadActivity>& threads)
+{
+    std::vector<InitialThread> named;
+    for (const ThreadActivity& thread : threads) {
+        const std::string path = std::to_string(pid) + "/task/" + std::to_string(thread.tid) + "/comm";
+        named.push_back({thread.tid, pid, ReadMachineLine("/proc", path).value_or("")});
+    }
+    return named;
+}
+
+// Samples /proc where the kernel refuses the records.
+int SampleAttached(const StatOptions& options, const OutputFiles& outputs, const SignalInbox& signals, int pidFd)
 {
     const int pid = options.attachPid;
-    RaiseDescriptorLimit();
     ProcStat stat;
-    const UniqueFd pidFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     std::unique_ptr<ProcThreadActivity> proc;
-    if (!pidFd.IsOpen() || kill(pid, 0) != 0 || !ReadPidStat(pid, stat) ||
-        !(proc = ProcThreadActivity::Open(pid, stat.startTicks))) {
+    if (!ReadPidStat(pid, stat) || !(proc = ProcThreadActivity::Open(pid, stat.startTicks))) {
         std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, std::strerror(errno));
         return EXIT_USAGE;
     }
-    std::fprintf(stderr, "quorvex-stat: attached to process %d; sampling /proc every %d ms (not exact)\n", pid,
-                 ProcReadMs(options.intervalMs));
-    const SignalInbox signals;
+    std::fputs(RefusalText(ProbeRecordsAccess(), ProcReadMs(options.intervalMs)).c_str(), stderr);
     RunFacts facts;
     facts.command = CommandOf(pid);
     facts.fromRecords = false;
@@ -439,11 +518,74 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
     ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true);
     for (std::uint64_t next = start;;) {
         next += ProcReadPeriodNs(interval, sampler.LiveThreads());
-        WaitFor({pidFd.Get(), signals.Fd()}, next);
+        WaitFor({pidFd, signals.Fd()}, next);
         if (signals.Take() != 0 || !sampler.Sample())
             break;  // Ctrl-C, or the process exited
     }
-    const Profile profile = sampler.Finish(MonotonicNowNs());
-    outputs.Write(profile, facts);
+    outputs.Write(sampler.Finish(MonotonicNowNs()), facts);
     return 0;
+}
+
+} // namespace
+
+// Follows every thread of the process from its switch records, until it
+// exits or SIGINT/SIGTERM ends the attachment; the process is not touched.
+int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
+{
+    const int pid = options.attachPid;
+    RaiseDescriptorLimit();  // an event per thread and processor
+    const SignalInbox signals;
+    const UniqueFd pidFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    if (!pidFd.IsOpen()) {
+        std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, std::strerror(errno));
+        return EXIT_USAGE;
+    }
+    RecordInbox inbox;
+    AttachedStart starts(pid);
+    SwitchRecordOptions recordOptions;
+    recordOptions.ringPages = RingPages();
+    recordOptions.followChildren = options.followChildren;
+    recordOptions.onRecord = [&](const SwitchRecord& record) {
+        starts.See(record);
+        inbox.Add(record);
+    };
+    std::vector<ThreadActivity> threads;
+    std::string whyNot;
+    const auto records = SwitchRecordSource::AttachRunning(pid, &whyNot, recordOptions, threads);
+    const std::uint64_t start = MonotonicNowNs();
+    if (!records) {
+        const RecordsAccess access = ProbeRecordsAccess();
+        if (access.error || access.forced)
+            return SampleAttached(options, outputs, signals, pidFd.Get());
+        std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, whyNot.c_str());
+        return EXIT_USAGE;
+    }
+    starts.Listed(threads, start);
+    std::fprintf(stderr, "quorvex-stat: following the %zu threads of process %d and those they start%s\n",
+                 threads.size(), pid, options.followChildren ? ", and its new child processes" : "");
+    RunFacts facts;
+    facts.command = CommandOf(pid);
+    const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
+    ProfileBuilder builder(start, interval, pid, options.followChildren, Named(pid, threads));
+    Progress progress(isatty(STDERR_FILENO));
+    bool settled = false;
+    for (;;) {
+        WaitFor({pidFd.Get(), signals.Fd()}, MonotonicNowNs() + FEED_NS);
+        const std::uint64_t now = MonotonicNowNs();
+        const bool ended = signals.Take() != 0 || Readable(pidFd.Get());  // Ctrl-C, or the process exited
+        records->Advance(now);
+        if (!settled && (ended || starts.Settled(now))) {
+            for (const SwitchRecord& record : starts.Take(now))
+                builder.Add(record);
+            settled = true;
+        }
+        if (settled)
+            inbox.FeedTo(builder, now);
+        if (ended) {
+            outputs.Write(builder.Finish(now), facts);
+            return 0;
+        }
+        if (settled)
+            progress.Show(now, start, builder);
+    }
 }

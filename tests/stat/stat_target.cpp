@@ -2,8 +2,15 @@
 //   busy THREADS MS FILE   THREADS threads spin for MS ms each; each then
 //                          writes "tid on-CPU-ns" (its own thread clock) to FILE
 //   threads N              N threads start, meet, and end
+//   running BUSY IDLE FILE BUSY threads spin and IDLE wait; "ready" on
+//                          stdout; each line on stdin starts 100 more idle
+//                          threads; at its end every thread writes
+//                          "tid on-CPU-ns" to FILE
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <iostream>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -54,12 +61,57 @@ void Threads(int count)
         thread.join();
 }
 
+void Running(int busy, int idle, const char* path)
+{
+    std::FILE* file = std::fopen(path, "w");
+    if (!file)
+        std::exit(2);
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable stopped;
+    std::vector<std::thread> threads;
+    const auto report = [&] {
+        const std::lock_guard lock(mutex);
+        std::fprintf(file, "%d %llu\n", gettid(), static_cast<unsigned long long>(ThreadCpuNs()));
+    };
+    const auto waiter = [&] {
+        std::unique_lock lock(mutex);
+        stopped.wait(lock, [&] { return stop.load(); });
+        lock.unlock();
+        report();
+    };
+    for (int i = 0; i < busy; ++i)
+        threads.emplace_back([&] {
+            while (!stop) {
+            }
+            report();
+        });
+    for (int i = 0; i < idle; ++i)
+        threads.emplace_back(waiter);
+    std::puts("ready");
+    std::fflush(stdout);
+    for (std::string line; std::getline(std::cin, line);)
+        for (int i = 0; i < 100; ++i)
+            threads.emplace_back(waiter);
+    {
+        const std::lock_guard lock(mutex);
+        stop = true;
+    }
+    stopped.notify_all();
+    for (std::thread& thread : threads)
+        thread.join();
+    report();
+    std::fclose(file);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 5 && std::strcmp(argv[1], "busy") == 0)
         Busy(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+    else if (argc == 5 && std::strcmp(argv[1], "running") == 0)
+        Running(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
     else if (argc == 3 && std::strcmp(argv[1], "threads") == 0)
         Threads(std::atoi(argv[2]));
     else
