@@ -21,6 +21,7 @@ constexpr int kStateField = 3;
 constexpr int kParentField = 4;
 constexpr int kGroupField = 5;
 constexpr int kSessionField = 6;
+constexpr int kFlagsField = 9;
 constexpr int kChildrenUserField = 16;
 constexpr int kChildrenSystemField = 17;
 constexpr int kNumThreadsField = 20;
@@ -79,6 +80,10 @@ bool ParseProcStat(std::string_view text, ProcStat& stat)
             break;
         case kSessionField:
             found += ParseNumber(token, number) && (stat.session = static_cast<int>(number), true);
+            break;
+        case kFlagsField:
+            if (ParseNumber(token, number))
+                stat.flags = number;
             break;
         case kChildrenUserField:
         case kChildrenSystemField:

@@ -31,6 +31,7 @@ struct ProcStat {
     int parentPid = 0;
     int processGroup = 0;
     int session = 0;
+    std::uint64_t flags = 0;           // the kernel's PF_* flags of the task
     long numThreads = 0;
     std::uint64_t childrenTicks = 0;   // processor time of the children it waited for (cutime + cstime)
     std::uint64_t startTicks = 0;      // since boot; with the pid, names one process for good

@@ -1,6 +1,7 @@
 #include "RecordsAccess.h"
 
 #include "MachineFiles.h"
+#include "ProcFiles.h"
 #include "SwitchRecords.h"
 #include "Text.h"
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr int CAP_SYS_ADMIN_BIT = 21;
 constexpr int CAP_PERFMON_BIT = 38;
+constexpr std::uint64_t PF_EXITING = 0x4;
 
 // A field of /proc/self/status, such as "Seccomp" or "CapEff".
 std::string StatusField(const std::string& procRoot, const std::string& name)
@@ -85,6 +87,13 @@ RecordsAccess ProbeRecordsAccess(const std::string& procRoot)
     // Without a filter, ENOSYS is the kernel's own answer.
     access.seccomp = access.seccomp && access.error != 0;
     return access;
+}
+
+bool RecordsStoppedAt(const SwitchRecord& exit, const std::string& procRoot)
+{
+    ProcStat stat;
+    return exit.kind == RecordKind::Exit && exit.tid == exit.pid && ReadPidStat(exit.pid, stat, procRoot) &&
+           stat.state != 'Z' && stat.state != 'X' && !(stat.flags & PF_EXITING);
 }
 
 std::string RefusalText(const RecordsAccess& access, int intervalMs)

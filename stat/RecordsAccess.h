@@ -3,6 +3,8 @@
 // and, when not, what refused them and what would allow them: said once
 // when a run falls back to /proc, and by --check without running anything.
 
+#include "SwitchRecord.h"
+
 #include <cstdio>
 #include <string>
 
@@ -22,5 +24,10 @@ std::string RefusalText(const RecordsAccess& access, int intervalMs);
 // The line a run writes when the kernel stopped the records at the exec of
 // a set-user-ID (or unreadable) program.
 std::string SetUidText(const std::string& program, int intervalMs);
+// Whether the exit record of a process's first thread came while the
+// process lives on and is not exiting: the kernel stopped its records at an
+// exec of a set-user-ID (or unreadable) program.
+bool RecordsStoppedAt(const SwitchRecord& exit, const std::string& procRoot = "/proc");
+
 // --check's answer; exact is set when a run would have the records.
 std::string CheckText(const RecordsAccess& access, int intervalMs, bool& exact);

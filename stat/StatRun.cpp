@@ -266,6 +266,22 @@ struct Measurement {
     std::string whyNot;
 };
 
+// A descendant's records stopped at its exec of a set-user-ID program: the
+// rest of its time is missing, which counts as lost records.
+SwitchRecord StoppedRecords(const SwitchRecord& exit)
+{
+    const std::string name = ReadMachineLine("/proc", std::to_string(exit.pid) + "/comm").value_or("?");
+    std::fprintf(stderr,
+                 "quorvex-stat: the kernel stopped the context-switch records of process %d at its exec of %s "
+                 "(set-user-ID or unreadable); its time from there on is missing, and the figures are not exact\n",
+                 exit.pid, name.c_str());
+    SwitchRecord lost;
+    lost.timeNs = exit.timeNs;
+    lost.kind = RecordKind::Lost;
+    lost.lost = 1;
+    return lost;
+}
+
 // Said once: what refused the records, what is done instead, and what would
 // give exact figures.
 void FallBackToProc(const Target& target, Measurement& measurement, const StatOptions& options)
@@ -370,11 +386,17 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     SwitchRecordOptions recordOptions;
     recordOptions.ringPages = RingPages();
     recordOptions.followChildren = options.followChildren;
-    recordOptions.onRecord = [&inbox](const SwitchRecord& record) { inbox.Add(record); };
+    int commandPid = 0;
+    recordOptions.onRecord = [&](const SwitchRecord& record) {
+        inbox.Add(record);
+        if (options.followChildren && record.pid != commandPid && RecordsStoppedAt(record))
+            inbox.Add(StoppedRecords(record));
+    };
     int error = 0;
     const auto target = Target::Start(
         launch,
         [&](int pid) {
+            commandPid = pid;
             measurement.records = SwitchRecordSource::Attach(pid, &measurement.whyNot, recordOptions);
             terminal.GiveTo(pid);
         },
