@@ -28,7 +28,7 @@ std::uint64_t Grown(std::uint64_t now, std::uint64_t before)
     return now > before ? now - before : 0;
 }
 
-constexpr std::uint64_t READ_COST_PER_THREAD_NS = 50'000;
+constexpr std::uint64_t READ_COST_PER_THREAD_NS = 400'000;
 
 } // namespace
 

@@ -23,10 +23,11 @@
 #include <cstdint>
 #include <unordered_map>
 
-// How often the counters are read: every 10 ms (a closer histogram, shorter
-// unread last stretches), or at the interval when that is shorter, and no
-// more often than 50 µs a thread, so thousands of threads cost little.
-constexpr std::uint64_t PROC_READ_NS = 10'000'000;
+// How often the counters are read: every 2 ms (a close histogram, short
+// unread last stretches), or at the interval when that is shorter; but no
+// more often than 400 µs a thread, so that reading them (some 4 µs a
+// thread) costs at most 1 % of a processor.
+constexpr std::uint64_t PROC_READ_NS = 2'000'000;
 std::uint64_t ProcReadPeriodNs(std::uint64_t intervalNs, std::size_t threads);
 // The same for a few threads, in milliseconds, as the messages say it.
 int ProcReadMs(int intervalMs);

@@ -1,7 +1,11 @@
 // quorvex-stat-target: commands of known shape for quorvex-stat's tests.
 //   busy THREADS MS FILE   THREADS threads spin for MS ms each; each then
-//                          writes "tid on-CPU-ns" (its own thread clock) to FILE
+//                          writes "tid on-CPU-ns" (its own thread clock) to
+//                          FILE; with 0 threads, the first thread spins
 //   threads N              N threads start, meet, and end
+//   refuse-perf ERRNO PROGRAM ARGS...
+//                          runs PROGRAM under a seccomp filter that fails
+//                          perf_event_open with ERRNO, as containers do
 //   running BUSY IDLE FILE BUSY threads spin and IDLE wait; "ready" on
 //                          stdout; each line on stdin starts 100 more idle
 //                          threads; at its end every thread writes
@@ -9,13 +13,18 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdio>
-#include <iostream>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iostream>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <mutex>
 #include <string>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -35,15 +44,18 @@ void Busy(int threads, int ms, const char* path)
     if (!file)
         std::exit(2);
     std::mutex mutex;
+    const auto spin = [&] {
+        const std::uint64_t until = ThreadCpuNs() + static_cast<std::uint64_t>(ms) * 1'000'000;
+        while (ThreadCpuNs() < until) {
+        }
+        const std::lock_guard lock(mutex);
+        std::fprintf(file, "%d %llu\n", gettid(), static_cast<unsigned long long>(ThreadCpuNs()));
+    };
+    if (threads == 0)
+        spin();
     std::vector<std::thread> workers;
     for (int i = 0; i < threads; ++i)
-        workers.emplace_back([&] {
-            const std::uint64_t until = ThreadCpuNs() + static_cast<std::uint64_t>(ms) * 1'000'000;
-            while (ThreadCpuNs() < until) {
-            }
-            const std::lock_guard lock(mutex);
-            std::fprintf(file, "%d %llu\n", gettid(), static_cast<unsigned long long>(ThreadCpuNs()));
-        });
+        workers.emplace_back(spin);
     for (std::thread& worker : workers)
         worker.join();
     std::fclose(file);
@@ -104,10 +116,27 @@ void Running(int busy, int idle, const char* path)
     std::fclose(file);
 }
 
+int RefusePerf(int error, char** command)
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_perf_event_open, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<unsigned>(error)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        return 3;
+    execv(command[0], command);
+    return 127;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 3 && std::strcmp(argv[1], "refuse-perf") == 0)
+        return RefusePerf(std::atoi(argv[2]), argv + 3);
     if (argc == 5 && std::strcmp(argv[1], "busy") == 0)
         Busy(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
     else if (argc == 5 && std::strcmp(argv[1], "running") == 0)
