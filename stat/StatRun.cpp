@@ -12,6 +12,7 @@
 #include "Target.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -264,6 +265,11 @@ struct Measurement {
     bool sampled = false;  // the records were refused or stopped: /proc is sampled
     std::unique_ptr<ProcThreadActivity> proc;
     std::string whyNot;
+    // The command's first thread left the records while the command lives
+    // on: the kernel stopped them at its exec of a set-user-ID program.
+    std::atomic<bool> stopped{false};
+    // It started processes: its parent's figure for it holds theirs too.
+    std::atomic<bool> forked{false};
 };
 
 // A descendant's records stopped at its exec of a set-user-ID program: the
@@ -319,17 +325,18 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
     Timeout timeout(start, options.timeoutSeconds);
     std::uint64_t nextSampleNs = start + interval;
     ActivitySnapshot snapshot;
+    // Each thread alive when the records stopped goes on in /proc from the
+    // processor time the records gave it.
+    const auto handOver = [&] {
+        const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
+        sampler.emplace(pid, recorded ? builder.Finish(from)
+                                 : StartedProfile(start, interval, pid, CommName(options.command[0])),
+                        from, measurement.proc ? *measurement.proc : static_cast<ThreadActivitySource&>(ended), false);
+        nextSampleNs = MonotonicNowNs();
+    };
     for (;;) {
-        if (measurement.sampled && !sampler) {
-            // Each thread alive when the records stopped goes on in /proc
-            // from the processor time the records gave it.
-            const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
-            sampler.emplace(pid, recorded ? builder.Finish(from)
-                                     : StartedProfile(start, interval, pid, CommName(options.command[0])),
-                            from,
-                            measurement.proc ? *measurement.proc : static_cast<ThreadActivitySource&>(ended), false);
-            nextSampleNs = MonotonicNowNs();
-        }
+        if (measurement.sampled && !sampler)
+            handOver();
         const std::uint64_t tick = sampler ? nextSampleNs : MonotonicNowNs() + FEED_NS;
         WaitFor({target.PidFd(), signals.Fd()}, std::min(tick, timeout.NextNs()));
         Forward(signals, target.ProcessGroup());
@@ -338,13 +345,14 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
             break;
         timeout.Keep(now, target);
         if (!measurement.sampled) {
-            if (measurement.records->Collect(now, snapshot) == ThreadActivitySource::Status::Lost) {
-                recorded = true;
-                inbox.FeedTo(builder, now);
-                FallBackToProc(target, measurement, options);
-                continue;
-            }
+            measurement.records->Advance(now);  // a stop shows in the records before the events close
+            const bool lost =
+                measurement.stopped || measurement.records->Collect(now, snapshot) == ThreadActivitySource::Status::Lost;
             inbox.FeedTo(builder, now);
+            if (lost) {
+                recorded = true;
+                FallBackToProc(target, measurement, options);
+            }
         } else if (sampler && now >= nextSampleNs) {
             sampler->Sample();
             const std::uint64_t period = ProcReadPeriodNs(interval, sampler->LiveThreads());
@@ -354,13 +362,19 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
             progress.Show(now, start, builder);
     }
     const std::uint64_t end = target.Exit()->exitNs;
-    if (!sampler) {
+    if (!measurement.sampled) {
         measurement.records->Advance(end);
         inbox.FeedTo(builder, end);
-        return builder.Finish(end);
+        if (!measurement.stopped)
+            return builder.Finish(end);
+        // Stopped, and ended before the next look: only its parent's figure is left.
+        recorded = true;
+        FallBackToProc(target, measurement, options);
+        handOver();
     }
     sampler->Sample(end);
-    sampler->Reaped(end, ChildrenCpuNs());
+    if (!measurement.forked)
+        sampler->Reaped(end, ChildrenCpuNs());
     return sampler->Finish(end);
 }
 
@@ -389,7 +403,13 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     int commandPid = 0;
     recordOptions.onRecord = [&](const SwitchRecord& record) {
         inbox.Add(record);
-        if (options.followChildren && record.pid != commandPid && RecordsStoppedAt(record))
+        if (record.kind == RecordKind::Fork && record.pid != commandPid)
+            measurement.forked = true;
+        if (!RecordsStoppedAt(record))
+            return;
+        if (record.pid == commandPid)
+            measurement.stopped = true;
+        else if (options.followChildren)
             inbox.Add(StoppedRecords(record));
     };
     int error = 0;
