@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -122,8 +121,8 @@ void ProcSampler::Read(const ActivitySnapshot& snapshot, std::uint64_t instantNs
 }
 
 // The parent's figure holds, besides, the children the command waited for,
-// which /proc counts only in whole clock ticks: no more is taken from it
-// than the threads alive at the last read could have run since.
+// which /proc counts only in whole clock ticks: a caller whose command
+// started processes leaves it out.
 void ProcSampler::Reaped(std::uint64_t exitNs, std::uint64_t reapedCpuNs)
 {
     exitNs = std::max(exitNs, m_lastNs);
@@ -131,10 +130,8 @@ void ProcSampler::Reaped(std::uint64_t exitNs, std::uint64_t reapedCpuNs)
     std::vector<Seen*> ended;
     for (auto& [tid, seen] : m_threads)
         ended.push_back(&seen);
-    const auto processors = static_cast<std::uint64_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
-    const std::uint64_t most = (exitNs - m_lastNs) * std::clamp<std::uint64_t>(ended.size(), 1, processors);
     std::vector<Delta> deltas;
-    const std::uint64_t unexplained = std::min(most, Unexplained(Grown(own, m_processCpuNs), 0));
+    const std::uint64_t unexplained = Unexplained(Grown(own, m_processCpuNs), 0);
     ShareAmong(ended, unexplained, deltas);
     Account(exitNs, unexplained, deltas);
     m_processCpuNs += unexplained;

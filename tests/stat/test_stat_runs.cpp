@@ -367,6 +367,7 @@ TEST(StatRun, CtrlCEndsTheAttachmentAndAnotherUsersProcessIsRefused)
     const std::string pid = std::to_string(target.Pid());
     Piped stat({QUORVEX_STAT, "-p", pid, "--json", folder.Path() + "/run.json", "-o", "/dev/null"});
     ASSERT_NE(stat.Line(true), "");
+    usleep(300'000);  // the span measured
     kill(stat.Pid(), SIGINT);
     EXPECT_EQ(stat.Wait(), 0);
     EXPECT_EQ(waitpid(target.Pid(), nullptr, WNOHANG), 0) << "the process ended with the attachment";
