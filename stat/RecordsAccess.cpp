@@ -51,7 +51,10 @@ std::string Why(const RecordsAccess& access)
     if (access.forced)
         return "QUORVEX_THREAD_STATES=proc asks for /proc";
     if (access.error == 0)
-        return "context-switch records allowed: " + level + (access.perfmon ? ", and CAP_PERFMON in effect" : "");
+        return "context-switch records allowed: " + level +
+               (access.perfmon              ? ", and CAP_PERFMON in effect"
+                : access.paranoid > 2 ? " (this kernel does not refuse them at levels above 2)"
+                                      : "");
     if (access.seccomp)
         return std::string("a seccomp filter (a container's, most likely) refuses perf_event_open: ") +
                std::strerror(access.error);
