@@ -255,13 +255,11 @@ std::size_t ProcSampler::WindowOf(std::uint64_t timeNs) const
     return (std::max(timeNs, m_profile.startNs) - m_profile.startNs) / m_profile.intervalNs;
 }
 
+// Its start and length are set at the end.
 WindowProfile& ProcSampler::Window(std::size_t index)
 {
-    while (m_profile.windows.size() <= index) {
-        WindowProfile window;
-        window.startNs = m_profile.windows.size() * m_profile.intervalNs;
-        m_profile.windows.push_back(window);
-    }
+    if (m_profile.windows.size() <= index)
+        m_profile.windows.resize(index + 1);
     return m_profile.windows[index];
 }
 
@@ -278,11 +276,11 @@ Profile ProcSampler::Finish(std::uint64_t endNs)
     m_threads.clear();
     m_profile.endNs = endNs;
     const std::uint64_t elapsed = m_profile.ElapsedNs();
-    const std::size_t windows = (elapsed + m_profile.intervalNs - 1) / m_profile.intervalNs;
-    m_profile.windows.resize(windows);
-    if (m_profile.levelNs.empty())
-        m_profile.levelNs.resize(1);
-    for (WindowProfile& window : m_profile.windows) {
+    m_profile.windows.resize(elapsed > 0 ? WindowOf(endNs - 1) + 1 : 0);
+    m_profile.levelNs.resize(std::max<std::size_t>(m_profile.levelNs.size(), 1));
+    for (std::size_t index = 0; index < m_profile.windows.size(); ++index) {
+        WindowProfile& window = m_profile.windows[index];
+        window.startNs = index * m_profile.intervalNs;
         window.lengthNs = std::min(m_profile.intervalNs, elapsed - window.startNs);
         window.levelNs.resize(m_profile.levelNs.size());
     }
