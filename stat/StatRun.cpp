@@ -590,6 +590,8 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
     recordOptions.onRecord = [&](const SwitchRecord& record) {
         starts.See(record);
         inbox.Add(record);
+        if (RecordsStoppedAt(record))
+            inbox.Add(StoppedRecords(record));
     };
     std::vector<ThreadActivity> threads;
     std::string whyNot;

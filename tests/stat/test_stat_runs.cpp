@@ -376,6 +376,16 @@ TEST(StatRun, CtrlCEndsTheAttachmentAndAnotherUsersProcessIsRefused)
     if (report.find("\"exact\": true") != std::string::npos)
         ExpectConsistent(report, "attached until Ctrl-C");
 
+    setenv("QUORVEX_THREAD_STATES", "proc", 1);
+    Piped sampled({QUORVEX_STAT, "-p", pid, "--json", folder.Path() + "/sampled.json", "-o", "/dev/null"});
+    unsetenv("QUORVEX_THREAD_STATES");
+    EXPECT_EQ(sampled.Line(true), "quorvex-stat: QUORVEX_THREAD_STATES=proc asks for /proc; sampling /proc every 2 ms "
+                                  "instead (CPU times exact, concurrency sampled)");
+    usleep(300'000);  // the span measured
+    kill(sampled.Pid(), SIGINT);
+    EXPECT_EQ(sampled.Wait(), 0);
+    ExpectConsistent(ReadFile(folder.Path() + "/sampled.json"), "attached, from /proc");
+
     if (geteuid() != 0 || access("/usr/sbin/runuser", X_OK) != 0)
         GTEST_SKIP() << "another user is out of reach";
     const ProgramResult other = RunProgram("/usr/sbin/runuser", {"-u", "nobody", "--", QUORVEX_STAT, "-p", pid});
