@@ -605,8 +605,9 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
         return EXIT_USAGE;
     }
     starts.Listed(threads, start);
-    std::fprintf(stderr, "quorvex-stat: following the %zu threads of process %d and those they start%s\n",
-                 threads.size(), pid, options.followChildren ? ", and its new child processes" : "");
+    std::fprintf(stderr, "quorvex-stat: following the %zu thread%s of process %d and those they start%s\n",
+                 threads.size(), threads.size() == 1 ? "" : "s", pid,
+                 options.followChildren ? ", and its new child processes" : "");
     RunFacts facts;
     facts.command = CommandOf(pid);
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
