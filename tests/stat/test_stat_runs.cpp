@@ -348,11 +348,12 @@ TEST(StatRun, AttachedFollowsEveryThreadExactly)
         const double least = (ns - (after.count(tid) ? after.at(tid) : 0)) / 1e6;
         const double most = (ns - (before.count(tid) ? before.at(tid) : 0)) / 1e6;
         // A thread wrote its clock before its exit, which takes up to some
-        // 0.2 ms (the first thread's, the process's, longer); each of the
-        // few switches of an idle thread is recorded a few µs late.
-        const double margin = most * 0.005;
-        EXPECT_GE(measured.at(tid), least - margin - 0.06) << tid;
-        EXPECT_LE(measured.at(tid), most + margin + (tid == target.Pid() ? 0.5 : 0.2)) << tid;
+        // 0.2 ms (the first thread's, the process's, longer); each switch is
+        // recorded some µs late, which on a loaded machine tells on the few
+        // switches of an idle thread's tens of µs.
+        const double margin = most * 0.005 + 0.2;
+        EXPECT_GE(measured.at(tid), least - margin) << tid;
+        EXPECT_LE(measured.at(tid), most + margin + (tid == target.Pid() ? 0.3 : 0)) << tid;
     }
     ExpectConsistent(report, "attached");
 }
