@@ -25,4 +25,8 @@ struct SwitchRecord {
     std::uint64_t lost = 0;  // dropped records, for Lost
     bool preempted = false;  // SwitchOut: the thread was still runnable (it waits for a processor)
     std::string name;        // Comm and Exec: the thread's new name, at most 15 characters
+    // SwitchIn: timeNs is dated back to when the kernel picked the thread,
+    // from when its record was written (SwitchRecordStream).
+    bool datedBack = false;
+    bool handOver = false;  // dated to the switch-out of the thread it took the processor from
 };

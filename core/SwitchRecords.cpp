@@ -16,6 +16,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -154,9 +155,10 @@ int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren
 class PerfRing {
 public:
     // Falls back to smaller rings while the locked-memory limit refuses.
-    static std::unique_ptr<PerfRing> Open(int pid, int cpu, const SwitchRecordOptions& options, std::string& whyNot)
+    static std::unique_ptr<PerfRing> Open(int pid, int cpu, unsigned ringPages, const SwitchRecordOptions& options,
+                                          std::string& whyNot)
     {
-        for (unsigned pages = options.ringPages; pages >= MIN_RING_PAGES; pages /= 2) {
+        for (unsigned pages = ringPages; pages >= MIN_RING_PAGES; pages /= 2) {
             const std::size_t dataBytes = pages * PageSize();
             const int fd = OpenSwitchEvent(pid, cpu, dataBytes, options.followChildren);
             if (fd < 0) {
@@ -312,8 +314,9 @@ SwitchRecordSource::ThreadOpen SwitchRecordSource::OpenThread(int tid, const std
         return ThreadOpen::Refused;
     };
     if (m_rings.empty()) {
+        const unsigned pages = RingPages(cpus.size());
         for (const unsigned cpu : cpus) {
-            m_rings.push_back(PerfRing::Open(tid, static_cast<int>(cpu), m_options, whyNot));
+            m_rings.push_back(PerfRing::Open(tid, static_cast<int>(cpu), pages, m_options, whyNot));
             if (!m_rings.back()) {
                 const int error = errno;
                 m_rings.clear();
@@ -387,12 +390,24 @@ bool SwitchRecordSource::Open(std::string& whyNot)
         whyNot = "cannot read the online processors";
         return false;
     }
+    const unsigned pages = RingPages(cpus.size());
     for (const unsigned cpu : cpus) {
-        m_rings.push_back(PerfRing::Open(m_pid, static_cast<int>(cpu), m_options, whyNot));
+        m_rings.push_back(PerfRing::Open(m_pid, static_cast<int>(cpu), pages, m_options, whyNot));
         if (!m_rings.back())
             return false;
     }
     return Watch(whyNot);
+}
+
+unsigned SwitchRecordSource::RingPages(std::size_t processorCount) const
+{
+    if (m_options.ringPages)
+        return m_options.ringPages;
+    const auto processors = static_cast<unsigned>(processorCount);
+    unsigned most = 1;
+    while (most < MAX_RING_PAGES && 2 * most * PageSize() * processors <= MAX_RINGS_BYTES)
+        most *= 2;
+    return RingPagesWithin(ReadRingAllowance(processors, m_options.procRoot), processors, PageSize(), most);
 }
 
 bool SwitchRecordSource::Watch(std::string& whyNot)
@@ -453,11 +468,24 @@ ThreadActivitySource::Status SwitchRecordSource::Collect(std::uint64_t instantNs
     return Status::Ok;
 }
 
-void SwitchRecordSource::Advance(std::uint64_t instantNs)
+ThreadActivitySource::Status SwitchRecordSource::Advance(std::uint64_t instantNs)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        DrainRings();
+        m_tracker.AdvanceTo(instantNs);
+    }
+    if (m_hungUp && !m_lostForGood && !HasExited(EXIT_GRACE_MS))
+        m_lostForGood = true;
+    return m_lostForGood ? Status::Lost : Status::Ok;
+}
+
+void SwitchRecordSource::Queued(const std::function<void(const SwitchRecord&)>& see)
 {
     std::lock_guard lock(m_mutex);
     DrainRings();
-    m_tracker.AdvanceTo(instantNs);
+    for (const SwitchRecord& record : m_tracker.Queued())
+        see(record);
 }
 
 std::uint64_t SwitchRecordSource::LostRecords() const
@@ -510,7 +538,7 @@ void SwitchRecordSource::DrainInBackground()
         std::lock_guard lock(m_mutex);
         DrainRings();
         const std::uint64_t now = MonotonicNowNs();
-        if (now > SETTLE_NS)
+        if (now > SETTLE_NS && !m_options.onRecord)
             m_tracker.AdvanceTo(now - SETTLE_NS);
     }
 }
@@ -597,6 +625,32 @@ RingRead ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tai
         tail += header.size;
     }
     return {tail, false};
+}
+
+RingAllowance ReadRingAllowance(unsigned processors, const std::string& procRoot)
+{
+    RingAllowance allowance;
+    // CAP_IPC_LOCK is bit 14 of the effective capabilities.
+    const std::string status = ReadMachineFile(procRoot, "self/status").value_or("");
+    const std::size_t caps = status.find("CapEff:\t");
+    allowance.unbounded = caps != std::string::npos && (std::strtoull(status.c_str() + caps + 8, nullptr, 16) >> 14) & 1;
+    const std::uint64_t perCpuKb =
+        std::strtoull(ReadMachineLine(procRoot, "sys/kernel/perf_event_mlock_kb").value_or("0").c_str(), nullptr, 10);
+    rlimit memlock{};
+    getrlimit(RLIMIT_MEMLOCK, &memlock);
+    allowance.bytes = perCpuKb * 1024 * processors +
+                      (memlock.rlim_cur == RLIM_INFINITY ? 0 : static_cast<std::uint64_t>(memlock.rlim_cur));
+    allowance.unbounded = allowance.unbounded || memlock.rlim_cur == RLIM_INFINITY;
+    return allowance;
+}
+
+unsigned RingPagesWithin(const RingAllowance& allowance, unsigned processors, std::size_t pageSize, unsigned maxPages)
+{
+    unsigned pages = 1;
+    while (pages * 2 <= maxPages &&
+           (allowance.unbounded || (pages * 2 + 1) * pageSize * std::max(processors, 1u) <= allowance.bytes))
+        pages *= 2;
+    return pages;
 }
 
 bool RingMayHaveOverflowed(std::uint64_t backlog, std::size_t ringBytes)

@@ -18,17 +18,27 @@
 #include <unordered_set>
 #include <vector>
 
+// 4 MiB a processor with 4 KiB pages, a third of a second of records at
+// 400,000 switches a second; 16 MiB in all.
+constexpr unsigned MAX_RING_PAGES = 1024;
+constexpr std::size_t MAX_RINGS_BYTES = std::size_t{16} << 20;
+
 struct SwitchRecordOptions {
-    unsigned ringPages = 32;         // data pages of each processor's ring, a power of two
+    // Data pages of each processor's ring, a power of two; 0: as many as the
+    // kernel lets this user lock (RingPagesWithin), up to MAX_RING_PAGES and
+    // MAX_RINGS_BYTES in all.
+    unsigned ringPages = 0;
     bool drainInBackground = true;   // a thread empties rings that reach half full
     std::string procRoot = "/proc";  // read only at attach and after lost records
     // Also the processes the target forks, and theirs (their records carry
     // their own pid; thread states stay those of the target itself).
     bool followChildren = false;
     // Every record, of every processor, in time order as the source advances
-    // (each Collect or Advance, and the background drain about a second
-    // behind): the raw stream of switches, forks, exits, names and losses.
-    // Called with the source's lock held: it must not call back into it.
+    // (each Collect or Advance, on the caller's thread; the background drain
+    // then only empties the rings, and the caller advances often enough to
+    // keep the queue short): the raw stream of switches, forks, exits, names
+    // and losses, hand-overs dated (SwitchRecordStream). Called with the
+    // source's lock held: it must not call back into it.
     std::function<void(const SwitchRecord&)> onRecord;
 };
 
@@ -62,8 +72,12 @@ public:
     Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;
 
     // Hands every record up to instantNs to onRecord: the end of the stream
-    // once the process has exited.
-    void Advance(std::uint64_t instantNs);
+    // once the process has exited. Lost, for good, as Collect.
+    Status Advance(std::uint64_t instantNs);
+
+    // Empties the rings and shows each record queued but not yet handed to
+    // onRecord, in no particular order: a look ahead that advances nothing.
+    void Queued(const std::function<void(const SwitchRecord&)>& see);
 
     std::uint64_t LostRecords() const;  // dropped by the kernel when a ring was full
     unsigned Resyncs() const;           // re-reads of /proc that those losses caused
@@ -74,6 +88,7 @@ private:
     bool OpenRunning(std::string& whyNot, std::vector<ThreadActivity>& threads);
     enum class ThreadOpen { Opened, Ended, Refused };
     ThreadOpen OpenThread(int tid, const std::vector<unsigned>& cpus, std::string& whyNot);
+    unsigned RingPages(std::size_t processors) const;
     bool Watch(std::string& whyNot);
     bool Repeated(std::size_t ring, const SwitchRecord& record);
     void DrainRings();
@@ -119,6 +134,19 @@ struct RingRead {
 };
 RingRead ReadRing(const unsigned char* data, std::size_t size, std::uint64_t tail, std::uint64_t head,
                   const std::function<void(const unsigned char*, std::size_t)>& take);
+
+// What the kernel lets this user lock for perf rings: perf_event_mlock_kb
+// for each online processor, then RLIMIT_MEMLOCK; no bound with
+// CAP_IPC_LOCK.
+struct RingAllowance {
+    std::uint64_t bytes = 0;
+    bool unbounded = false;
+};
+RingAllowance ReadRingAllowance(unsigned processors, const std::string& procRoot = "/proc");
+// The largest ring (data pages, a power of two, at most maxPages, at least
+// one) of which each of the processors' events can map one, with its
+// control page, within the allowance.
+unsigned RingPagesWithin(const RingAllowance& allowance, unsigned processors, std::size_t pageSize, unsigned maxPages);
 
 // Whether a ring of ringBytes that held backlog bytes unread may have been
 // full: then the kernel may have dropped records that it reports only later.

@@ -48,15 +48,31 @@ void Threads(std::string& text, const Profile& profile)
     text += "  ],\n";
 }
 
+std::string InexactReason(const Profile& profile, const RunFacts& facts)
+{
+    if (!facts.fromRecords)
+        return "sampled from /proc";
+    if (profile.lostRecords > 0)
+        return std::to_string(profile.lostRecords) + " context-switch records lost";
+    return profile.kernelClock.reason;
+}
+
 } // namespace
+
+std::string JsonQuoted(const std::string& value)
+{
+    return Quoted(value);
+}
 
 std::string JsonReport(const Profile& profile, const Summary& summary, const RunFacts& facts)
 {
     std::string text = "{\n";
     Command(text, facts);
+    text += facts.jsonMembers;
     Appendf(text, "  \"exit_status\": %d,\n", facts.exitStatus);
     text += "  \"signal\": " + (facts.signal ? Quoted(SignalName(facts.signal)) : std::string("null")) + ",\n";
     Appendf(text, "  \"exact\": %s,\n", summary.exact ? "true" : "false");
+    text += "  \"inexact_reason\": " + (summary.exact ? std::string("null") : Quoted(InexactReason(profile, facts))) + ",\n";
     Appendf(text, "  \"exact_totals\": %s,\n", summary.exactTotals ? "true" : "false");
     Appendf(text, "  \"elapsed_ms\": %.3f,\n", summary.elapsedMs);
     Appendf(text, "  \"cpu_percent\": {\"avg\": %.2f, \"min\": %.2f, \"max\": %.2f},\n", summary.cpuAvg,

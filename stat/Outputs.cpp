@@ -29,6 +29,8 @@ bool OutputFiles::Open(const StatOptions& options, std::FILE* reportDefault, std
     if (!create(options.outputFile, m_reportFile) || !create(options.jsonFile, m_json) ||
         !create(options.csvFile, m_csv) || !create(options.svgFile, m_svg))
         return false;
+    if (!create(options.traceFile, m_trace))
+        return false;
     m_report = m_reportFile ? m_reportFile.get() : reportDefault;
     return true;
 }
@@ -43,6 +45,8 @@ void OutputFiles::Write(const Profile& profile, const RunFacts& facts) const
         Put(m_csv.get(), CsvTimeline(profile));
     if (m_svg)
         Put(m_svg.get(), SvgTimeline(profile, summary, facts));
+    if (m_trace)
+        Put(m_trace.get(), TraceEvents(profile, facts));
 }
 
 int ShellStatus(int waitStatus, int& signal)

@@ -25,6 +25,7 @@ private:
 
     std::FILE* m_report = nullptr;
     File m_reportFile, m_json, m_csv, m_svg;
+    File m_trace;
 };
 
 // How a shell reports a command that ended with this wait status: its exit

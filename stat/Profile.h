@@ -3,6 +3,8 @@
 // each number of the measured threads was on a processor at once, and each
 // thread's on-processor and waiting time, as a whole and per interval window.
 
+#include "Stretches.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,6 +38,18 @@ struct WindowProfile {
     unsigned threadsAlive = 0;  // threads alive at any moment of the window
 };
 
+// The records' processor times held against the kernel's own clock (the
+// one time and getrusage report), which says whether the figures are exact.
+struct KernelClockCheck {
+    bool compared = false;          // false: nothing to compare with (the /proc estimate)
+    unsigned threads = 0;           // threads compared, each at its latest reading
+    unsigned threadsApart = 0;      // of those, beyond the tolerance
+    double worstThreadPercent = 0;  // the records' largest difference from a thread's clock
+    bool totalCompared = false;     // the command's total against the kernel's
+    double totalPercent = 0;        // (records - kernel) / kernel, in percent
+    std::string reason;             // why the figures are not exact; empty when they agree
+};
+
 struct Profile {
     std::uint64_t startNs = 0;  // CLOCK_MONOTONIC
     std::uint64_t endNs = 0;
@@ -48,6 +62,8 @@ struct Profile {
     // Sampled from /proc: processor time of threads that ended between two
     // reads, in the process's total but in no thread's figure.
     std::uint64_t endedUnreadNs = 0;
+    KernelClockCheck kernelClock;
+    KeptStretches stretches;        // only when asked for, for the trace
 
     std::uint64_t ElapsedNs() const { return endNs - startNs; }
     std::uint64_t OnCpuNs() const;

@@ -1,14 +1,18 @@
 #pragma once
 // Turns a time-ordered stream of context-switch records into a Profile of
-// the span [start, end]. Pure bookkeeping, so it runs on synthetic streams.
+// the span [start, end]: the core's thread-state machine applies them, and
+// this records what it says, split into interval windows. Pure bookkeeping,
+// so it runs on synthetic streams.
 
+#include "LevelHistogram.h"
 #include "Profile.h"
+#include "Stretches.h"
 #include "SwitchRecord.h"
+#include "ThreadStates.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 // A thread already alive when the span starts; it counts as off a processor
@@ -19,56 +23,42 @@ struct InitialThread {
     std::string name;
 };
 
-class ProfileBuilder {
+class ProfileBuilder : private ThreadStateObserver {
 public:
     // rootPid: the measured process; with followChildren every process in
     // the stream counts, otherwise only rootPid's threads.
     ProfileBuilder(std::uint64_t startNs, std::uint64_t intervalNs, int rootPid, bool followChildren,
                    const std::vector<InitialThread>& initial);
+    ProfileBuilder(const ProfileBuilder&) = delete;
+    ProfileBuilder& operator=(const ProfileBuilder&) = delete;
 
     // Records arrive in time order, none after the end given to Finish.
-    void Add(const SwitchRecord& record);
-    std::uint64_t LastTimeNs() const { return m_nowNs; }
+    void Add(const SwitchRecord& record) { m_states.Apply(record); }
+    std::uint64_t LastTimeNs() const { return m_states.NowNs(); }
     // Figures so far, without ending the span (for a progress line).
-    std::uint64_t OnCpuNsSoFar() const;
-    std::uint64_t ParallelNsSoFar() const;
-    std::size_t LiveThreads() const { return m_live.size(); }
+    std::uint64_t OnCpuNsSoFar() const { return m_levels.OnCpuNs(); }
+    std::uint64_t ParallelNsSoFar() const { return m_levels.AtLeastNs(2); }
+    std::size_t LiveThreads() const { return m_states.Live().size(); }
+    const ThreadStates& States() const { return m_states; }
 
     Profile Finish(std::uint64_t endNs);
+    // Keeps every thread's stretches in the profile as well (for a trace).
+    void KeepStretches() { m_states.Observe(&m_stretches.emplace()); }
 
 private:
-    struct Live {
-        std::size_t index = 0;     // into m_profile.threads
-        bool onCpu = false;
-        bool waiting = false;
-        int cpu = -1;              // while on a processor
-        std::uint64_t since = 0;   // start of the current on-CPU or waiting stretch
-    };
+    void Born(const TrackedThread& thread) override;
+    void Stretch(const TrackedThread& thread, ThreadState state, std::uint64_t fromNs, std::uint64_t toNs) override;
+    void Level(std::size_t onCpu, std::uint64_t timeNs) override;
+    void Renamed(const TrackedThread& thread) override;
+    void Ended(const TrackedThread& thread, std::uint64_t timeNs) override;
 
-    bool Measured(int pid) const { return m_followChildren || pid == m_rootPid; }
-    Live& Ensure(int tid, int pid, std::uint64_t timeNs);
-    Live& Born(int tid, int pid, std::uint64_t timeNs, const std::string& name);
-    void SwitchIn(Live& thread, int cpu, std::uint64_t timeNs);
-    void FreeProcessor(int cpu, std::size_t incoming, std::uint64_t timeNs);
-    void Occupy(int cpu, Live& thread);
-    void SwitchOut(Live& thread, bool preempted, std::uint64_t timeNs);
-    void End(int tid, std::uint64_t timeNs);
-    void Exec(const SwitchRecord& record);
-    void EndWaiting(Live& thread, std::uint64_t timeNs);
-    void Close(Live& thread, std::uint64_t timeNs);
-    void AdvanceTo(std::uint64_t timeNs);
+    void AccountWindowsTo(std::uint64_t timeNs);
     void AddToWindows(ThreadProfile& thread, std::uint64_t from, std::uint64_t to, bool onCpu);
     WindowProfile& Window(std::size_t index);
-    std::string NameInProcess(int pid) const;
-    std::string CreatorName(const SwitchRecord& fork) const;
     void CountAlive();
 
-    const int m_rootPid;
-    const bool m_followChildren;
     Profile m_profile;
-    std::unordered_map<int, Live> m_live;  // by tid
-    std::unordered_set<int> m_pids;
-    std::unordered_map<int, std::size_t> m_occupants;  // by processor: the thread on it (index)
-    std::uint64_t m_nowNs;  // levels are accounted up to here
-    std::size_t m_level = 0;
+    ThreadStates m_states;
+    LevelHistogram m_levels;
+    std::optional<StretchLog> m_stretches;
 };

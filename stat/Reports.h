@@ -11,6 +11,10 @@
 std::string TextReport(const Profile& profile, const Summary& summary, const RunFacts& facts);
 // The same figures under stable keys (--json FILE).
 std::string JsonReport(const Profile& profile, const Summary& summary, const RunFacts& facts);
+// The run as trace events for a trace viewer (--trace FILE).
+std::string TraceEvents(const Profile& profile, const RunFacts& facts);
+// value as a JSON string.
+std::string JsonQuoted(const std::string& value);
 // One row per interval window (--csv FILE).
 std::string CsvTimeline(const Profile& profile);
 // Lanes per thread, concurrency over time and the histogram (--svg FILE).

@@ -7,19 +7,23 @@
 
 namespace {
 
-enum LongOnly { JSON = 256, CSV, SVG, CHECK };
+enum LongOnly { JSON = 256, CSV, SVG, FAIL_IF, COMPARE, TRACE, CHECK };
 
 const option LONG_OPTIONS[] = {
     {"children", no_argument, nullptr, 'c'},   {"timeout", required_argument, nullptr, 't'},
     {"interval", required_argument, nullptr, 'i'}, {"output", required_argument, nullptr, 'o'},
     {"json", required_argument, nullptr, JSON}, {"csv", required_argument, nullptr, CSV},
     {"svg", required_argument, nullptr, SVG},   {"pid", required_argument, nullptr, 'p'},
-    {"check", no_argument, nullptr, CHECK},    {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
+    {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
+    {"repeat", required_argument, nullptr, 'r'}, {"fail-if", required_argument, nullptr, FAIL_IF},
+    {"compare", required_argument, nullptr, COMPARE}, {"trace", required_argument, nullptr, TRACE},
+    {"check", no_argument, nullptr, CHECK},
     {nullptr, 0, nullptr, 0},
 };
 
 // "+": stop at the command; ":": report a missing argument as ':'.
-constexpr const char* SHORT_OPTIONS = "+:ct:i:o:p:hV";
+constexpr const char* SHORT_OPTIONS = "+:ct:i:o:p:r:hV";
+constexpr long MAX_REPEAT = 10'000;
 
 bool ParseWhole(const char* text, long max, long& value)
 {
@@ -80,6 +84,19 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
                 return Fail(std::string("invalid process id '") + optarg + "'");
             options.attachPid = static_cast<int>(whole);
             break;
+        case 'r':
+            if (!ParseWhole(optarg, MAX_REPEAT, whole))
+                return Fail(std::string("invalid repeat count '") + optarg + "': from 1 to 10000");
+            options.repeat = static_cast<int>(whole);
+            break;
+        case FAIL_IF: {
+            std::string error;
+            if (!ParseCondition(optarg, options.failIf.emplace_back(), error))
+                return Fail(error);
+            break;
+        }
+        case COMPARE: options.compareFile = optarg; break;
+        case TRACE: options.traceFile = optarg; break;
         case CHECK: parsed.action = ParsedCommandLine::Action::Check; return parsed;
         case 'h': parsed.action = ParsedCommandLine::Action::Help; return parsed;
         case 'V': parsed.action = ParsedCommandLine::Action::Version; return parsed;
@@ -94,6 +111,8 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
         return Fail("give either a command or -p PID, not both");
     if (!options.attachPid && options.command.empty())
         return Fail("no command given");
+    if (options.attachPid && options.repeat > 1)
+        return Fail("-r repeats a command; it cannot repeat -p PID");
     return parsed;
 }
 
@@ -101,8 +120,9 @@ std::string UsageText()
 {
     return "Usage: quorvex-stat [options] [--] command [args...]\n"
            "       quorvex-stat [options] -p PID\n"
-           "Run a command once and report exactly how many of its threads were on a\n"
-           "processor at once over its whole life, from the kernel's context-switch records.\n"
+           "Run a command (once, or -r N times) and report exactly how many of its threads\n"
+           "were on a processor at once over its whole life, from the kernel's\n"
+           "context-switch records.\n"
            "\n"
            "  -c, --children        count the threads of every descendant process too\n"
            "  -t, --timeout SECONDS end the command after SECONDS (SIGTERM, then SIGKILL)\n"
@@ -113,6 +133,15 @@ std::string UsageText()
            "      --csv FILE        write the timeline, one row per interval\n"
            "      --svg FILE        draw the timeline\n"
            "  -p, --pid PID         attach to a running process until it exits or Ctrl-C\n"
+           "  -r, --repeat N        run the command N times; each figure as its mean,\n"
+           "                        standard deviation and range (stops at a failing run)\n"
+           "      --fail-if EXPR    exit with 123 when EXPR holds for the figures, e.g.\n"
+           "                        'parallel_time<40' (repeatable; KEY OP NUMBER, OP one of\n"
+           "                        < <= > >= == !=; KEY one of elapsed_ms cpu_avg cpu_min\n"
+           "                        cpu_max parallel_time average_concurrency threads\n"
+           "                        processes lost_records level_N)\n"
+           "      --compare FILE    compare the figures with an earlier --json FILE\n"
+           "      --trace FILE      write the run as trace events for Perfetto and the like\n"
            "      --check           say which source a run would use here, and why; exit 0\n"
            "                        when its figures would be exact, 1 when not\n"
            "  -h, --help            show this help and exit\n"
@@ -120,7 +149,8 @@ std::string UsageText()
            "\n"
            "Exit status: the command's (128 + the signal number when a signal ended it);\n"
            "125 when quorvex-stat itself fails (a bad option), 126 when the command cannot\n"
-           "be executed, 127 when it is not found.\n";
+           "be executed, 127 when it is not found; 123 when the command succeeded and a\n"
+           "--fail-if condition holds. With -r: the first failing run's, else the last's.\n";
 }
 
 std::string VersionText()

@@ -3,6 +3,8 @@
 // end at the first word that is not one (or at "--"), so the command keeps
 // its own options.
 
+#include "Gate.h"
+
 #include <string>
 #include <vector>
 
@@ -22,6 +24,10 @@ struct StatOptions {
     std::string svgFile;
     int attachPid = 0;
     std::vector<std::string> command;
+    int repeat = 1;                  // -r: runs of the command
+    std::vector<Condition> failIf;   // any that holds fails the run
+    std::string compareFile;         // an earlier JSON report to compare with
+    std::string traceFile;           // trace events for a trace viewer
 };
 
 struct ParsedCommandLine {

@@ -1,10 +1,12 @@
 #include "StatRun.h"
 
 #include "Clock.h"
+#include "ClockCheck.h"
 #include "MachineFiles.h"
 #include "ProcFiles.h"
 #include "ProcSampler.h"
 #include "ProcThreadActivity.h"
+#include "Outputs.h"
 #include "ProfileBuilder.h"
 #include "RecordsAccess.h"
 #include "Reports.h"
@@ -12,13 +14,11 @@
 #include "Target.h"
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <poll.h>
@@ -33,22 +33,11 @@ constexpr std::uint64_t MS = 1'000'000;
 constexpr std::uint64_t PROGRESS_NS = 250 * MS;
 // How often the records are taken over: small batches stay in the cache.
 constexpr std::uint64_t FEED_NS = 50 * MS;
+// How often the kernel's clock of each thread is read: a thread that lives
+// at least this long is held against it.
+constexpr std::uint64_t CLOCK_CHECK_NS = 250 * MS;
 constexpr std::uint64_t KILL_GRACE_NS = 2000 * MS;
 constexpr std::size_t COMM_LENGTH = 15;
-// A burst of records (2,000 threads starting, a busy machine that keeps the
-// drain thread waiting) must fit the rings: 16 MiB in all, up to 4 MiB a
-// processor, at least the 512 KiB any user may lock (perf_event_mlock_kb).
-// The core takes smaller rings where the locked-memory limit refuses these.
-unsigned RingPages()
-{
-    const long processors = std::max(1L, sysconf(_SC_NPROCESSORS_ONLN));
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    unsigned pages = 128;
-    while (pages < 1024 && 2 * pages * pageSize * processors <= 16L << 20)
-        pages *= 2;
-    return pages;
-}
-
 // SIGINT and SIGTERM arrive through a descriptor the wait polls, so that
 // they can be passed on. Blocked before any thread starts, so every thread
 // inherits the block; the target's start unblocks them in the child.
@@ -109,34 +98,9 @@ private:
     std::uint64_t m_nextNs = 0;
 };
 
-// Records as the source hands them over (from its drain thread too), until
-// the loop feeds them to the builder. The two buffers trade places and keep
-// their memory: at 100,000 switches a second, fresh ones cost page faults.
-class RecordInbox {
-public:
-    void Add(const SwitchRecord& record)
-    {
-        const std::lock_guard lock(m_mutex);
-        m_arriving.push_back(record);
-    }
-    // Feeds the records up to untilNs; later ones come from processes that
-    // outlived the command, and are dropped.
-    void FeedTo(ProfileBuilder& builder, std::uint64_t untilNs)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_arriving.swap(m_feeding);
-        }
-        for (const SwitchRecord& record : m_feeding)
-            if (record.timeNs <= untilNs)
-                builder.Add(record);
-        m_feeding.clear();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<SwitchRecord> m_arriving;
-    std::vector<SwitchRecord> m_feeding;
+// Where the source hands its records, in time order, as Follow advances it.
+struct RecordFeed {
+    ProfileBuilder* builder = nullptr;
 };
 
 // The kernel's name of a thread that runs program: at most 15 characters
@@ -209,6 +173,12 @@ void WaitFor(std::initializer_list<int> fds, std::uint64_t deadlineNs)
     poll(polled.data(), polled.size(), deadlineNs <= now ? 0 : static_cast<int>((deadlineNs - now + MS - 1) / MS));
 }
 
+bool Readable(int fd)
+{
+    pollfd polled{fd, POLLIN, 0};
+    return poll(&polled, 1, 0) == 1;
+}
+
 void Forward(const SignalInbox& signals, int processGroup)
 {
     while (const int signal = signals.Take())
@@ -265,11 +235,12 @@ struct Measurement {
     bool sampled = false;  // the records were refused or stopped: /proc is sampled
     std::unique_ptr<ProcThreadActivity> proc;
     std::string whyNot;
+    std::uint64_t heldCpuNs = 0;  // the command's processor time before it was released
     // The command's first thread left the records while the command lives
     // on: the kernel stopped them at its exec of a set-user-ID program.
-    std::atomic<bool> stopped{false};
+    bool stopped = false;
     // It started processes: its parent's figure for it holds theirs too.
-    std::atomic<bool> forked{false};
+    bool forked = false;
 };
 
 // A descendant's records stopped at its exec of a set-user-ID program: the
@@ -309,25 +280,39 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
     measurement.proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
 }
 
+// Compares the kernel's clock read last time with the records up to then.
+void CompareClocks(SwitchRecordSource& records, ClockCheck& clock, const ThreadStates& states)
+{
+    if (const auto readNs = clock.PendingNs()) {
+        records.Advance(*readNs);
+        clock.Compare(states);
+    }
+}
+
 // Takes the records over about every FEED_NS, or samples /proc at every
 // interval once they are refused or stop (an exec of a set-user-ID program).
-Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, const StatOptions& options,
-               const SignalInbox& signals)
+Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const StatOptions& options,
+               const SignalInbox& signals, std::uint64_t childrenBefore)
 {
     const int pid = target.Pid();
     const std::uint64_t start = target.ReleaseNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}});
+    feed.builder = &builder;
+    if (!options.traceFile.empty())
+        builder.KeepStretches();
     std::optional<ProcSampler> sampler;
     EndedProcess ended;
     bool recorded = false;  // records were taken before /proc
     Progress progress(isatty(STDERR_FILENO));
     Timeout timeout(start, options.timeoutSeconds);
     std::uint64_t nextSampleNs = start + interval;
-    ActivitySnapshot snapshot;
+    ClockCheck clock(measurement.heldCpuNs);
+    std::uint64_t nextClockNs = start;
     // Each thread alive when the records stopped goes on in /proc from the
     // processor time the records gave it.
     const auto handOver = [&] {
+        feed.builder = nullptr;
         const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
         sampler.emplace(pid, recorded ? builder.Finish(from)
                                  : StartedProfile(start, interval, pid, CommName(options.command[0])),
@@ -345,13 +330,14 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
             break;
         timeout.Keep(now, target);
         if (!measurement.sampled) {
-            measurement.records->Advance(now);  // a stop shows in the records before the events close
-            const bool lost =
-                measurement.stopped || measurement.records->Collect(now, snapshot) == ThreadActivitySource::Status::Lost;
-            inbox.FeedTo(builder, now);
-            if (lost) {
+            CompareClocks(*measurement.records, clock, builder.States());
+            // A stop shows in the records before the events close.
+            if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost || measurement.stopped) {
                 recorded = true;
                 FallBackToProc(target, measurement, options);
+            } else if (now >= nextClockNs) {
+                clock.Read(builder.States());
+                nextClockNs = now + CLOCK_CHECK_NS;
             }
         } else if (sampler && now >= nextSampleNs) {
             sampler->Sample();
@@ -362,11 +348,22 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
             progress.Show(now, start, builder);
     }
     const std::uint64_t end = target.Exit()->exitNs;
+    // The reaped command's total, and that of the children it waited for.
+    const std::uint64_t reapedNs = ChildrenCpuNs() - childrenBefore;
     if (!measurement.sampled) {
         measurement.records->Advance(end);
-        inbox.FeedTo(builder, end);
-        if (!measurement.stopped)
-            return builder.Finish(end);
+        if (!measurement.stopped) {
+            if (const auto readNs = clock.PendingNs(); readNs && *readNs <= end)
+                clock.Compare(builder.States());
+            feed.builder = nullptr;
+            const ThreadStates& states = builder.States();
+            const std::uint64_t switchIns = states.SwitchIns() - states.HandOvers();
+            // The children it waited for are measured only when followed.
+            const bool wholeTotal = options.followChildren || states.UnfollowedProcesses() == 0;
+            Profile profile = builder.Finish(end);
+            clock.Finish(wholeTotal ? std::optional<std::uint64_t>(reapedNs) : std::nullopt, switchIns, profile);
+            return profile;
+        }
         // Stopped, and ended before the next look: only its parent's figure is left.
         recorded = true;
         FallBackToProc(target, measurement, options);
@@ -374,13 +371,13 @@ Profile Follow(Target& target, Measurement& measurement, RecordInbox& inbox, con
     }
     sampler->Sample(end);
     if (!measurement.forked)
-        sampler->Reaped(end, ChildrenCpuNs());
+        sampler->Reaped(end, reapedNs);
     return sampler->Finish(end);
 }
 
 } // namespace
 
-int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
+int MeasureCommand(const StatOptions& options, const RunFinished& finished)
 {
     const std::string& name = options.command[0];
     TargetLaunch launch;
@@ -394,23 +391,26 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
         return failure.status;
     }
     const SignalInbox signals;
+    // Earlier runs of -r are children already waited for.
+    const std::uint64_t childrenBefore = ChildrenCpuNs();
     TerminalHandover terminal;
-    RecordInbox inbox;
+    RecordFeed feed;
     Measurement measurement;
     SwitchRecordOptions recordOptions;
-    recordOptions.ringPages = RingPages();
     recordOptions.followChildren = options.followChildren;
     int commandPid = 0;
     recordOptions.onRecord = [&](const SwitchRecord& record) {
-        inbox.Add(record);
         if (record.kind == RecordKind::Fork && record.pid != commandPid)
             measurement.forked = true;
+        if (!feed.builder)
+            return;
+        feed.builder->Add(record);
         if (!RecordsStoppedAt(record))
             return;
         if (record.pid == commandPid)
             measurement.stopped = true;
         else if (options.followChildren)
-            inbox.Add(StoppedRecords(record));
+            feed.builder->Add(StoppedRecords(record));
     };
     int error = 0;
     const auto target = Target::Start(
@@ -418,6 +418,7 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
         [&](int pid) {
             commandPid = pid;
             measurement.records = SwitchRecordSource::Attach(pid, &measurement.whyNot, recordOptions);
+            measurement.heldCpuNs = ClockCheck::ThreadCpuNs(pid, pid);
             terminal.GiveTo(pid);
         },
         error);
@@ -428,7 +429,7 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     }
     if (!measurement.records)
         FallBackToProc(*target, measurement, options);
-    const Profile profile = Follow(*target, measurement, inbox, options, signals);
+    const Profile profile = Follow(*target, measurement, feed, options, signals, childrenBefore);
     RunFacts facts;
     facts.command = options.command;
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);
@@ -436,10 +437,10 @@ int MeasureCommand(const StatOptions& options, const OutputFiles& outputs)
     if (!options.followChildren) {
         // The reaped command's processor time includes that of the children it waited for.
         const std::uint64_t own = OwnCpuNs(profile, target->Pid());
-        const std::uint64_t all = ChildrenCpuNs();
+        const std::uint64_t all = ChildrenCpuNs() - childrenBefore;
         std::fputs(ChildrenNote(name, own, all - std::min(all, own)).c_str(), stderr);
     }
-    outputs.Write(profile, facts);
+    finished(profile, facts);
     return facts.exitStatus;
 }
 
@@ -455,50 +456,44 @@ std::vector<std::string> CommandOf(int pid)
     return words.empty() ? std::vector<std::string>{std::to_string(pid)} : words;
 }
 
-bool Readable(int fd)
-{
-    pollfd polled{fd, POLLIN, 0};
-    return poll(&polled, 1, 0) == 1;
-}
-
 // How each thread of an attached process stood when the span started: its
 // first record tells. A switch-out or an exit before any switch-in: it was
 // on a processor; a switch-in: it was not, and waited for one if /proc
 // listed it runnable. A thread without a record ran throughout or not at
-// all, which its own counter tells. Records are held until every thread is
-// settled, at most HOLD_NS.
+// all, which its own counter tells. The records wait in the source's queue
+// until every thread is settled, at most HOLD_NS.
 class AttachedStart {
 public:
-    explicit AttachedStart(int pid) : m_pid(pid) {}
-    void Listed(const std::vector<ThreadActivity>& threads, std::uint64_t startNs)
+    AttachedStart(int pid, const std::vector<ThreadActivity>& threads, std::uint64_t startNs)
+        : m_pid(pid), m_startNs(startNs)
     {
-        const std::lock_guard lock(m_mutex);
-        m_startNs = startNs;
         for (const ThreadActivity& thread : threads)
             m_unsettled[thread.tid] = thread;
     }
-    void See(const SwitchRecord& record)
+    // Settles the threads whose first record is queued by now.
+    void Look(SwitchRecordSource& records)
     {
-        const std::lock_guard lock(m_mutex);
-        const auto thread = m_unsettled.find(record.tid);
-        if (thread == m_unsettled.end() || record.kind == RecordKind::Fork || record.kind == RecordKind::Comm ||
-            record.kind == RecordKind::Lost)
-            return;
-        if (record.kind != RecordKind::SwitchIn)
-            m_settled.push_back(At(RecordKind::SwitchIn, record.tid, record.cpu, false));
-        else if (thread->second.onProcessor)
-            m_settled.push_back(At(RecordKind::SwitchOut, record.tid, -1, true));
-        m_unsettled.erase(thread);
+        std::unordered_map<int, SwitchRecord> first;
+        records.Queued([&](const SwitchRecord& record) {
+            if (!m_unsettled.count(record.tid) || record.kind == RecordKind::Fork ||
+                record.kind == RecordKind::Comm || record.kind == RecordKind::Lost)
+                return;
+            const auto [earliest, added] = first.try_emplace(record.tid, record);
+            if (!added && record.timeNs < earliest->second.timeNs)
+                earliest->second = record;
+        });
+        for (const auto& [tid, record] : first) {
+            if (record.kind != RecordKind::SwitchIn)
+                m_settled.push_back(At(RecordKind::SwitchIn, tid, record.cpu, false));
+            else if (m_unsettled.at(tid).onProcessor)
+                m_settled.push_back(At(RecordKind::SwitchOut, tid, -1, true));
+            m_unsettled.erase(tid);
+        }
     }
-    bool Settled(std::uint64_t nowNs) const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_unsettled.empty() || nowNs >= m_startNs + HOLD_NS;
-    }
+    bool Settled(std::uint64_t nowNs) const { return m_unsettled.empty() || nowNs >= m_startNs + HOLD_NS; }
     // The records that set the threads' states at the start.
     std::vector<SwitchRecord> Take(std::uint64_t nowNs)
     {
-        const std::lock_guard lock(m_mutex);
         for (const auto& [tid, thread] : m_unsettled) {
             std::uint64_t cpuNs = 0;
             const std::string path = std::to_string(m_pid) + "/task/" + std::to_string(tid) + "/schedstat";
@@ -525,8 +520,7 @@ private:
     }
 
     const int m_pid;
-    mutable std::mutex m_mutex;
-    std::uint64_t m_startNs = 0;
+    const std::uint64_t m_startNs;
     std::unordered_map<int, ThreadActivity> m_unsettled;
     std::vector<SwitchRecord> m_settled;
 };
@@ -542,7 +536,7 @@ std::vector<InitialThread> Named(int pid, const std::vector<ThreadActivity>& thr
 }
 
 // Samples /proc where the kernel refuses the records.
-int SampleAttached(const StatOptions& options, const OutputFiles& outputs, const SignalInbox& signals, int pidFd)
+int SampleAttached(const StatOptions& options, const RunFinished& finished, const SignalInbox& signals, int pidFd)
 {
     const int pid = options.attachPid;
     ProcStat stat;
@@ -564,7 +558,7 @@ int SampleAttached(const StatOptions& options, const OutputFiles& outputs, const
         if (signals.Take() != 0 || !sampler.Sample())
             break;  // Ctrl-C, or the process exited
     }
-    outputs.Write(sampler.Finish(MonotonicNowNs()), facts);
+    finished(sampler.Finish(MonotonicNowNs()), facts);
     return 0;
 }
 
@@ -572,7 +566,7 @@ int SampleAttached(const StatOptions& options, const OutputFiles& outputs, const
 
 // Follows every thread of the process from its switch records, until it
 // exits or SIGINT/SIGTERM ends the attachment; the process is not touched.
-int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
+int MeasureAttached(const StatOptions& options, const RunFinished& finished)
 {
     const int pid = options.attachPid;
     RaiseDescriptorLimit();  // an event per thread and processor
@@ -582,16 +576,15 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
         std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, std::strerror(errno));
         return EXIT_USAGE;
     }
-    RecordInbox inbox;
-    AttachedStart starts(pid);
+    RecordFeed feed;
     SwitchRecordOptions recordOptions;
-    recordOptions.ringPages = RingPages();
     recordOptions.followChildren = options.followChildren;
-    recordOptions.onRecord = [&](const SwitchRecord& record) {
-        starts.See(record);
-        inbox.Add(record);
+    recordOptions.onRecord = [&feed](const SwitchRecord& record) {
+        if (!feed.builder)
+            return;
+        feed.builder->Add(record);
         if (RecordsStoppedAt(record))
-            inbox.Add(StoppedRecords(record));
+            feed.builder->Add(StoppedRecords(record));
     };
     std::vector<ThreadActivity> threads;
     std::string whyNot;
@@ -600,11 +593,11 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
     if (!records) {
         const RecordsAccess access = ProbeRecordsAccess();
         if (access.error || access.forced)
-            return SampleAttached(options, outputs, signals, pidFd.Get());
+            return SampleAttached(options, finished, signals, pidFd.Get());
         std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, whyNot.c_str());
         return EXIT_USAGE;
     }
-    starts.Listed(threads, start);
+    AttachedStart starts(pid, threads, start);
     std::fprintf(stderr, "quorvex-stat: following the %zu thread%s of process %d and those they start%s\n",
                  threads.size(), threads.size() == 1 ? "" : "s", pid,
                  options.followChildren ? ", and its new child processes" : "");
@@ -612,25 +605,41 @@ int MeasureAttached(const StatOptions& options, const OutputFiles& outputs)
     facts.command = CommandOf(pid);
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, Named(pid, threads));
+    if (!options.traceFile.empty())
+        builder.KeepStretches();
+    // The threads found running had used time before the span.
+    ClockCheck clock(0);
+    clock.CountFromFirstReading(threads.size());
+    std::uint64_t nextClockNs = start;
     Progress progress(isatty(STDERR_FILENO));
-    bool settled = false;
     for (;;) {
         WaitFor({pidFd.Get(), signals.Fd()}, MonotonicNowNs() + FEED_NS);
         const std::uint64_t now = MonotonicNowNs();
         const bool ended = signals.Take() != 0 || Readable(pidFd.Get());  // Ctrl-C, or the process exited
-        records->Advance(now);
-        if (!settled && (ended || starts.Settled(now))) {
-            for (const SwitchRecord& record : starts.Take(now))
-                builder.Add(record);
-            settled = true;
+        if (!feed.builder) {
+            starts.Look(*records);
+            if (ended || starts.Settled(now)) {
+                for (const SwitchRecord& record : starts.Take(now))
+                    builder.Add(record);
+                feed.builder = &builder;
+            }
         }
-        if (settled)
-            inbox.FeedTo(builder, now);
+        if (feed.builder) {
+            CompareClocks(*records, clock, builder.States());
+            records->Advance(now);
+            if (!ended && now >= nextClockNs) {
+                clock.Read(builder.States());
+                nextClockNs = now + CLOCK_CHECK_NS;
+            }
+        }
         if (ended) {
-            outputs.Write(builder.Finish(now), facts);
+            feed.builder = nullptr;
+            Profile profile = builder.Finish(now);
+            clock.Finish(std::nullopt, 0, profile);
+            finished(profile, facts);
             return 0;
         }
-        if (settled)
+        if (feed.builder)
             progress.Show(now, start, builder);
     }
 }

@@ -3,10 +3,17 @@
 // (or /proc sampled), waited for while signals are passed on and the timeout
 // kept, then the outputs written.
 
-#include "Outputs.h"
+#include "Profile.h"
 #include "StatOptions.h"
+#include "Summary.h"
+
+#include <functional>
+
+// Given what one run measured, once it has ended; not called when the
+// command could not be started or attached to.
+using RunFinished = std::function<void(const Profile& profile, const RunFacts& facts)>;
 
 // quorvex-stat's exit status: the command's, as a shell reports it.
-int MeasureCommand(const StatOptions& options, const OutputFiles& outputs);
+int MeasureCommand(const StatOptions& options, const RunFinished& finished);
 // Attaches to options.attachPid until it exits or SIGINT/SIGTERM arrives.
-int MeasureAttached(const StatOptions& options, const OutputFiles& outputs);
+int MeasureAttached(const StatOptions& options, const RunFinished& finished);

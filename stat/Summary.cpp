@@ -72,7 +72,7 @@ Summary Summarize(const Profile& profile, const RunFacts& facts)
     if (summary.levelHundredths.size() > 2)
         summary.parallelHundredths =
             std::accumulate(summary.levelHundredths.begin() + 2, summary.levelHundredths.end(), 0u);
-    summary.exact = facts.fromRecords && profile.lostRecords == 0;
+    summary.exact = facts.fromRecords && profile.lostRecords == 0 && profile.kernelClock.reason.empty();
     // From /proc the counters are the kernel's own; only the histogram is sampled.
     summary.exactTotals = !facts.fromRecords || summary.exact;
     return summary;

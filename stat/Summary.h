@@ -14,6 +14,10 @@ struct RunFacts {
     int exitStatus = 0;  // what quorvex-stat exits with: 128 + signal when killed
     int signal = 0;      // the signal that ended the command, 0 if it exited
     bool fromRecords = true;  // false: /proc sampled at the interval
+    // What -r, --compare and --fail-if add: sections at the end of the
+    // report, and members of the JSON object ("  \"key\": value,\n" each).
+    std::string reportSections;
+    std::string jsonMembers;
 };
 
 struct Summary {

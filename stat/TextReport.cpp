@@ -47,6 +47,8 @@ void Source(std::string& text, const Profile& profile, const RunFacts& facts)
     else if (profile.lostRecords > 0)
         Appendf(text, "\n source: context-switch records, %llu lost: the shares are inexact\n",
                 static_cast<unsigned long long>(profile.lostRecords));
+    else if (!profile.kernelClock.reason.empty())
+        Appendf(text, "\n source: context-switch records, not exact: %s\n", profile.kernelClock.reason.c_str());
     else
         text += "\n source: context-switch records (exact)\n";
 }
@@ -78,6 +80,7 @@ std::string TextReport(const Profile& profile, const Summary& summary, const Run
     Source(text, profile, facts);
     if (facts.signal != 0)
         Appendf(text, " the command was ended by %s\n", SignalName(facts.signal).c_str());
+    text += facts.reportSections;
     text += "\n";
     return text;
 }

@@ -3,8 +3,8 @@
 #include "Outputs.h"
 #include "ProcSampler.h"
 #include "RecordsAccess.h"
+#include "Session.h"
 #include "StatOptions.h"
-#include "StatRun.h"
 
 #include <cstdio>
 
@@ -30,12 +30,14 @@ int main(int argc, char* argv[])
     case ParsedCommandLine::Action::Measure:
         break;
     }
+    Figures baseline;
+    if (!ReadBaseline(parsed.options, baseline))
+        return EXIT_USAGE;
     OutputFiles outputs;
     std::string error;
     if (!outputs.Open(parsed.options, stderr, error)) {
         std::fprintf(stderr, "quorvex-stat: %s\n", error.c_str());
         return EXIT_USAGE;
     }
-    return parsed.options.attachPid ? MeasureAttached(parsed.options, outputs)
-                                    : MeasureCommand(parsed.options, outputs);
+    return MeasureSession(parsed.options, baseline, outputs);
 }

@@ -2,16 +2,17 @@
 # Holds the concurrency levels that quorvex's counter service samples (from
 # the context-switch records, and from /proc with --proc) against the
 # kernel's own scheduler trace (perf sched, from Debian's linux-perf), for one
-# shape of the demo workload. Needs the right to trace the scheduler (root,
-# or perf_event_paranoid -1).
+# shape of the demo workload, or for any command given in WORKLOAD (e.g.
+# WORKLOAD="build/bench/quorvex-switch-load tokens 3 3000"). Needs the right
+# to trace the scheduler (root, or perf_event_paranoid -1).
 #
-# usage: tools/compare_with_perf_sched.sh [BUILD_DIR [PHASES [PHASE_MS [SLEEPERS]]]]
+# usage: [WORKLOAD=COMMAND] tools/compare_with_perf_sched.sh [BUILD_DIR [PHASES [PHASE_MS [SLEEPERS]]]]
 set -eu
 build=${1:-build}
 phases=${2:-1,2,4}
 phase_ms=${3:-2000}
 sleepers=${4:-2}
-demo="$build/quorvex-demo --phases $phases --phase-ms $phase_ms --sleepers $sleepers"
+demo=${WORKLOAD:-"$build/quorvex-demo --phases $phases --phase-ms $phase_ms --sleepers $sleepers"}
 levels="$build/quorvex-exact-levels"
 
 command -v perf >/dev/null || { echo "perf not found: install linux-perf" >&2; exit 1; }

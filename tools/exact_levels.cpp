@@ -22,6 +22,7 @@
 //                     (what quorvex-stat gives)
 
 #include "CommandLine.h"
+#include "LevelHistogram.h"
 #include "Pdh.h"
 #include "Process.h"
 #include "Timing.h"
@@ -208,26 +209,20 @@ void PrintWeighted(const std::vector<Occupant>& occupants, const std::set<int>& 
                    std::uint64_t last)
 {
     std::map<int, int> current;  // by processor
-    std::vector<std::uint64_t> levelNs;
-    std::uint64_t previous = first;
+    LevelHistogram levels(first);
     for (const Occupant& o : occupants) {
-        if (o.timeNs > first && previous < last) {
-            const auto level = static_cast<std::size_t>(std::count_if(
-                current.begin(), current.end(), [&](const auto& c) { return tids.count(c.second) > 0; }));
-            levelNs.resize(std::max(levelNs.size(), level + 1));
-            levelNs[level] += std::min(o.timeNs, last) - previous;
-            previous = std::min(o.timeNs, last);
-        }
         current[o.cpu] = o.tid;
+        if (o.timeNs >= first && o.timeNs < last)
+            levels.Set(static_cast<std::size_t>(std::count_if(current.begin(), current.end(),
+                                                              [&](const auto& c) { return tids.count(c.second) > 0; })),
+                       o.timeNs);
     }
+    levels.AdvanceTo(last);
     std::printf("perf sched trace, time-weighted over %.3f ms\n", static_cast<double>(last - first) / 1e6);
-    double parallel = 0;
-    for (std::size_t level = 0; level < levelNs.size(); ++level) {
-        const double percent = 100.0 * static_cast<double>(levelNs[level]) / static_cast<double>(last - first);
-        std::printf("  level %zu: %6.2f %%\n", level, percent);
-        parallel += level >= 2 ? percent : 0;
-    }
-    std::printf("  Parallel Time: %6.2f %%\n", parallel);
+    const auto percent = [&](std::uint64_t ns) { return 100.0 * static_cast<double>(ns) / static_cast<double>(last - first); };
+    for (std::size_t level = 0; level < levels.LevelNs().size(); ++level)
+        std::printf("  level %zu: %6.2f %%\n", level, percent(levels.LevelNs()[level]));
+    std::printf("  Parallel Time: %6.2f %%\n", percent(levels.AtLeastNs(2)));
 }
 
 int Trace(const Options& options)

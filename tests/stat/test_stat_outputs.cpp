@@ -79,6 +79,7 @@ TEST(StatOutputs, JsonReport)
               "  \"exit_status\": 139,\n"
               "  \"signal\": \"SIGSEGV\",\n"
               "  \"exact\": true,\n"
+              "  \"inexact_reason\": null,\n"
               "  \"exact_totals\": true,\n"
               "  \"elapsed_ms\": 250.000,\n"
               "  \"cpu_percent\": {\"avg\": 144.00, \"min\": 150.00, \"max\": 190.00},\n"
@@ -101,6 +102,25 @@ TEST(StatOutputs, JsonReport)
               "}\n");
 }
 
+// Records that disagree with the kernel's own clock make the run inexact,
+// and every output says why.
+TEST(StatOutputs, DisagreementWithTheKernelsClockIsNotExact)
+{
+    Profile profile = SmallRun();
+    profile.kernelClock.reason = "the records' processor time is 7.20 % below the kernel's own clock";
+    const RunFacts facts = Facts();
+    const Summary summary = Summarize(profile, facts);
+    EXPECT_FALSE(summary.exact);
+    EXPECT_NE(TextReport(profile, summary, facts)
+                  .find(" source: context-switch records, not exact: the records' processor time is 7.20 % below "
+                        "the kernel's own clock\n"),
+              std::string::npos);
+    const std::string json = JsonReport(profile, summary, facts);
+    EXPECT_NE(json.find("  \"exact\": false,\n  \"inexact_reason\": \"the records' processor time is 7.20 % below "
+                        "the kernel's own clock\",\n"),
+              std::string::npos);
+}
+
 TEST(StatOutputs, CsvTimelineHasARowPerWindow)
 {
     EXPECT_EQ(CsvTimeline(SmallRun()),
@@ -119,7 +139,8 @@ TEST(StatOutputs, LostRecordsAndProcSamplingAreNotExact)
     profile.lostRecords = 17;
     const std::string lost = TextReport(profile, Summarize(profile, Facts()), Facts());
     EXPECT_NE(lost.find(" source: context-switch records, 17 lost: the shares are inexact\n"), std::string::npos);
-    EXPECT_NE(JsonReport(profile, Summarize(profile, Facts()), Facts()).find("\"exact\": false,\n  \"exact_totals\": false,"),
+    EXPECT_NE(JsonReport(profile, Summarize(profile, Facts()), Facts()).find("\"exact\": false,\n  \"inexact_reason\": \"17 context-switch records lost\",\n"
+                                                                       "  \"exact_totals\": false,"),
               std::string::npos);
     RunFacts sampled = Facts();
     sampled.fromRecords = false;
@@ -129,7 +150,8 @@ TEST(StatOutputs, LostRecordsAndProcSamplingAreNotExact)
                   .find("\n source: /proc: on-CPU, waiting and CPU exact (the kernel's counters), the histogram sampled\n"
                         " 1.250 ms of threads that started and ended between two reads is in the CPU total only\n"),
               std::string::npos);
-    EXPECT_NE(JsonReport(profile, Summarize(profile, sampled), sampled).find("\"exact\": false,\n  \"exact_totals\": true,"),
+    EXPECT_NE(JsonReport(profile, Summarize(profile, sampled), sampled).find("\"exact\": false,\n  \"inexact_reason\": \"sampled from /proc\",\n"
+                                                                            "  \"exact_totals\": true,"),
               std::string::npos);
 }
 
@@ -198,7 +220,8 @@ TEST(StatSvg, TwoThousandThreadsFoldIntoBusiestLanes)
         const std::uint64_t at = static_cast<std::uint64_t>(i) * 1000;
         builder.Add({START + at, RecordKind::Fork, PID, PID + i, 0});
         builder.Add({START + at, RecordKind::SwitchIn, PID, PID + i, 0});
-        builder.Add({START + at + static_cast<std::uint64_t>(i), RecordKind::SwitchOut, PID, PID + i, 0});
+        // In time order: each thread leaves before the next one starts.
+        builder.Add({START + at + static_cast<std::uint64_t>(i) * 999 / 1999, RecordKind::SwitchOut, PID, PID + i, 0});
     }
     const Profile profile = builder.Finish(START + 1000 * MS);
     const std::string svg = SvgTimeline(profile, Summarize(profile, Facts()), Facts());

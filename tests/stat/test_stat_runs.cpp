@@ -110,30 +110,68 @@ TEST(StatRun, ReportsTheSignalThatEndedTheCommand)
     EXPECT_NE(text.find("\"exit_status\": 139,\n  \"signal\": \"SIGSEGV\","), std::string::npos) << text;
 }
 
-// Each thread's on-CPU time against what its own thread clock said.
-TEST(StatRun, PerThreadOnCpuMatchesTheThreadsOwnClock)
+// The command's total on-CPU time against the process clock the workload
+// read itself as it ended (SWITCH_LOAD_CLOCKS): threads handing a token
+// through semaphores (over 50,000 switches a second), four threads taking
+// turns at a mutex, 200 mostly idle threads waking every 10 ms, two busy
+// ones. A switch-in after idle or another program is dated back by the
+// processor's hand-over cost, which can fall short of the whole switch
+// (more so on a loaded machine, where it follows another program's address
+// space): within 2 %, and within 6 % for the idle threads and the convoy,
+// whose waiters wake for a few microseconds at a time. When the
+// report says "exact", each thread also agrees with its own clock within 1 %
+// (the main thread's clock also counts the time before its exec, when
+// nothing was measured yet; it only starts and joins the others).
+TEST(StatRun, OnCpuMatchesTheThreadsOwnClocks)
 {
-    const ScratchFolder folder;
-    const std::string json = folder.Path() + "/run.json";
-    const std::string figures = folder.Path() + "/figures";
-    const ProgramResult result = Stat({"-o", folder.Path() + "/report", "--json", json, QUORVEX_STAT_TARGET, "busy", "2",
-                                       "400", figures});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const std::string report = ReadFile(json);
-    if (report.find("\"exact\": true") == std::string::npos)
-        GTEST_SKIP() << "the kernel refuses context-switch records here";
-    const std::map<int, double> measured = OnCpuByTid(report);
-    std::ifstream own(figures);
-    int tid = 0;
-    unsigned long long ns = 0;
-    int threads = 0;
-    for (; own >> tid >> ns; ++threads) {
-        ASSERT_TRUE(measured.count(tid)) << tid << " not in " << report;
-        EXPECT_NEAR(measured.at(tid), static_cast<double>(ns) / 1e6, static_cast<double>(ns) / 1e6 * 0.01) << tid;
+    struct Workload {
+        std::vector<std::string> args;
+        double totalTolerance;
+    };
+    const std::vector<Workload> workloads = {{{"tokens", "2", "1000"}, 0.02},
+                                             {{"convoy", "4", "1000"}, 0.06},
+                                             {{"ticking", "200", "1000"}, 0.06},
+                                             {{"spinning", "2", "400"}, 0.02}};
+    for (const Workload& workload : workloads) {
+        SCOPED_TRACE(workload.args[0]);
+        const ScratchFolder folder;
+        const std::string json = folder.Path() + "/run.json";
+        ProgramOptions options;
+        options.env["SWITCH_LOAD_CLOCKS"] = folder.Path() + "/clocks";
+        std::vector<std::string> args = {"--json", json, QUORVEX_SWITCH_LOAD};
+        args.insert(args.end(), workload.args.begin(), workload.args.end());
+        const ProgramResult result = RunProgram(QUORVEX_STAT, args, options);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        if (result.err.find("sampling /proc") != std::string::npos)
+            GTEST_SKIP() << "the kernel refuses context-switch records here";
+        const std::string report = ReadFile(json);
+        const bool exact = report.find("\"exact\": true") != std::string::npos;
+        const std::map<int, double> measured = OnCpuByTid(report);
+        double total = 0;
+        for (const auto& [tid, ms] : measured)
+            total += ms;
+        std::ifstream clocks(folder.Path() + "/clocks");
+        std::string what;
+        int threads = 0;
+        for (unsigned long long id = 0, ns = 0; clocks >> what >> id;) {
+            if (what == "process") {
+                const double own = static_cast<double>(id) / 1e6;
+                EXPECT_NEAR(total, own, own * workload.totalTolerance) << report;
+                continue;
+            }
+            clocks >> ns;
+            const int tid = static_cast<int>(id);
+            ASSERT_TRUE(measured.count(tid)) << tid << " not in " << report;
+            ++threads;
+            const double own = static_cast<double>(ns) / 1e6;
+            if (exact && tid != static_cast<int>(Number(report, "tid")))
+                EXPECT_NEAR(measured.at(tid), own, own * 0.01) << tid << " in " << report;
+        }
+        EXPECT_EQ(threads, 1 + std::atoi(workload.args[1].c_str()) * (workload.args[0] == "tokens" ? 2 : 1));
+        if (workload.args[0] == "tokens")
+            EXPECT_GE(std::atof(result.out.c_str() + result.out.find("switches ") + 9), 50'000) << result.out;
+        ExpectConsistent(report, workload.args[0]);
     }
-    EXPECT_EQ(threads, 2);
-    EXPECT_NE(ReadFile(folder.Path() + "/report").find("quorvex-stat for '"), std::string::npos);
-    ExpectConsistent(report, "records");
 }
 
 TEST(StatRun, MeasuresTwoThousandThreads)
@@ -204,7 +242,7 @@ TEST(StatRun, FromProcEachThreadsOnCpuIsItsOwnClock)
         forced);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string report = ReadFile(json);
-    EXPECT_NE(report.find("\"exact\": false,\n  \"exact_totals\": true,"), std::string::npos);
+    EXPECT_NE(report.find("\"exact\": false,\n  \"inexact_reason\": \"sampled from /proc\",\n  \"exact_totals\": true,"), std::string::npos);
     const std::map<int, double> measured = OnCpuByTid(report);
     const std::map<int, double> own = OwnClocks(folder.Path() + "/own");
     ASSERT_EQ(own.size(), 4u);
@@ -338,7 +376,12 @@ TEST(StatRun, AttachedFollowsEveryThreadExactly)
     EXPECT_EQ(target.Wait(), 0);
     ASSERT_EQ(stat.Wait(), 0);
     const std::string report = ReadFile(json);
-    EXPECT_NE(report.find("\"exact\": true,"), std::string::npos) << report;
+    // Nothing lost, nothing sampled. The kernel-clock check may still refuse
+    // "exact": it allows an idle thread's few tens of µs 2 µs a switch, less
+    // than the records' latency on a loaded machine.
+    EXPECT_TRUE(report.find("\"exact\": true,") != std::string::npos ||
+                report.find(" threads differ from the kernel's own clock, by up to ") != std::string::npos)
+        << report;
     const std::map<int, double> measured = OnCpuByTid(report);
     const std::map<int, double> own = OwnClocks(folder.Path() + "/own");
     EXPECT_EQ(own.size(), 105u);

@@ -1,0 +1,114 @@
+#include "ClockCheck.h"
+
+#include "Clock.h"
+#include "Text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fcntl.h>
+
+namespace {
+
+double PercentApart(std::uint64_t recordsNs, std::uint64_t kernelNs)
+{
+    return kernelNs ? 100.0 * (static_cast<double>(recordsNs) - static_cast<double>(kernelNs)) /
+                          static_cast<double>(kernelNs)
+                    : 0;
+}
+
+} // namespace
+
+bool ClockCheck::Agrees(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uint64_t switchIns)
+{
+    const double apart = std::fabs(static_cast<double>(recordsNs) - static_cast<double>(kernelNs));
+    return apart <= KERNEL_CLOCK_TOLERANCE * static_cast<double>(kernelNs) +
+                        static_cast<double>(KERNEL_CLOCK_SLACK_NS * switchIns);
+}
+
+std::uint64_t ClockCheck::ThreadCpuNs(int pid, int tid, const std::string& procRoot)
+{
+    const UniqueFd fd(open((procRoot + "/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/schedstat").c_str(),
+                           O_RDONLY | O_CLOEXEC));
+    char text[128];
+    const ssize_t length = fd.IsOpen() ? PreadText(fd.Get(), text, sizeof text) : -1;
+    std::uint64_t ns = 0;
+    return length > 0 && ParseSchedstatRuntimeNs(std::string_view(text, static_cast<std::size_t>(length)), ns) ? ns
+                                                                                                              : 0;
+}
+
+void ClockCheck::Read(const ThreadStates& states)
+{
+    m_readStartNs = MonotonicNowNs();
+    std::map<std::size_t, UniqueFd> files;
+    m_readings.clear();
+    for (const auto& [tid, thread] : states.Live()) {
+        auto file = m_files.find(thread.serial);
+        UniqueFd fd = file != m_files.end()
+                          ? std::move(file->second)
+                          : UniqueFd(open((m_procRoot + "/" + std::to_string(thread.pid) + "/task/" +
+                                           std::to_string(tid) + "/schedstat")
+                                              .c_str(),
+                                          O_RDONLY | O_CLOEXEC));
+        char text[128];
+        const ssize_t length = fd.IsOpen() ? PreadText(fd.Get(), text, sizeof text) : -1;
+        std::uint64_t kernelNs = 0;
+        if (length > 0 && ParseSchedstatRuntimeNs(std::string_view(text, static_cast<std::size_t>(length)), kernelNs)) {
+            if (thread.serial == 0)
+                kernelNs -= std::min(kernelNs, m_heldCpuNs);
+            m_readings.push_back({thread.serial, tid, kernelNs});
+            files[thread.serial] = std::move(fd);
+        }
+    }
+    m_files = std::move(files);  // those of ended threads close
+    m_readNs = MonotonicNowNs();
+}
+
+std::optional<std::uint64_t> ClockCheck::PendingNs() const
+{
+    return m_readings.empty() ? std::nullopt : std::optional<std::uint64_t>(m_readNs);
+}
+
+void ClockCheck::Compare(const ThreadStates& states)
+{
+    for (const Reading& reading : m_readings) {
+        const auto live = states.Live().find(reading.tid);
+        if (live == states.Live().end() || live->second.serial != reading.serial ||
+            live->second.state == ThreadState::OnCpu || live->second.sinceNs > m_readStartNs)
+            continue;
+        Compared now{live->second.onCpuNs, reading.kernelNs, live->second.switchIns - live->second.handOvers};
+        if (reading.serial < m_runningBefore) {
+            const auto [baseline, first] = m_baselines.try_emplace(reading.serial, now);
+            if (first)
+                continue;
+            now = {now.recordsNs - baseline->second.recordsNs, now.kernelNs - baseline->second.kernelNs,
+                   now.switchIns - baseline->second.switchIns};
+        }
+        m_compared[reading.serial] = now;
+    }
+    m_readings.clear();
+}
+
+void ClockCheck::Finish(std::optional<std::uint64_t> kernelTotalNs, std::uint64_t switchIns, Profile& profile) const
+{
+    KernelClockCheck& check = profile.kernelClock;
+    check.compared = true;
+    for (const auto& [serial, compared] : m_compared) {
+        ++check.threads;
+        const double apart = PercentApart(compared.recordsNs, compared.kernelNs);
+        if (std::fabs(apart) > std::fabs(check.worstThreadPercent))
+            check.worstThreadPercent = apart;
+        check.threadsApart += !Agrees(compared.recordsNs, compared.kernelNs, compared.switchIns);
+    }
+    const std::uint64_t recordsNs = profile.OnCpuNs();
+    if (kernelTotalNs) {
+        const std::uint64_t kernelNs = *kernelTotalNs - std::min(*kernelTotalNs, m_heldCpuNs);
+        check.totalCompared = true;
+        check.totalPercent = PercentApart(recordsNs, kernelNs);
+        if (!Agrees(recordsNs, kernelNs, switchIns))
+            Appendf(check.reason, "the records' processor time is %.2f %% %s the kernel's own clock",
+                    std::fabs(check.totalPercent), check.totalPercent < 0 ? "below" : "above");
+    }
+    if (check.reason.empty() && check.threadsApart > 0)
+        Appendf(check.reason, "%u of %u threads differ from the kernel's own clock, by up to %.2f %%",
+                check.threadsApart, check.threads, check.worstThreadPercent);
+}

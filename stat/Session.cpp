@@ -1,0 +1,89 @@
+#include "Session.h"
+
+#include "Compare.h"
+#include "Figures.h"
+#include "Gate.h"
+#include "Repeat.h"
+#include "StatRun.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+namespace {
+
+bool ReadReport(const std::string& path, Figures& figures, std::string& error)
+{
+    std::ifstream file(path);
+    std::ostringstream text;
+    if (!(file && text << file.rdbuf())) {
+        error = std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    return FiguresFromJson(text.str(), figures, error);
+}
+
+struct Runs {
+    std::vector<Figures> figures;  // one per run
+    std::optional<Profile> lastProfile;
+    RunFacts lastFacts;
+};
+
+std::string FailIfJson(const std::vector<Condition>& conditions, const std::vector<HeldCondition>& held)
+{
+    std::string text = "  \"fail_if\": [";
+    for (std::size_t i = 0; i < conditions.size(); ++i) {
+        const bool holds = std::any_of(held.begin(), held.end(),
+                                       [&](const HeldCondition& h) { return h.condition == &conditions[i]; });
+        text += (i ? ", " : "") + std::string("{\"condition\": \"") + conditions[i].text +
+                "\", \"holds\": " + (holds ? "true" : "false") + "}";
+    }
+    return text + "],\n";
+}
+
+} // namespace
+
+bool ReadBaseline(const StatOptions& options, Figures& baseline)
+{
+    std::string error;
+    if (options.compareFile.empty() || ReadReport(options.compareFile, baseline, error))
+        return true;
+    std::fprintf(stderr, "quorvex-stat: cannot compare with '%s': %s\n", options.compareFile.c_str(), error.c_str());
+    return false;
+}
+
+int MeasureSession(const StatOptions& options, const Figures& baseline, const OutputFiles& outputs)
+{
+    Runs runs;
+    const RunFinished keep = [&runs](const Profile& profile, const RunFacts& facts) {
+        runs.figures.push_back(HeadlineFigures(profile, Summarize(profile, facts)));
+        runs.lastProfile = profile;
+        runs.lastFacts = facts;
+    };
+    int status = 0;
+    for (int run = 0; run < options.repeat && status == 0; ++run)
+        status = options.attachPid ? MeasureAttached(options, keep) : MeasureCommand(options, keep);
+    if (runs.figures.empty())
+        return status;  // nothing was measured
+    RunFacts& facts = runs.lastFacts;
+    Figures figures = runs.figures.back();
+    if (runs.figures.size() > 1) {
+        const std::vector<Spread> spreads = Aggregate(runs.figures);
+        figures = MeanFigures(spreads);
+        facts.reportSections += "\n" + RepeatText(spreads);
+        facts.jsonMembers += RepeatJson(spreads);
+    }
+    if (!options.compareFile.empty())
+        facts.reportSections += "\n" + CompareText(baseline, figures, options.compareFile);
+    const std::vector<HeldCondition> held = HeldConditions(options.failIf, figures);
+    if (!options.failIf.empty()) {
+        facts.reportSections += held.empty() ? "\n no --fail-if condition holds\n" : "\n" + HeldText(held);
+        facts.jsonMembers += FailIfJson(options.failIf, held);
+    }
+    outputs.Write(*runs.lastProfile, facts);
+    return status != 0 || held.empty() ? status : EXIT_CONDITION_HELD;
+}
