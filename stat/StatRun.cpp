@@ -495,10 +495,8 @@ public:
     std::vector<SwitchRecord> Take(std::uint64_t nowNs)
     {
         for (const auto& [tid, thread] : m_unsettled) {
-            std::uint64_t cpuNs = 0;
-            const std::string path = std::to_string(m_pid) + "/task/" + std::to_string(tid) + "/schedstat";
-            if (ParseSchedstatRuntimeNs(ReadMachineLine("/proc", path).value_or(""), cpuNs) &&
-                2 * (cpuNs - std::min(cpuNs, thread.cpuNs)) > nowNs - thread.readNs)
+            const std::uint64_t cpuNs = ClockCheck::ThreadCpuNs(m_pid, tid);
+            if (2 * (cpuNs - std::min(cpuNs, thread.cpuNs)) > nowNs - thread.readNs)
                 m_settled.push_back(At(RecordKind::SwitchIn, tid, -1, false));
         }
         m_unsettled.clear();
