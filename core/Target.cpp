@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ProcFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -42,11 +43,14 @@ std::vector<char*> Pointers(std::vector<std::string>& strings)
 struct ExecPlan {
     std::string path;
     std::vector<std::string> args;
+    std::vector<std::string> shellArgs;  // /bin/sh path args...: for ENOEXEC, or empty
+    std::vector<char*> shellArgv;
     std::vector<std::string> env;
     std::vector<char*> argv;
     std::vector<char*> envp;
     const char* folder;
     bool keepDescriptors;
+    bool guarded;
 };
 
 // The child waits on the hold pipe until the parent releases it, and reports
@@ -81,7 +85,8 @@ struct ChildPipes {
 {
     close(pipes.holdWrite.Get());
     close(pipes.reportRead.Get());
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (plan.guarded)
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
         _exit(127);
     setpgid(0, 0);
@@ -101,6 +106,10 @@ struct ChildPipes {
     if (plan.folder && chdir(plan.folder) != 0)
         ExitReportingErrno(report);
     execve(plan.path.c_str(), plan.argv.data(), plan.envp.data());
+    if (errno == ENOEXEC && !plan.shellArgv.empty()) {
+        execve(plan.shellArgv[0], plan.shellArgv.data(), plan.envp.data());
+        errno = ENOEXEC;
+    }
     ExitReportingErrno(report);
 }
 
@@ -142,6 +151,17 @@ void Reap(pid_t pid)
     }
 }
 
+// A start that failed: the child, its group and its guard go.
+void Abandon(pid_t pid, int pidfd, pid_t guard)
+{
+    if (pidfd >= 0)
+        close(pidfd);
+    kill(-pid, SIGKILL);
+    Reap(pid);
+    if (guard > 0)
+        Reap(guard);
+}
+
 // The exec's outcome: 0 when it succeeded (the report pipe closed on exec).
 int ExecError(int report)
 {
@@ -168,6 +188,12 @@ ExecPlan PlanFor(const TargetLaunch& launch, std::string path)
     }
     plan.folder = launch.workingFolder.empty() ? nullptr : launch.workingFolder.c_str();
     plan.keepDescriptors = launch.keepDescriptors;
+    plan.guarded = launch.guarded;
+    if (launch.shellRunsScripts) {
+        plan.shellArgs = {"/bin/sh", plan.path};
+        plan.shellArgs.insert(plan.shellArgs.end(), plan.args.begin() + (plan.args.empty() ? 0 : 1), plan.args.end());
+        plan.shellArgv = Pointers(plan.shellArgs);
+    }
     return plan;
 }
 
@@ -196,23 +222,45 @@ void Target::WatchForExit(int pid, const std::shared_ptr<Watch>& watch)
     watch->exit = TargetExit{exitNs, status};
 }
 
+namespace {
+
+// The first of the folders along searchPath whose name/ passes accept.
+std::optional<std::string> SearchAlong(const std::string& name, const char* searchPath,
+                                       bool (*accept)(const std::string& path))
+{
+    std::string_view folders = searchPath ? searchPath : "/usr/local/bin:/usr/bin:/bin";
+    while (true) {
+        const size_t end = folders.find(':');
+        const std::string_view folder = folders.substr(0, end);
+        const std::string candidate = (folder.empty() ? std::string(".") : std::string(folder)) + "/" + name;
+        if (accept(candidate))
+            return candidate;
+        if (end == std::string_view::npos)
+            return std::nullopt;
+        folders.remove_prefix(end + 1);
+    }
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+} // namespace
+
 std::optional<std::string> FindProgram(const std::string& name, const char* searchPath)
 {
     if (name.empty())
         return std::nullopt;
     if (name.find('/') != std::string::npos)
         return name;
-    std::string_view folders = searchPath ? searchPath : "/usr/local/bin:/usr/bin:/bin";
-    while (true) {
-        const size_t end = folders.find(':');
-        const std::string_view folder = folders.substr(0, end);
-        const std::string candidate = (folder.empty() ? std::string(".") : std::string(folder)) + "/" + name;
-        if (IsExecutableFile(candidate))
-            return candidate;
-        if (end == std::string_view::npos)
-            return std::nullopt;
-        folders.remove_prefix(end + 1);
-    }
+    return SearchAlong(name, searchPath, IsExecutableFile);
+}
+
+int SearchError(const std::string& name, const char* searchPath)
+{
+    return !name.empty() && SearchAlong(name, searchPath, Exists) ? EACCES : ENOENT;
 }
 
 std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHeld& whileHeld, int& error)
@@ -245,17 +293,12 @@ std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHel
     // Either side may set the group first; both are done before the release.
     setpgid(pid, pid);
     UniqueFd guardTrigger;
-    const pid_t guard = StartGuard(pid, guardTrigger);
+    const pid_t guard = launch.guarded ? StartGuard(pid, guardTrigger) : 0;
     const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     ProcStat stat;
     if (guard < 0 || pidfd < 0 || !ReadPidStat(pid, stat)) {
         error = errno;
-        if (pidfd >= 0)
-            close(pidfd);
-        kill(-pid, SIGKILL);
-        Reap(pid);
-        if (guard > 0)
-            Reap(guard);
+        Abandon(pid, pidfd, guard);
         return nullptr;
     }
     if (whileHeld)
@@ -264,10 +307,7 @@ std::unique_ptr<Target> Target::Start(const TargetLaunch& launch, const WhileHel
     [[maybe_unused]] const ssize_t released = write(pipes.holdWrite.Get(), "g", 1);
     pipes.holdWrite = UniqueFd();
     if ((error = ExecError(pipes.reportRead.Get())) != 0) {
-        close(pidfd);
-        kill(-pid, SIGKILL);
-        Reap(pid);
-        Reap(guard);
+        Abandon(pid, pidfd, guard);
         return nullptr;
     }
     std::unique_ptr<Target> target(new Target(pid, pidfd, stat.startTicks, releaseNs));
@@ -291,7 +331,7 @@ Target::~Target()
         m_watch->watcher.detach();
         return;
     }
-    // Ended without End: what it left in its group goes with it.
+    // Ended without End: a guard ends what it left in its group.
     EndGuard();
     if (m_watch->watcher.joinable())
         m_watch->watcher.join();
@@ -332,6 +372,7 @@ struct ProcessEntry {
     int parent;
     int group;
     int session;
+    char state;
 };
 
 std::map<int, ProcessEntry> ListProcesses()
@@ -345,7 +386,7 @@ std::map<int, ProcessEntry> ListProcesses()
         const long pid = std::strtol(entry->d_name, &end, 10);
         ProcStat stat;
         if (pid > 0 && *end == '\0' && ReadPidStat(static_cast<pid_t>(pid), stat))
-            processes[static_cast<int>(pid)] = {stat.parentPid, stat.processGroup, stat.session};
+            processes[static_cast<int>(pid)] = {stat.parentPid, stat.processGroup, stat.session, stat.state};
     }
     closedir(proc);
     return processes;
@@ -383,6 +424,18 @@ std::vector<int> Stragglers(int target, int guard)
 }
 
 } // namespace
+
+std::vector<int> LiveDescendants(const std::vector<int>& except)
+{
+    const std::map<int, ProcessEntry> processes = ListProcesses();
+    const int self = getpid();
+    std::vector<int> found;
+    for (const auto& [pid, entry] : processes)
+        if (entry.state != 'Z' && entry.state != 'X' && std::find(except.begin(), except.end(), pid) == except.end() &&
+            DescendsFrom(processes, pid, self))
+            found.push_back(pid);
+    return found;
+}
 
 // Rounds of kill and reap until nothing is left: a descendant whose parent
 // dies in one round is adopted here and reaped in the next. Each is killed

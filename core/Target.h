@@ -14,7 +14,8 @@
 // adopted here. End kills the target's process group, every descendant
 // (also those that left the group or the session) and those adopted
 // orphans, and reaps them all. A small guard process in the target's group
-// kills the group when this program dies, however it dies. (A set-uid
+// kills the group when this program dies, however it dies (unless the
+// launch asks for no guard: then nothing is ended but by End). (A set-uid
 // target cannot be signalled by an unprivileged user once this program has
 // died: the kernel clears its parent-death signal.)
 
@@ -32,6 +33,11 @@ struct TargetLaunch {
     std::optional<std::vector<std::string>> envp;  // "name=value" entries; nullopt: the caller's environment
     std::string workingFolder;                     // empty: the caller's
     bool keepDescriptors = false;                  // else only standard input, output and error pass on
+    // false: no guard and no parent-death signal, so nothing the target
+    // leaves running (nor the target, should this program die) is ended
+    // unless End is called.
+    bool guarded = true;
+    bool shellRunsScripts = false;  // execvp's rule: a file the kernel cannot execute is run by /bin/sh
 };
 
 struct TargetExit {
@@ -82,3 +88,9 @@ private:
 // The path execvp would run for name along searchPath (PATH's format);
 // nullopt when none is found. A name holding '/' is its own path.
 std::optional<std::string> FindProgram(const std::string& name, const char* searchPath);
+// Why FindProgram found nothing, as execvp says it: EACCES when a file of
+// that name was there but could not be executed, else ENOENT.
+int SearchError(const std::string& name, const char* searchPath);
+// The live processes that descend from this one, other than except (the
+// target that just ended, a guard): what a command left running.
+std::vector<int> LiveDescendants(const std::vector<int>& except);

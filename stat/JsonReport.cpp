@@ -6,7 +6,7 @@ namespace {
 std::string Quoted(const std::string& value)
 {
     std::string text = "\"";
-    for (const unsigned char c : value) {
+    for (const unsigned char c : ValidUtf8(value)) {
         if (c == '"' || c == '\\')
             text += {'\\', static_cast<char>(c)};
         else if (c < 0x20)
@@ -82,6 +82,8 @@ std::string JsonReport(const Profile& profile, const Summary& summary, const Run
     Concurrency(text, summary);
     Threads(text, profile);
     Appendf(text, "  \"processes\": %u,\n", profile.processes);
+    Appendf(text, "  \"processors\": {\"allowed\": %u, \"online\": %u},\n", facts.processorsAllowed,
+            facts.processorsOnline);
     Appendf(text, "  \"interval_ms\": %.0f,\n", Ms(profile.intervalNs));
     Appendf(text, "  \"lost_records\": %llu\n", static_cast<unsigned long long>(profile.lostRecords));
     return text + "}\n";

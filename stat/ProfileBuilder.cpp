@@ -79,6 +79,7 @@ void ProfileBuilder::Ended(const TrackedThread& thread, std::uint64_t timeNs)
 // The level in force since the histogram's last change, split at window borders.
 void ProfileBuilder::AccountWindowsTo(std::uint64_t timeNs)
 {
+    FitWindows(timeNs);
     const std::size_t level = m_levels.Level();
     const std::uint64_t interval = m_profile.intervalNs;
     for (std::uint64_t from = m_levels.SinceNs(); from < timeNs;) {
@@ -94,6 +95,7 @@ void ProfileBuilder::AccountWindowsTo(std::uint64_t timeNs)
 
 void ProfileBuilder::AddToWindows(ThreadProfile& thread, std::uint64_t from, std::uint64_t to, bool onCpu)
 {
+    FitWindows(to);
     const std::uint64_t interval = m_profile.intervalNs;
     while (from < to) {
         const std::size_t index = (from - m_profile.startNs) / interval;
@@ -116,6 +118,44 @@ WindowProfile& ProfileBuilder::Window(std::size_t index)
         m_profile.windows.push_back(window);
     }
     return m_profile.windows[index];
+}
+
+// Memory stays bounded however long the run: past MAX_WINDOWS windows, each
+// two neighbours become one of twice the length, the threads' shares too.
+void ProfileBuilder::FitWindows(std::uint64_t timeNs)
+{
+    while (timeNs > m_profile.startNs && (timeNs - m_profile.startNs - 1) / m_profile.intervalNs >= MAX_WINDOWS) {
+        std::vector<WindowProfile>& windows = m_profile.windows;
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            WindowProfile& into = windows[i / 2];
+            if (i % 2 == 0) {
+                if (i > 0)
+                    into = std::move(windows[i]);
+                into.lengthNs *= 2;
+                continue;
+            }
+            if (into.levelNs.size() < windows[i].levelNs.size())
+                into.levelNs.resize(windows[i].levelNs.size());
+            for (std::size_t level = 0; level < windows[i].levelNs.size(); ++level)
+                into.levelNs[level] += windows[i].levelNs[level];
+            into.onCpuNs += windows[i].onCpuNs;
+        }
+        windows.resize((windows.size() + 1) / 2);
+        for (ThreadProfile& thread : m_profile.threads) {
+            std::vector<WindowShare> folded;
+            for (WindowShare share : thread.windows) {
+                share.window /= 2;
+                if (!folded.empty() && folded.back().window == share.window) {
+                    folded.back().onCpuNs += share.onCpuNs;
+                    folded.back().waitingNs += share.waitingNs;
+                } else {
+                    folded.push_back(share);
+                }
+            }
+            thread.windows = std::move(folded);
+        }
+        m_profile.intervalNs *= 2;
+    }
 }
 
 // A thread is alive in every window that its lifetime touches; one that ends

@@ -25,6 +25,9 @@ struct InitialThread {
 
 class ProfileBuilder : private ThreadStateObserver {
 public:
+    // The most windows a profile holds; a longer run's windows are widened.
+    static constexpr std::size_t MAX_WINDOWS = 4096;
+
     // rootPid: the measured process; with followChildren every process in
     // the stream counts, otherwise only rootPid's threads.
     ProfileBuilder(std::uint64_t startNs, std::uint64_t intervalNs, int rootPid, bool followChildren,
@@ -55,6 +58,7 @@ private:
     void AccountWindowsTo(std::uint64_t timeNs);
     void AddToWindows(ThreadProfile& thread, std::uint64_t from, std::uint64_t to, bool onCpu);
     WindowProfile& Window(std::size_t index);
+    void FitWindows(std::uint64_t timeNs);
     void CountAlive();
 
     Profile m_profile;

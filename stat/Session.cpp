@@ -84,6 +84,9 @@ int MeasureSession(const StatOptions& options, const Figures& baseline, const Ou
         facts.reportSections += held.empty() ? "\n no --fail-if condition holds\n" : "\n" + HeldText(held);
         facts.jsonMembers += FailIfJson(options.failIf, held);
     }
-    outputs.Write(*runs.lastProfile, facts);
-    return status != 0 || held.empty() ? status : EXIT_CONDITION_HELD;
+    const bool written = outputs.Write(*runs.lastProfile, facts);
+    // The command's own failure wins, then an output that could not be written.
+    if (status != 0 || !written)
+        return status != 0 ? status : EXIT_USAGE;
+    return held.empty() ? 0 : EXIT_CONDITION_HELD;
 }

@@ -7,13 +7,14 @@
 
 namespace {
 
-enum LongOnly { JSON = 256, CSV, SVG, FAIL_IF, COMPARE, TRACE, CHECK };
+enum LongOnly { JSON = 256, CSV, SVG, NO_INHERIT, FAIL_IF, COMPARE, TRACE, CHECK };
 
 const option LONG_OPTIONS[] = {
     {"children", no_argument, nullptr, 'c'},   {"timeout", required_argument, nullptr, 't'},
     {"interval", required_argument, nullptr, 'i'}, {"output", required_argument, nullptr, 'o'},
     {"json", required_argument, nullptr, JSON}, {"csv", required_argument, nullptr, CSV},
     {"svg", required_argument, nullptr, SVG},   {"pid", required_argument, nullptr, 'p'},
+    {"no-inherit", no_argument, nullptr, NO_INHERIT},
     {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
     {"repeat", required_argument, nullptr, 'r'}, {"fail-if", required_argument, nullptr, FAIL_IF},
     {"compare", required_argument, nullptr, COMPARE}, {"trace", required_argument, nullptr, TRACE},
@@ -37,7 +38,7 @@ bool ParseSeconds(const char* text, double& value)
 {
     char* end = nullptr;
     value = std::strtod(text, &end);
-    return *text != '\0' && *end == '\0' && std::isfinite(value) && value > 0;
+    return *text != '\0' && *end == '\0' && value > 0 && value <= MAX_TIMEOUT_SECONDS;
 }
 
 ParsedCommandLine Fail(std::string error)
@@ -66,9 +67,10 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
         long whole = 0;
         switch (option) {
         case 'c': options.followChildren = true; break;
+        case NO_INHERIT: options.followChildren = false; break;
         case 't':
             if (!ParseSeconds(optarg, options.timeoutSeconds))
-                return Fail(std::string("invalid timeout '") + optarg + "': seconds greater than 0");
+                return Fail(std::string("invalid timeout '") + optarg + "': seconds greater than 0, at most 1e10");
             break;
         case 'i':
             if (!ParseWhole(optarg, 3'600'000, whole))
@@ -124,8 +126,11 @@ std::string UsageText()
            "were on a processor at once over its whole life, from the kernel's\n"
            "context-switch records.\n"
            "\n"
-           "  -c, --children        count the threads of every descendant process too\n"
-           "  -t, --timeout SECONDS end the command after SECONDS (SIGTERM, then SIGKILL)\n"
+           "      --no-inherit      count only the command's own process, not the\n"
+           "                        processes it starts (counted by default)\n"
+           "  -c, --children        count every descendant process (the default)\n"
+           "  -t, --timeout SECONDS end the command's process group after SECONDS\n"
+           "                        (SIGTERM, then SIGKILL 2 s later)\n"
            "  -i, --interval MS     window for the CPU minimum and maximum, the CSV and the\n"
            "                        SVG timeline (default 100)\n"
            "  -o, --output FILE     write the report to FILE instead of standard error\n"
@@ -148,9 +153,10 @@ std::string UsageText()
            "  -V, --version         show the version and exit\n"
            "\n"
            "Exit status: the command's (128 + the signal number when a signal ended it);\n"
-           "125 when quorvex-stat itself fails (a bad option), 126 when the command cannot\n"
-           "be executed, 127 when it is not found; 123 when the command succeeded and a\n"
-           "--fail-if condition holds. With -r: the first failing run's, else the last's.\n";
+           "125 when quorvex-stat itself fails (a bad option, an output it cannot write)\n"
+           "and the command succeeded, 126 when the command cannot be executed, 127 when\n"
+           "it is not found; 123 when the command succeeded and a --fail-if condition\n"
+           "holds. With -r: the first failing run's, else the last's.\n";
 }
 
 std::string VersionText()

@@ -14,8 +14,11 @@ constexpr int EXIT_USAGE = 125;
 constexpr int EXIT_CANNOT_EXECUTE = 126;
 constexpr int EXIT_NOT_FOUND = 127;
 
+// The longest timeout: its nanoseconds still fit the clock's 64 bits.
+constexpr double MAX_TIMEOUT_SECONDS = 1e10;
+
 struct StatOptions {
-    bool followChildren = false;
+    bool followChildren = true;  // false with --no-inherit: the command's own process only
     double timeoutSeconds = 0;  // 0: none
     int intervalMs = 100;
     std::string outputFile;  // the human report; "" for standard error

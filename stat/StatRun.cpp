@@ -12,6 +12,7 @@
 #include "Reports.h"
 #include "SwitchRecords.h"
 #include "Target.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <csignal>
@@ -22,7 +23,11 @@
 #include <optional>
 #include <unordered_map>
 #include <poll.h>
+#include <climits>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <sys/signalfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -31,6 +36,7 @@ namespace {
 
 constexpr std::uint64_t MS = 1'000'000;
 constexpr std::uint64_t PROGRESS_NS = 250 * MS;
+constexpr std::uint64_t PROGRESS_DELAY_NS = 500 * MS;
 // How often the records are taken over: small batches stay in the cache.
 constexpr std::uint64_t FEED_NS = 50 * MS;
 // How often the kernel's clock of each thread is read: a thread that lives
@@ -38,16 +44,16 @@ constexpr std::uint64_t FEED_NS = 50 * MS;
 constexpr std::uint64_t CLOCK_CHECK_NS = 250 * MS;
 constexpr std::uint64_t KILL_GRACE_NS = 2000 * MS;
 constexpr std::size_t COMM_LENGTH = 15;
-// SIGINT and SIGTERM arrive through a descriptor the wait polls, so that
-// they can be passed on. Blocked before any thread starts, so every thread
-// inherits the block; the target's start unblocks them in the child.
+// Signals arrive through a descriptor the wait polls, so that they can be
+// passed on. Blocked before any thread starts, so every thread inherits the
+// block; the target's start unblocks them in the child.
 class SignalInbox {
 public:
-    SignalInbox()
+    explicit SignalInbox(std::initializer_list<int> signals)
     {
         sigemptyset(&m_set);
-        sigaddset(&m_set, SIGINT);
-        sigaddset(&m_set, SIGTERM);
+        for (const int signal : signals)
+            sigaddset(&m_set, signal);
         pthread_sigmask(SIG_BLOCK, &m_set, &m_before);
         m_fd = signalfd(-1, &m_set, SFD_CLOEXEC | SFD_NONBLOCK);
     }
@@ -70,31 +76,59 @@ private:
     int m_fd = -1;
 };
 
-// The progress line, rewritten in place; only on a terminal.
+// What ends the wait of an attached run.
+constexpr std::initializer_list<int> ENDING_SIGNALS = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The progress line, on the terminal's last row, kept out of the command's
+// way: the rows above it are made the scrolling region, and each drawing
+// saves and restores the cursor in the same write, so the command's output
+// and prompts are never overwritten or joined. Only on a terminal that
+// knows these controls; taken down before the report and while stopped.
 class Progress {
 public:
-    explicit Progress(bool shown) : m_shown(shown) {}
-    ~Progress()
+    explicit Progress(bool wanted)
     {
-        if (m_drawn)
-            std::fputs("\r\033[K", stderr);
+        const char* term = std::getenv("TERM");
+        m_shown = wanted && isatty(STDERR_FILENO) && term && *term && std::strcmp(term, "dumb") != 0;
     }
+    ~Progress() { Hide(); }
     void Show(std::uint64_t nowNs, std::uint64_t startNs, const ProfileBuilder& builder)
     {
+        if (m_shown && m_nextNs == 0)
+            m_nextNs = startNs + PROGRESS_DELAY_NS;  // a short command goes without
         if (!m_shown || nowNs < m_nextNs)
             return;
         m_nextNs = nowNs + PROGRESS_NS;
-        std::fprintf(stderr, "\r%s\033[K",
-                     ProgressLine(nowNs - startNs, builder.OnCpuNsSoFar(), builder.LiveThreads(),
-                                  builder.ParallelNsSoFar())
-                         .c_str());
-        std::fflush(stderr);
-        m_drawn = true;
+        winsize size{};
+        if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row < 3 || size.ws_col < 10)
+            return;
+        std::string text;
+        if (size.ws_row != m_rows)  // first, or the terminal was resized: a free row below the cursor
+            Appendf(text, "\033D\033[A\0337\033[1;%dr\0338", size.ws_row - 1);
+        m_rows = size.ws_row;
+        const std::string line = ProgressLine(nowNs - startNs, builder.OnCpuNsSoFar(), builder.LiveThreads(),
+                                              builder.ParallelNsSoFar());
+        Appendf(text, "\0337\033[%d;1H\033[2K%s\0338", m_rows, line.substr(0, size.ws_col - 1u).c_str());
+        Put(text);
+    }
+    void Hide()
+    {
+        if (m_rows == 0)
+            return;
+        std::string text;
+        Appendf(text, "\0337\033[%d;1H\033[2K\033[r\0338", m_rows);
+        Put(text);
+        m_rows = 0;
     }
 
 private:
-    const bool m_shown;
-    bool m_drawn = false;
+    static void Put(const std::string& text)
+    {
+        [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text.data(), text.size());
+    }
+
+    bool m_shown = false;
+    int m_rows = 0;  // the terminal's rows when the region was set; 0: not set
     std::uint64_t m_nextNs = 0;
 };
 
@@ -111,22 +145,23 @@ std::string CommName(const std::string& program)
 }
 
 // The timeout's two steps: SIGTERM to the command's process group at the
-// deadline, SIGKILL a grace later.
+// deadline, SIGKILL to the group a grace later.
 class Timeout {
 public:
     Timeout(std::uint64_t startNs, double seconds)
-        : m_termNs(seconds > 0 ? startNs + static_cast<std::uint64_t>(seconds * 1e9) : UINT64_MAX)
+        : m_termNs(seconds > 0 ? startNs + std::min(static_cast<std::uint64_t>(seconds * 1e9), UINT64_MAX - startNs)
+                               : UINT64_MAX)
     {
     }
     std::uint64_t NextNs() const { return m_termSent ? m_killNs : m_termNs; }
-    void Keep(std::uint64_t nowNs, Target& target)
+    void Keep(std::uint64_t nowNs, int processGroup)
     {
         if (!m_termSent && nowNs >= m_termNs) {
-            kill(-target.ProcessGroup(), SIGTERM);
+            kill(-processGroup, SIGTERM);
             m_termSent = true;
             m_killNs = nowNs + KILL_GRACE_NS;
         } else if (m_termSent && nowNs >= m_killNs) {
-            target.End();
+            kill(-processGroup, SIGKILL);
             m_killNs = UINT64_MAX;
         }
     }
@@ -138,15 +173,18 @@ private:
 };
 
 // A command run from a terminal gets it, as a shell's foreground job would:
-// it may read from it, and Ctrl-C reaches it. Given back at the end.
+// it may read from it, and Ctrl-C and Ctrl-Z reach it. Taken back while the
+// command is stopped and at the end.
 class TerminalHandover {
 public:
+    // Only when this program is in the terminal's foreground now.
     void GiveTo(int processGroup)
     {
         m_given = isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp() &&
                   tcsetpgrp(STDIN_FILENO, processGroup) == 0;
     }
-    ~TerminalHandover()
+    bool Given() const { return m_given; }
+    void TakeBack()
     {
         if (!m_given)
             return;
@@ -157,7 +195,9 @@ public:
         pthread_sigmask(SIG_BLOCK, &ttou, &before);
         tcsetpgrp(STDIN_FILENO, getpgrp());
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        m_given = false;
     }
+    ~TerminalHandover() { TakeBack(); }
 
 private:
     bool m_given = false;
@@ -170,7 +210,8 @@ void WaitFor(std::initializer_list<int> fds, std::uint64_t deadlineNs)
     for (const int fd : fds)
         polled.push_back({fd, POLLIN, 0});
     const std::uint64_t now = MonotonicNowNs();
-    poll(polled.data(), polled.size(), deadlineNs <= now ? 0 : static_cast<int>((deadlineNs - now + MS - 1) / MS));
+    const std::uint64_t waitMs = deadlineNs <= now ? 0 : std::min<std::uint64_t>((deadlineNs - now + MS - 1) / MS, INT_MAX);
+    poll(polled.data(), polled.size(), static_cast<int>(waitMs));
 }
 
 bool Readable(int fd)
@@ -179,11 +220,85 @@ bool Readable(int fd)
     return poll(&polled, 1, 0) == 1;
 }
 
-void Forward(const SignalInbox& signals, int processGroup)
-{
-    while (const int signal = signals.Take())
-        kill(-processGroup, signal);
-}
+// What the command's run signals: passed on to its group, answered when
+// it stops (Ctrl-Z), and its adopted orphans reaped.
+constexpr std::initializer_list<int> RUN_SIGNALS = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCHLD, SIGCONT};
+
+// The command runs as a shell's foreground job: signals sent to this
+// program reach the command's group, and when the command stops, this
+// program stops too with the same signal (with what else runs in its own
+// group, as the terminal would have stopped it), so that the shell gets the
+// terminal back; continued, it continues the command, and hands it the
+// terminal again when it is in the foreground.
+class CommandJob {
+public:
+    CommandJob(const SignalInbox& signals, TerminalHandover& terminal, const Target& target, double timeoutSeconds)
+        : m_signals(signals), m_terminal(terminal), m_pid(target.Pid()), m_group(target.ProcessGroup()),
+          m_timeout(target.ReleaseNs(), timeoutSeconds)
+    {
+    }
+    int Fd() const { return m_signals.Fd(); }
+    std::uint64_t NextNs() const { return m_timeout.NextNs(); }
+    void Keep(std::uint64_t nowNs, Progress& progress)
+    {
+        while (const int signal = m_signals.Take()) {
+            if (signal == SIGCHLD)
+                ReapOrphans();
+            else if (signal == SIGCONT && !m_terminal.Given())
+                m_terminal.GiveTo(m_group);  // brought to the foreground: the command takes the terminal
+            else if (signal != SIGCONT)
+                kill(-m_group, signal);
+        }
+        if (const int stop = StopSignal())
+            StopAlongside(stop, progress);
+        m_timeout.Keep(nowNs, m_group);
+    }
+
+private:
+    // The signal that stopped the command since the last look, or 0.
+    int StopSignal() const
+    {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(m_pid), &info, WSTOPPED | WNOHANG) != 0 || info.si_pid != m_pid ||
+            info.si_code != CLD_STOPPED)
+            return 0;
+        return info.si_status;
+    }
+    // Orphans adopted here are reaped as they end; the command is left to
+    // the target's watcher.
+    void ReapOrphans() const
+    {
+        siginfo_t info{};
+        while (waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0 && info.si_pid != m_pid) {
+            waitpid(info.si_pid, nullptr, WNOHANG);
+            info = {};
+        }
+    }
+    void StopAlongside(int stop, Progress& progress)
+    {
+        // A command stopped by a signal a job-control shell would not send
+        // is waited for, as a shell waits for a job it did not stop.
+        const bool jobControl = stop == SIGTSTP || stop == SIGTTIN || stop == SIGTTOU || m_terminal.Given();
+        if (!jobControl)
+            return;
+        progress.Hide();
+        m_terminal.TakeBack();
+        sigset_t own, before;
+        sigemptyset(&own);
+        sigaddset(&own, stop);
+        pthread_sigmask(SIG_UNBLOCK, &own, &before);
+        kill(-getpgrp(), stop);  // this thread takes it: the whole program stops here until continued
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        m_terminal.GiveTo(m_group);
+        kill(-m_group, SIGCONT);
+    }
+
+    const SignalInbox& m_signals;
+    TerminalHandover& m_terminal;
+    const int m_pid;
+    const int m_group;
+    Timeout m_timeout;
+};
 
 std::uint64_t ChildrenCpuNs()
 {
@@ -292,7 +407,7 @@ void CompareClocks(SwitchRecordSource& records, ClockCheck& clock, const ThreadS
 // Takes the records over about every FEED_NS, or samples /proc at every
 // interval once they are refused or stop (an exec of a set-user-ID program).
 Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const StatOptions& options,
-               const SignalInbox& signals, std::uint64_t childrenBefore)
+               CommandJob& job, std::uint64_t childrenBefore)
 {
     const int pid = target.Pid();
     const std::uint64_t start = target.ReleaseNs();
@@ -304,14 +419,14 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     std::optional<ProcSampler> sampler;
     EndedProcess ended;
     bool recorded = false;  // records were taken before /proc
-    Progress progress(isatty(STDERR_FILENO));
-    Timeout timeout(start, options.timeoutSeconds);
+    Progress progress(true);
     std::uint64_t nextSampleNs = start + interval;
     ClockCheck clock(measurement.heldCpuNs);
     std::uint64_t nextClockNs = start;
     // Each thread alive when the records stopped goes on in /proc from the
     // processor time the records gave it.
     const auto handOver = [&] {
+        progress.Hide();  // its figures were the records'
         feed.builder = nullptr;
         const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
         sampler.emplace(pid, recorded ? builder.Finish(from)
@@ -323,12 +438,11 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         if (measurement.sampled && !sampler)
             handOver();
         const std::uint64_t tick = sampler ? nextSampleNs : MonotonicNowNs() + FEED_NS;
-        WaitFor({target.PidFd(), signals.Fd()}, std::min(tick, timeout.NextNs()));
-        Forward(signals, target.ProcessGroup());
+        WaitFor({target.PidFd(), job.Fd()}, std::min(tick, job.NextNs()));
         const std::uint64_t now = MonotonicNowNs();
         if (target.Exit())
             break;
-        timeout.Keep(now, target);
+        job.Keep(now, progress);
         if (!measurement.sampled) {
             CompareClocks(*measurement.records, clock, builder.States());
             // A stop shows in the records before the events close.
@@ -375,6 +489,34 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     return sampler->Finish(end);
 }
 
+int FailedStart(const std::string& name, int error)
+{
+    const StartFailure failure = DescribeStartFailure(name, error);
+    std::fprintf(stderr, "%s\n", failure.message.c_str());
+    return failure.status;
+}
+
+// The processors pid may run on (its affinity; 0: this program's, which
+// the command inherits) and those online.
+void CountProcessors(RunFacts& facts, int pid)
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    facts.processorsOnline = static_cast<unsigned>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    facts.processorsAllowed = sched_getaffinity(pid, sizeof allowed, &allowed) == 0
+                                  ? static_cast<unsigned>(CPU_COUNT(&allowed))
+                                  : facts.processorsOnline;
+}
+
+// quorvex-stat ends nothing the command leaves running, but says so.
+void SayLeftRunning(const Target& target)
+{
+    const std::size_t left = LiveDescendants({target.Pid()}).size();
+    if (left > 0)
+        std::fprintf(stderr, "quorvex-stat: %zu process%s the command started %s still running at its exit (left running)\n",
+                     left, left == 1 ? "" : "es", left == 1 ? "was" : "were");
+}
+
 } // namespace
 
 int MeasureCommand(const StatOptions& options, const RunFinished& finished)
@@ -385,12 +527,16 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     launch.searchPath = true;
     launch.argv = options.command;
     launch.keepDescriptors = true;
+    launch.guarded = false;
+    launch.shellRunsScripts = true;
     if (name.find('/') == std::string::npos && !FindProgram(name, std::getenv("PATH"))) {
-        const StartFailure failure = DescribeStartFailure(name, 0);
-        std::fprintf(stderr, "%s\n", failure.message.c_str());
-        return failure.status;
+        const int error = SearchError(name, std::getenv("PATH"));
+        return FailedStart(name, error == ENOENT ? 0 : error);
     }
-    const SignalInbox signals;
+    RunFacts facts;
+    facts.command = options.command;
+    CountProcessors(facts, 0);
+    const SignalInbox signals(RUN_SIGNALS);
     // Earlier runs of -r are children already waited for.
     const std::uint64_t childrenBefore = ChildrenCpuNs();
     TerminalHandover terminal;
@@ -422,19 +568,18 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
             terminal.GiveTo(pid);
         },
         error);
-    if (!target) {
-        const StartFailure failure = DescribeStartFailure(name, error);
-        std::fprintf(stderr, "%s\n", failure.message.c_str());
-        return failure.status;
-    }
+    if (!target)
+        return FailedStart(name, error);
     if (!measurement.records)
         FallBackToProc(*target, measurement, options);
-    const Profile profile = Follow(*target, measurement, feed, options, signals, childrenBefore);
-    RunFacts facts;
-    facts.command = options.command;
+    CommandJob job(signals, terminal, *target, options.timeoutSeconds);
+    const Profile profile = Follow(*target, measurement, feed, options, job, childrenBefore);
+    terminal.TakeBack();
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);
     facts.fromRecords = !measurement.sampled;
-    if (!options.followChildren) {
+    if (options.followChildren) {
+        SayLeftRunning(*target);
+    } else {
         // The reaped command's processor time includes that of the children it waited for.
         const std::uint64_t own = OwnCpuNs(profile, target->Pid());
         const std::uint64_t all = ChildrenCpuNs() - childrenBefore;
@@ -547,6 +692,7 @@ int SampleAttached(const StatOptions& options, const RunFinished& finished, cons
     RunFacts facts;
     facts.command = CommandOf(pid);
     facts.fromRecords = false;
+    CountProcessors(facts, pid);
     const std::uint64_t start = MonotonicNowNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true);
@@ -556,6 +702,7 @@ int SampleAttached(const StatOptions& options, const RunFinished& finished, cons
         if (signals.Take() != 0 || !sampler.Sample())
             break;  // Ctrl-C, or the process exited
     }
+    sampler.Sample();  // up to the end of the attachment
     finished(sampler.Finish(MonotonicNowNs()), facts);
     return 0;
 }
@@ -568,7 +715,7 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
 {
     const int pid = options.attachPid;
     RaiseDescriptorLimit();  // an event per thread and processor
-    const SignalInbox signals;
+    const SignalInbox signals(ENDING_SIGNALS);
     const UniqueFd pidFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     if (!pidFd.IsOpen()) {
         std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, std::strerror(errno));
@@ -601,6 +748,7 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
                  options.followChildren ? ", and its new child processes" : "");
     RunFacts facts;
     facts.command = CommandOf(pid);
+    CountProcessors(facts, pid);
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, Named(pid, threads));
     if (!options.traceFile.empty())

@@ -45,17 +45,19 @@ std::vector<unsigned> HundredthsOf(const std::vector<std::uint64_t>& parts, std:
 
 namespace {
 
+// Over every window, the last one over the time it lasted: the average is
+// their mean weighted by length, so it lies between the two (the bounds are
+// widened to it only where the windows do not cover the span exactly).
 void CpuRange(const Profile& profile, Summary& summary)
 {
-    std::vector<double> cpu;
-    for (const WindowProfile& window : profile.windows)
-        if (window.lengthNs == profile.intervalNs || profile.windows.size() == 1)
-            cpu.push_back(Percent(window.onCpuNs, window.lengthNs));
-    if (cpu.empty())
-        return;
-    const auto [min, max] = std::minmax_element(cpu.begin(), cpu.end());
-    summary.cpuMin = *min;
-    summary.cpuMax = *max;
+    summary.cpuMin = summary.cpuMax = summary.cpuAvg;
+    for (const WindowProfile& window : profile.windows) {
+        if (window.lengthNs == 0)
+            continue;
+        const double cpu = Percent(window.onCpuNs, window.lengthNs);
+        summary.cpuMin = std::min(summary.cpuMin, cpu);
+        summary.cpuMax = std::max(summary.cpuMax, cpu);
+    }
 }
 
 } // namespace

@@ -18,12 +18,14 @@ struct RunFacts {
     // report, and members of the JSON object ("  \"key\": value,\n" each).
     std::string reportSections;
     std::string jsonMembers;
+    unsigned processorsAllowed = 0;  // those the command could run on (its affinity); 0: not known
+    unsigned processorsOnline = 0;   // the machine's
 };
 
 struct Summary {
     double elapsedMs = 0;
     double cpuAvg = 0;
-    double cpuMin = 0;  // over the interval windows; a shorter last window counts only when alone
+    double cpuMin = 0;  // over the interval windows, the shorter last one included; cpuAvg lies between
     double cpuMax = 0;
     double averageConcurrency = 0;
     std::vector<unsigned> levelHundredths;  // hundredths of a percent, 0..N, summing to 10000

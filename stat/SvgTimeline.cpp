@@ -29,7 +29,7 @@ constexpr const char* ASLEEP = "#e6e6e6";
 std::string Escaped(const std::string& value)
 {
     std::string text;
-    for (const char c : value) {
+    for (const char c : ValidUtf8(value)) {
         switch (c) {
         case '&': text += "&amp;"; break;
         case '<': text += "&lt;"; break;

@@ -6,10 +6,15 @@
 #include "Session.h"
 #include "StatOptions.h"
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    HoldStandardDescriptors();
+    // A closed reader of standard error or of an output is said as an
+    // error of that output; the command's status still stands.
+    std::signal(SIGPIPE, SIG_IGN);
     const ParsedCommandLine parsed = ParseStatCommandLine(argc, argv);
     switch (parsed.action) {
     case ParsedCommandLine::Action::Help:
@@ -35,7 +40,7 @@ int main(int argc, char* argv[])
         return EXIT_USAGE;
     OutputFiles outputs;
     std::string error;
-    if (!outputs.Open(parsed.options, stderr, error)) {
+    if (!outputs.Check(parsed.options, error)) {
         std::fprintf(stderr, "quorvex-stat: %s\n", error.c_str());
         return EXIT_USAGE;
     }

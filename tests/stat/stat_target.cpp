@@ -10,6 +10,10 @@
 //                          stdout; each line on stdin starts 100 more idle
 //                          threads; at its end every thread writes
 //                          "tid on-CPU-ns" to FILE
+//   orphans N              N processes each leave a child that ends at once;
+//                          exits 0 once this program's parent (that adopts
+//                          them) has no other child left, zombies included
+//                          (1 after 30 s); says how many were left
 
 #include <atomic>
 #include <condition_variable>
@@ -21,6 +25,9 @@
 #include <iostream>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <dirent.h>
+#include <fstream>
+#include <sys/wait.h>
 #include <mutex>
 #include <string>
 #include <sys/prctl.h>
@@ -131,6 +138,42 @@ int RefusePerf(int error, char** command)
     return 127;
 }
 
+// parent's children other than this process, zombies included.
+int OtherChildren(pid_t parent)
+{
+    int others = 0;
+    const std::string tasks = "/proc/" + std::to_string(parent) + "/task";
+    DIR* folder = opendir(tasks.c_str());
+    while (const dirent* task = folder ? readdir(folder) : nullptr) {
+        std::ifstream children(tasks + "/" + task->d_name + "/children");
+        for (int child; children >> child;)
+            others += child != getpid();
+    }
+    if (folder)
+        closedir(folder);
+    return others;
+}
+
+int Orphans(int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (fork() == 0) {
+                usleep(20'000);  // orphaned by then
+                _exit(0);
+            }
+            _exit(0);
+        }
+        waitpid(child, nullptr, 0);
+    }
+    int left = 0;
+    for (int tries = 0; tries < 3000 && (left = OtherChildren(getppid())) > 0; ++tries)
+        usleep(10'000);
+    std::printf("%d left\n", left);
+    return left == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -143,6 +186,8 @@ int main(int argc, char** argv)
         Running(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
     else if (argc == 3 && std::strcmp(argv[1], "threads") == 0)
         Threads(std::atoi(argv[2]));
+    else if (argc == 3 && std::strcmp(argv[1], "orphans") == 0)
+        return Orphans(std::atoi(argv[2]));
     else
         return 2;
     return 0;

@@ -25,8 +25,8 @@ std::string Parse(std::vector<std::string> words)
     }
     const StatOptions& o = parsed.options;
     std::string text;
-    if (o.followChildren)
-        text += "children ";
+    if (!o.followChildren)
+        text += "own-process ";
     if (o.timeoutSeconds)
         text += "timeout " + std::to_string(o.timeoutSeconds) + " ";
     text += "interval " + std::to_string(o.intervalMs) + " ";
@@ -46,8 +46,14 @@ TEST(StatCommandLine, ReadsOptionsUpToTheCommand)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"xz", "-T2", "-c", "f"}, "interval 100 | xz -T2 -c f"},
-        {{"-c", "-i", "10", "-t", "2.5", "make", "-j2"}, "children timeout 2.500000 interval 10 | make -j2"},
-        {{"--children", "--interval=250", "--timeout", "1", "--", "-weird"}, "children timeout 1.000000 interval 250 | -weird"},
+        {{"-c", "-i", "10", "-t", "2.5", "make", "-j2"}, "timeout 2.500000 interval 10 | make -j2"},
+        {{"--no-inherit", "--interval=250", "--timeout", "1", "--", "-weird"},
+         "own-process timeout 1.000000 interval 250 | -weird"},
+        {{"--no-inherit", "-c", "make"}, "interval 100 | make"},
+        {{"-t", "1e10", "make"}, "timeout 10000000000.000000 interval 100 | make"},
+        {{"-t", "1e30", "make"}, "error: invalid timeout '1e30': seconds greater than 0, at most 1e10"},
+        {{"-t", "inf", "make"}, "error: invalid timeout 'inf': seconds greater than 0, at most 1e10"},
+        {{"-t", "nan", "make"}, "error: invalid timeout 'nan': seconds greater than 0, at most 1e10"},
         {{"-o", "r.txt", "--json", "r.json", "--csv=r.csv", "--svg", "r.svg", "true"},
          "interval 100 output r.txt json r.json csv r.csv svg r.svg | true"},
         {{"-p", "1234"}, "interval 100 pid 1234 |"},
@@ -57,7 +63,7 @@ TEST(StatCommandLine, ReadsOptionsUpToTheCommand)
         {{"-p", "12", "xz"}, "error: give either a command or -p PID, not both"},
         {{"-i", "0", "xz"}, "error: invalid interval '0': milliseconds from 1 to 3600000"},
         {{"-i", "10x", "xz"}, "error: invalid interval '10x': milliseconds from 1 to 3600000"},
-        {{"-t", "-1", "xz"}, "error: invalid timeout '-1': seconds greater than 0"},
+        {{"-t", "-1", "xz"}, "error: invalid timeout '-1': seconds greater than 0, at most 1e10"},
         {{"-p", "abc"}, "error: invalid process id 'abc'"},
         {{"--check"}, "check"},
         {{"-r", "0", "xz"}, "error: invalid repeat count '0': from 1 to 10000"},

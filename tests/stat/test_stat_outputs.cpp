@@ -19,8 +19,8 @@ SwitchRecord Record(std::uint64_t ms, RecordKind kind, int tid, int cpu, bool pr
 
 // 250 ms of "xz -T2 big.tar": the main thread runs alone, starts a worker
 // at 50 ms that runs beside it (preempted once for 10 ms) and ends at 200 ms;
-// the main thread sleeps from 220 ms. The last window, 50 ms long, is left
-// out of the CPU minimum.
+// the main thread sleeps from 220 ms. The last window, 50 ms long, counts
+// in the CPU minimum over its length.
 Profile SmallRun()
 {
     ProfileBuilder builder(START, 100 * MS, PID, false, {{PID, PID, "xz"}});
@@ -37,6 +37,8 @@ RunFacts Facts()
 {
     RunFacts facts;
     facts.command = {"xz", "-T2", "big \"tar\""};
+    facts.processorsAllowed = 2;
+    facts.processorsOnline = 4;
     return facts;
 }
 
@@ -48,10 +50,11 @@ TEST(StatOutputs, TextReport)
               " quorvex-stat for 'xz -T2 big \"tar\"':\n"
               "\n"
               "        250.000 ms  elapsed\n"
-              "         144.00 %   CPU utilisation (min 150.00 %, max 190.00 % per 100 ms)\n"
+              "         144.00 %   CPU utilisation (min 40.00 %, max 190.00 % per 100 ms)\n"
               "          56.00 %   Parallel Time (2 or more threads on a processor)\n"
               "          1.440     threads on a processor on average\n"
               "              2     threads in 1 process\n"
+              "              2     processors the command could use, of 4 on the machine\n"
               "\n"
               " threads on a processor, share of the elapsed time:\n"
               "     0 |#####                                   |  12.00 %\n"
@@ -82,7 +85,7 @@ TEST(StatOutputs, JsonReport)
               "  \"inexact_reason\": null,\n"
               "  \"exact_totals\": true,\n"
               "  \"elapsed_ms\": 250.000,\n"
-              "  \"cpu_percent\": {\"avg\": 144.00, \"min\": 150.00, \"max\": 190.00},\n"
+              "  \"cpu_percent\": {\"avg\": 144.00, \"min\": 40.00, \"max\": 190.00},\n"
               "  \"parallel_time_percent\": 56.00,\n"
               "  \"average_concurrency\": 1.440,\n"
               "  \"concurrency\": [\n"
@@ -97,6 +100,7 @@ TEST(StatOutputs, JsonReport)
               "\"lifetime_ms\": 150.000}\n"
               "  ],\n"
               "  \"processes\": 1,\n"
+              "  \"processors\": {\"allowed\": 2, \"online\": 4},\n"
               "  \"interval_ms\": 100,\n"
               "  \"lost_records\": 0\n"
               "}\n");
@@ -155,6 +159,8 @@ TEST(StatOutputs, LostRecordsAndProcSamplingAreNotExact)
               std::string::npos);
 }
 
+bool TagsBalance(const std::string& svg);
+
 // Thirds cannot all round down: the shares still add up to 100 %.
 TEST(StatOutputs, SharesAlwaysAddUpToOneHundredPercent)
 {
@@ -163,10 +169,78 @@ TEST(StatOutputs, SharesAlwaysAddUpToOneHundredPercent)
     EXPECT_EQ(HundredthsOf({0}, 0), (std::vector<unsigned>{10000}));
 }
 
-TEST(StatOutputs, ChildrenNoteOnlyWhenTheChildrenDidMoreWork)
+TEST(StatOutputs, ChildrenNoteOnlyWhenTheChildrenDidNoticeablyMoreWork)
 {
-    EXPECT_EQ(ChildrenNote("make", 100 * MS, 41'000 * MS), "quorvex-stat: make used 0.1 s; its children 41 s: try -c\n");
-    EXPECT_EQ(ChildrenNote("make", 100 * MS, 90 * MS), "");
+    EXPECT_EQ(ChildrenNote("make", 100 * MS, 41'000 * MS),
+              "quorvex-stat: make used 0.1 s; its children 41 s, not counted with --no-inherit\n");
+    EXPECT_EQ(ChildrenNote("sh", 0, 100 * MS), "quorvex-stat: sh used 0.0 s; its children 0.1 s, not counted with --no-inherit\n");
+    EXPECT_EQ(ChildrenNote("make", 100 * MS, 199 * MS), "");
+    EXPECT_EQ(ChildrenNote("sh", 0, 99 * MS), "");  // both next to nothing
+    EXPECT_EQ(ChildrenNote("sh", 0, 0), "");
+}
+
+// Whatever the windows, the average lies between their minimum and maximum:
+// one full window and a short last one of another rate, a single short one.
+TEST(StatOutputs, AverageLiesWithinTheWindowsMinimumAndMaximum)
+{
+    for (const std::uint64_t endMs : {101u, 137u, 40u, 250u}) {
+        ProfileBuilder builder(START, 100 * MS, PID, false, {{PID, PID, "git"}});
+        builder.Add(Record(0, RecordKind::SwitchIn, PID, 0));
+        builder.Add(Record(std::min<std::uint64_t>(endMs, 90), RecordKind::SwitchOut, PID, 0));
+        const Profile profile = builder.Finish(START + endMs * MS);
+        const Summary summary = Summarize(profile, Facts());
+        EXPECT_LE(summary.cpuMin, summary.cpuAvg) << endMs;
+        EXPECT_GE(summary.cpuMax, summary.cpuAvg) << endMs;
+        EXPECT_NEAR(summary.cpuAvg, 100.0 * std::min<std::uint64_t>(endMs, 90) / endMs, 1e-9) << endMs;
+    }
+}
+
+// Ten seconds at a 1 ms interval: the windows are widened by doubling to
+// stay within the bound, and still add up to the whole run.
+TEST(StatOutputs, WindowsStayBoundedHoweverLongTheRun)
+{
+    ProfileBuilder builder(START, MS, PID, false, {{PID, PID, "server"}});
+    for (std::uint64_t ms = 0; ms < 10'000; ms += 3) {
+        builder.Add(Record(ms, RecordKind::SwitchIn, PID, 0));
+        builder.Add(Record(ms + 1, RecordKind::SwitchOut, PID, 0));
+    }
+    const Profile profile = builder.Finish(START + 10'000 * MS);
+    EXPECT_EQ(profile.intervalNs, 4 * MS);
+    EXPECT_EQ(profile.windows.size(), 2500u);
+    std::uint64_t onCpu = 0, shares = 0, level1 = 0;
+    for (const WindowProfile& window : profile.windows) {
+        EXPECT_EQ(window.lengthNs, 4 * MS);
+        onCpu += window.onCpuNs;
+        level1 += window.levelNs[1];
+    }
+    for (const WindowShare& share : profile.threads[0].windows)
+        shares += share.onCpuNs;
+    EXPECT_EQ(onCpu, profile.OnCpuNs());
+    EXPECT_EQ(shares, profile.OnCpuNs());
+    EXPECT_EQ(level1, profile.levelNs[1]);
+    EXPECT_EQ(profile.windows[1].startNs, 4 * MS);
+    EXPECT_EQ(profile.threads[0].windows.size(), 2500u);
+}
+
+// A name the kernel cut inside a multibyte character, and stray bytes:
+// the JSON and the SVG still hold only UTF-8, with U+FFFD in their place.
+TEST(StatOutputs, NamesThatAreNotUtf8AreReplaced)
+{
+    Profile profile = SmallRun();
+    profile.threads[1].name = "caf\xc3";
+    RunFacts facts = Facts();
+    facts.command = {"\xff<x>", "\xe2\x82\xac ok", "\xed\xa0\x80", "\xc0\xaf"};
+    const Summary summary = Summarize(profile, facts);
+    const std::string json = JsonReport(profile, summary, facts);
+    EXPECT_NE(json.find("\"command\": [\"\xef\xbf\xbd<x>\", \"\xe2\x82\xac ok\", "
+                        "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\", \"\xef\xbf\xbd\xef\xbf\xbd\"]"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"name\": \"caf\xef\xbf\xbd\""), std::string::npos);
+    const std::string svg = SvgTimeline(profile, summary, facts);
+    EXPECT_NE(svg.find("quorvex-stat: \xef\xbf\xbd&lt;x&gt; \xe2\x82\xac ok"), std::string::npos);
+    EXPECT_NE(svg.find("4243 caf\xef\xbf\xbd<"), std::string::npos);
+    EXPECT_TRUE(TagsBalance(svg));
 }
 
 // Every tag that opens is closed, in order: the picture is well-formed XML.
