@@ -110,9 +110,10 @@ void ProcSampler::Read(const ActivitySnapshot& snapshot, std::uint64_t instantNs
     std::uint64_t threadsCpuNs = 0;
     for (const Delta& delta : deltas)
         threadsCpuNs += delta.cpuNs;
-    const std::uint64_t unexplained = Unexplained(Grown(snapshot.processCpuNs, m_processCpuNs), threadsCpuNs);
+    const std::uint64_t processNs = Grown(snapshot.processCpuNs, m_processCpuNs);
+    const std::uint64_t unexplained = Unexplained(processNs, threadsCpuNs);
     ShareAmong(ended, unexplained, deltas);
-    Account(instantNs, threadsCpuNs + unexplained, deltas);
+    Account(instantNs, processNs, threadsCpuNs + unexplained, deltas);
     m_processCpuNs = std::max(snapshot.processCpuNs, m_processCpuNs);
     m_childrenCpuNs = snapshot.childrenCpuNs;
     for (auto& [tid, seen] : live)
@@ -131,20 +132,27 @@ void ProcSampler::Reaped(std::uint64_t exitNs, std::uint64_t reapedCpuNs)
     for (auto& [tid, seen] : m_threads)
         ended.push_back(&seen);
     std::vector<Delta> deltas;
-    const std::uint64_t unexplained = Unexplained(Grown(own, m_processCpuNs), 0);
+    const std::uint64_t processNs = Grown(own, m_processCpuNs);
+    const std::uint64_t unexplained = Unexplained(processNs, 0);
     ShareAmong(ended, unexplained, deltas);
-    Account(exitNs, unexplained, deltas);
+    Account(exitNs, processNs, unexplained, deltas);
     m_processCpuNs += unexplained;
 }
 
-// The process's clock is read a moment before its threads' counters, so
-// over one interval the threads may show a little more than it; what they
-// are ahead is taken back from the next intervals, so that the total stays
-// the clock's.
+// The process's clock is exact up to the read, a running thread's counter
+// only up to its last tick or switch: over one interval the threads may
+// show less than the clock, and more over the next. What they show less is
+// booked to threads that ended unread, and taken back from there when they
+// catch up; what they are ahead beyond that (the clock is read a moment
+// before them) is taken back from the next intervals, so that the total
+// stays the clock's.
 std::uint64_t ProcSampler::Unexplained(std::uint64_t processCpuNs, std::uint64_t threadsCpuNs)
 {
     if (processCpuNs < threadsCpuNs) {
-        m_aheadNs += threadsCpuNs - processCpuNs;
+        const std::uint64_t ahead = threadsCpuNs - processCpuNs;
+        const std::uint64_t booked = std::min(ahead, m_profile.endedUnreadNs);
+        m_profile.endedUnreadNs -= booked;
+        m_aheadNs += ahead - booked;
         return 0;
     }
     const std::uint64_t beyond = processCpuNs - threadsCpuNs;
@@ -186,10 +194,12 @@ ProcSampler::Seen ProcSampler::NewThread(int tid, std::uint64_t bornNs)
     return seen;
 }
 
-// The interval from the last read to toNs: its levels, its windows' shares,
-// and each thread's. cpuNs is the process's, at least the threads' sum: what
-// it holds beyond that belongs to threads that ended unread.
-void ProcSampler::Account(std::uint64_t toNs, std::uint64_t cpuNs, const std::vector<Delta>& deltas)
+// The interval from the last read to toNs: its levels and its windows'
+// shares from processNs, the process's clock; each thread's from its own
+// counter. cpuNs is at least the threads' sum: what it holds beyond that
+// belongs to threads that ended unread.
+void ProcSampler::Account(std::uint64_t toNs, std::uint64_t processNs, std::uint64_t cpuNs,
+                          const std::vector<Delta>& deltas)
 {
     const std::uint64_t from = m_lastNs;
     if (toNs <= from)
@@ -197,8 +207,8 @@ void ProcSampler::Account(std::uint64_t toNs, std::uint64_t cpuNs, const std::ve
     const std::uint64_t start = m_profile.startNs;
     const std::uint64_t interval = m_profile.intervalNs;
     const std::uint64_t length = toNs - from;
-    const std::size_t level = cpuNs / length;
-    const std::uint64_t above = cpuNs - level * length;  // at level + 1
+    const std::size_t level = processNs / length;
+    const std::uint64_t above = processNs - level * length;  // at level + 1
     AddToLevel(level, length - above);
     if (above > 0)
         AddToLevel(level + 1, above);
@@ -208,7 +218,7 @@ void ProcSampler::Account(std::uint64_t toNs, std::uint64_t cpuNs, const std::ve
         window.levelNs[level] += end - at - share;
         window.levelNs[level + 1] += share;
     });
-    Spread(from, toNs, cpuNs, start, interval,
+    Spread(from, toNs, processNs, start, interval,
            [&](std::uint64_t at, std::uint64_t, std::uint64_t share) { Window(WindowOf(at)).onCpuNs += share; });
     std::uint64_t attributed = 0;
     for (const Delta& delta : deltas) {
@@ -268,7 +278,7 @@ WindowProfile& ProcSampler::Window(std::size_t index)
 Profile ProcSampler::Finish(std::uint64_t endNs)
 {
     endNs = std::max(endNs, m_lastNs);
-    Account(endNs, 0, {});
+    Account(endNs, 0, 0, {});
     for (auto& [tid, seen] : m_threads) {
         CountAlive(seen, endNs);
         m_profile.threads[seen.index].endedNs = endNs;

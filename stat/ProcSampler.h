@@ -70,7 +70,7 @@ private:
     Seen NewThread(int tid, std::uint64_t bornNs);
     std::uint64_t Unexplained(std::uint64_t processCpuNs, std::uint64_t threadsCpuNs);
     void ShareAmong(const std::vector<Seen*>& ended, std::uint64_t cpuNs, std::vector<Delta>& deltas);
-    void Account(std::uint64_t toNs, std::uint64_t cpuNs, const std::vector<Delta>& deltas);
+    void Account(std::uint64_t toNs, std::uint64_t processNs, std::uint64_t cpuNs, const std::vector<Delta>& deltas);
     void CountAlive(Seen& thread, std::uint64_t toNs);
     WindowProfile& Window(std::size_t index);
     std::size_t WindowOf(std::uint64_t timeNs) const;
