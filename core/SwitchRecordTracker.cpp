@@ -30,15 +30,22 @@ SwitchRecordTracker::SwitchRecordTracker(int pid, std::uint64_t cpuNs) : m_pid(p
 void SwitchRecordTracker::AdvanceTo(std::uint64_t instantNs)
 {
     instantNs = m_reachedNs = std::max(instantNs, m_reachedNs);
-    m_stream.ReleaseTo(instantNs, [this](const SwitchRecord& record) { m_states.Apply(record); });
+    m_stream.ReleaseTo(instantNs, [this](const SwitchRecord& record) {
+        if (m_statesKept)
+            m_states.Apply(record);  // which calls Record
+        else
+            Record(record);
+    });
 }
 
 void SwitchRecordTracker::Record(const SwitchRecord& record)
 {
     if (m_observer)
         m_observer(record);
-    if (record.kind == RecordKind::Lost)
+    if (record.kind == RecordKind::Lost) {
+        m_lostRecords += record.lost;
         m_needsResync = true;
+    }
 }
 
 void SwitchRecordTracker::Ended(const TrackedThread& thread, std::uint64_t timeNs)

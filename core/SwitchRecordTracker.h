@@ -26,7 +26,13 @@ public:
     SwitchRecordTracker& operator=(const SwitchRecordTracker&) = delete;
 
     // Sees every record as it is applied, in time order, whatever its pid.
-    void Observe(std::function<void(const SwitchRecord&)> observer) { m_observer = std::move(observer); }
+    // Without statesKept, the records only reach the observer: snapshots
+    // then list nothing (for a consumer with its own thread states).
+    void Observe(std::function<void(const SwitchRecord&)> observer, bool statesKept = true)
+    {
+        m_observer = std::move(observer);
+        m_statesKept = statesKept;
+    }
 
     // Records of one processor arrive in time order; records of different
     // processors may arrive in any order relative to each other.
@@ -50,7 +56,7 @@ public:
     void Resync(const std::vector<ThreadActivity>& threads, std::uint64_t nowNs);
 
     std::size_t LiveThreads() const { return m_states.Live().size(); }
-    std::uint64_t LostRecords() const { return m_states.LostRecords(); }
+    std::uint64_t LostRecords() const { return m_lostRecords; }
     unsigned Resyncs() const { return m_resyncs; }
 
 private:
@@ -66,6 +72,8 @@ private:
     std::uint64_t m_endedNs = 0;  // processor time of threads that ended
     std::uint64_t m_reportedTotalNs = 0;
     std::uint64_t m_reachedNs = 0;  // the latest instant advanced to
+    bool m_statesKept = true;
     bool m_needsResync = false;
     unsigned m_resyncs = 0;
+    std::uint64_t m_lostRecords = 0;
 };

@@ -380,7 +380,7 @@ SwitchRecordSource::SwitchRecordSource(int pid, std::uint64_t startTicks, std::u
                                        const SwitchRecordOptions& options)
     : m_pid(pid), m_startTicks(startTicks), m_options(options), m_tracker(pid, cpuNs)
 {
-    m_tracker.Observe(options.onRecord);
+    m_tracker.Observe(options.onRecord, options.keepThreadStates);
 }
 
 bool SwitchRecordSource::Open(std::string& whyNot)
@@ -441,7 +441,7 @@ SwitchRecordSource::~SwitchRecordSource()
 
 ThreadActivitySource::Status SwitchRecordSource::Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot)
 {
-    if (m_lostForGood)
+    if (m_lostForGood || !m_options.keepThreadStates)
         return Status::Lost;
     if (HasExited(0))
         return Status::Gone;

@@ -40,6 +40,9 @@ struct SwitchRecordOptions {
     // and losses, hand-overs dated (SwitchRecordStream). Called with the
     // source's lock held: it must not call back into it.
     std::function<void(const SwitchRecord&)> onRecord;
+    // False for a consumer of onRecord that keeps its own thread states:
+    // the source then keeps none, and Collect says Lost.
+    bool keepThreadStates = true;
 };
 
 class PerfRing;

@@ -31,9 +31,9 @@ void ThreadStates::Place(int tid, int pid, const std::string& name, bool onCpu, 
     Enter(thread, ThreadState::Asleep);
     m_moving.erase(tid);
     thread.onCpuNs = onCpuNs;
-    // /proc's R also means waiting for a processor: never more on
-    // processors than the processors the records have shown.
-    if (onCpu && (m_occupants.empty() || m_level < m_occupants.size())) {
+    // /proc's R also means waiting for a processor: until its next record
+    // such a thread may show on one beside those that are (after a loss only).
+    if (onCpu) {
         Enter(thread, ThreadState::OnCpu);
         thread.cpu = -1;  // /proc does not say where
     }

@@ -544,6 +544,7 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     Measurement measurement;
     SwitchRecordOptions recordOptions;
     recordOptions.followChildren = options.followChildren;
+    recordOptions.keepThreadStates = false;  // the profile keeps them
     int commandPid = 0;
     recordOptions.onRecord = [&](const SwitchRecord& record) {
         if (record.kind == RecordKind::Fork && record.pid != commandPid)
@@ -724,6 +725,7 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
     RecordFeed feed;
     SwitchRecordOptions recordOptions;
     recordOptions.followChildren = options.followChildren;
+    recordOptions.keepThreadStates = false;  // the profile keeps them
     recordOptions.onRecord = [&feed](const SwitchRecord& record) {
         if (!feed.builder)
             return;
