@@ -21,6 +21,9 @@ constexpr int kStateField = 3;
 constexpr int kParentField = 4;
 constexpr int kGroupField = 5;
 constexpr int kSessionField = 6;
+constexpr int kFlagsField = 9;
+constexpr int kChildrenUserField = 16;
+constexpr int kChildrenSystemField = 17;
 constexpr int kNumThreadsField = 20;
 constexpr int kStartTimeField = 22;
 
@@ -55,6 +58,7 @@ bool ParseProcStat(std::string_view text, ProcStat& stat)
     std::string_view rest = text.substr(nameEnd + 1);
     int field = kFirstField;
     int found = 0;
+    stat.childrenTicks = 0;
     while (field <= kStartTimeField) {
         const size_t begin = rest.find_first_not_of(" \n");
         if (begin == std::string_view::npos)
@@ -77,6 +81,15 @@ bool ParseProcStat(std::string_view text, ProcStat& stat)
         case kSessionField:
             found += ParseNumber(token, number) && (stat.session = static_cast<int>(number), true);
             break;
+        case kFlagsField:
+            if (ParseNumber(token, number))
+                stat.flags = number;
+            break;
+        case kChildrenUserField:
+        case kChildrenSystemField:
+            if (ParseNumber(token, number))
+                stat.childrenTicks += number;
+            break;
         case kNumThreadsField:
             if (ParseNumber(token, number)) {
                 stat.numThreads = static_cast<long>(number);
@@ -97,6 +110,13 @@ bool ParseProcStat(std::string_view text, ProcStat& stat)
 bool ParseSchedstatRuntimeNs(std::string_view text, std::uint64_t& ns)
 {
     return ParseNumber(text.substr(0, text.find(' ')), ns);
+}
+
+bool ParseSchedstat(std::string_view text, std::uint64_t& runNs, std::uint64_t& waitNs)
+{
+    const std::size_t second = text.find(' ') + 1;
+    return ParseSchedstatRuntimeNs(text, runNs) && second != 0 &&
+           ParseNumber(text.substr(second, text.find(' ', second) - second), waitNs);
 }
 
 ssize_t PreadText(int fd, char* buffer, std::size_t size)

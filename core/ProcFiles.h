@@ -31,7 +31,9 @@ struct ProcStat {
     int parentPid = 0;
     int processGroup = 0;
     int session = 0;
+    std::uint64_t flags = 0;           // the kernel's PF_* flags of the task
     long numThreads = 0;
+    std::uint64_t childrenTicks = 0;   // processor time of the children it waited for (cutime + cstime)
     std::uint64_t startTicks = 0;      // since boot; with the pid, names one process for good
 };
 
@@ -40,6 +42,8 @@ struct ProcStat {
 bool ParseProcStat(std::string_view text, ProcStat& stat);
 // /proc/<pid>/task/<tid>/schedstat: nanoseconds on a processor, then more.
 bool ParseSchedstatRuntimeNs(std::string_view text, std::uint64_t& ns);
+// Its first two fields: time on a processor and time waiting on a run queue.
+bool ParseSchedstat(std::string_view text, std::uint64_t& runNs, std::uint64_t& waitNs);
 
 // Re-reads a small kernel file from its start into buffer (the reused
 // descriptor sees fresh values). Returns the length, or -1 with errno set;

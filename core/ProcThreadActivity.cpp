@@ -105,11 +105,15 @@ ThreadActivitySource::Status ProcThreadActivity::Collect(std::uint64_t, Activity
 {
     ProcStat process;
     timespec cpu;
-    if (!ReadProcStat(m_stat.Get(), process) || HasEnded(process) || clock_gettime(m_cpuClock, &cpu) != 0)
+    if (!ReadProcStat(m_stat.Get(), process) || clock_gettime(m_cpuClock, &cpu) != 0)
         return Status::Gone;
     snapshot.processCpuNs = Nanoseconds(cpu);
     snapshot.processReadNs = MonotonicNowNs();
+    snapshot.childrenCpuNs = process.childrenTicks * (1'000'000'000 / static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK)));
     snapshot.threads.clear();
+    // An exited process not yet reaped still tells its final processor time.
+    if (HasEnded(process))
+        return Status::Gone;
     if (process.numThreads != static_cast<long>(m_threads.size()) && !ListThreads())
         return Status::Gone;
     if (!ReadThreads(snapshot.threads)) {
@@ -139,7 +143,7 @@ bool ProcThreadActivity::ListThreads()
             continue;
         }
         const std::string directory = std::to_string(tid) + "/";
-        threads.push_back({tid, OpenKept(directory + "schedstat"), OpenKept(directory + "stat"), {tid, false, 0, 0}});
+        threads.push_back({tid, OpenKept(directory + "schedstat"), OpenKept(directory + "stat"), {tid, false, 0, 0, 0}});
     }
     m_threads = std::move(threads);
     return true;
@@ -175,19 +179,20 @@ bool ProcThreadActivity::ReadThreads(std::vector<ThreadActivity>& threads)
         const ssize_t length = ReadThreadFile(files.tid, files.schedstat, "schedstat", buffer, sizeof buffer);
         const std::uint64_t readNs = MonotonicNowNs();
         std::uint64_t cpuNs;
+        std::uint64_t waitingNs;
         ProcStat stat;
-        if (length > 0 && ParseSchedstatRuntimeNs(std::string_view(buffer, static_cast<size_t>(length)), cpuNs)) {
+        if (length > 0 && ParseSchedstat(std::string_view(buffer, static_cast<size_t>(length)), cpuNs, waitingNs)) {
             const ssize_t statLength = ReadThreadFile(files.tid, files.stat, "stat", buffer, sizeof buffer);
             if (statLength > 0 && ParseProcStat(std::string_view(buffer, static_cast<size_t>(statLength)), stat)) {
                 if (!IsDead(stat)) {
-                    files.last = {files.tid, stat.state == 'R', cpuNs, readNs};
+                    files.last = {files.tid, stat.state == 'R', cpuNs, readNs, waitingNs};
                     threads.push_back(files.last);
                 }
                 continue;
             }
         }
         allRead = false;
-        threads.push_back({files.tid, false, files.last.cpuNs, files.last.readNs});
+        threads.push_back({files.tid, false, files.last.cpuNs, files.last.readNs, files.last.waitingNs});
     }
     return allRead;
 }

@@ -22,6 +22,8 @@ public:
     // Drops the records up to instantNs (superseded by a re-read of /proc).
     void DropTo(std::uint64_t instantNs);
     bool Empty() const { return m_pending.empty(); }
+    // The records not released yet, in no particular order.
+    const std::vector<SwitchRecord>& Queued() const { return m_pending; }
 
 private:
     struct Processor {

@@ -7,11 +7,14 @@
 #include "ProcThreadActivity.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <linux/perf_event.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -28,6 +31,9 @@ constexpr std::uint64_t SETTLE_NS = 2 * MAX_INSTANT_AGE_NS;
 // is told apart by waiting this long.
 constexpr int EXIT_GRACE_MS = 200;
 constexpr unsigned MIN_RING_PAGES = 1;
+// Two events of one thread write each record twice, a few hundred
+// nanoseconds apart.
+constexpr std::uint64_t REPEAT_NS = 20'000;
 // Of the records asked for: a fork, an exit or a 16-byte command name.
 constexpr std::uint64_t LARGEST_RECORD = 64;
 
@@ -156,7 +162,9 @@ public:
             const std::size_t dataBytes = pages * PageSize();
             const int fd = OpenSwitchEvent(pid, cpu, dataBytes, options.followChildren);
             if (fd < 0) {
-                whyNot = RefusalReason(errno, options.procRoot);
+                const int error = errno;  // kept for the caller
+                whyNot = RefusalReason(error, options.procRoot);
+                errno = error;
                 return nullptr;
             }
             void* map = mmap(nullptr, dataBytes + PageSize(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -206,16 +214,150 @@ private:
     std::size_t m_mapBytes;
 };
 
+namespace {
+
+bool ProcForced(std::string& reason)
+{
+    const char* forced = std::getenv("QUORVEX_THREAD_STATES");
+    if (forced && std::strcmp(forced, "proc") == 0) {
+        reason = "forced by QUORVEX_THREAD_STATES=proc";
+        return true;
+    }
+    return false;
+}
+
+// The kernel's refusal to attach: for another user's process, it says whose.
+std::string AttachRefusal(int pid, int error, const std::string& procRoot)
+{
+    struct stat owner {};
+    if ((error == EACCES || error == EPERM) &&
+        stat((procRoot + "/" + std::to_string(pid)).c_str(), &owner) == 0 && owner.st_uid != geteuid())
+        return "process " + std::to_string(pid) + " is another user's (uid " + std::to_string(owner.st_uid) +
+               "): the kernel lets only its owner, root or CAP_PERFMON record it (" + std::strerror(error) + ")";
+    return RefusalReason(error, procRoot);
+}
+
+} // namespace
+
+std::unique_ptr<SwitchRecordSource> SwitchRecordSource::AttachRunning(int pid, std::string* whyNot,
+                                                                      const SwitchRecordOptions& options,
+                                                                      std::vector<ThreadActivity>& threads)
+{
+    std::string unread;
+    std::string& reason = whyNot ? *whyNot : unread;
+    ProcStat stat;
+    if (ProcForced(reason))
+        return nullptr;
+    if (!ReadPidStat(pid, stat, options.procRoot)) {
+        reason = "process " + std::to_string(pid) + " not found";
+        return nullptr;
+    }
+    std::unique_ptr<SwitchRecordSource> source(new SwitchRecordSource(pid, stat.startTicks, 0, options));
+    if (!source->OpenRunning(reason, threads))
+        source.reset();
+    return source;
+}
+
+// Lists the threads until a listing shows none that is not followed yet.
+// The records drained meanwhile tell which threads were created by threads
+// already followed.
+bool SwitchRecordSource::OpenRunning(std::string& whyNot, std::vector<ThreadActivity>& threads)
+{
+    const std::vector<unsigned> cpus = OnlineCpus();
+    if (cpus.empty()) {
+        whyNot = "cannot read the online processors";
+        return false;
+    }
+    m_lastOfRing.resize(cpus.size());
+    std::unordered_set<int> followed;
+    for (bool added = true; added;) {
+        added = false;
+        ActivitySnapshot list;
+        if (!ReadThreadList(m_pid, m_startTicks, m_options.procRoot, list)) {
+            whyNot = "process " + std::to_string(m_pid) + " not found";
+            return false;
+        }
+        if (!m_rings.empty())
+            DrainRings();
+        for (const ThreadActivity& thread : list.threads) {
+            if (followed.count(thread.tid) || m_forked.count(thread.tid))
+                continue;
+            const ThreadOpen opened = OpenThread(thread.tid, cpus, whyNot);
+            if (opened == ThreadOpen::Refused)
+                return false;
+            if (opened == ThreadOpen::Opened) {
+                followed.insert(thread.tid);
+                threads.push_back(thread);
+                added = true;
+            }
+        }
+    }
+    if (m_rings.empty()) {
+        whyNot = "process " + std::to_string(m_pid) + " not found";
+        return false;
+    }
+    return Watch(whyNot);
+}
+
+// The first thread's events own the rings; the others' write into them.
+SwitchRecordSource::ThreadOpen SwitchRecordSource::OpenThread(int tid, const std::vector<unsigned>& cpus,
+                                                              std::string& whyNot)
+{
+    std::vector<int> events;
+    const auto gone = [&] {
+        const int error = errno;
+        for (const int fd : events)
+            close(fd);
+        if (error == ESRCH)
+            return ThreadOpen::Ended;
+        whyNot = AttachRefusal(m_pid, error, m_options.procRoot);
+        return ThreadOpen::Refused;
+    };
+    if (m_rings.empty()) {
+        const unsigned pages = RingPages(cpus.size());
+        for (const unsigned cpu : cpus) {
+            m_rings.push_back(PerfRing::Open(tid, static_cast<int>(cpu), pages, m_options, whyNot));
+            if (!m_rings.back()) {
+                const int error = errno;
+                m_rings.clear();
+                errno = error;
+                return gone();
+            }
+        }
+        return ThreadOpen::Opened;
+    }
+    for (std::size_t i = 0; i < cpus.size(); ++i) {
+        const int fd = OpenSwitchEvent(tid, static_cast<int>(cpus[i]), PageSize(), m_options.followChildren);
+        if (fd < 0 || (events.push_back(fd), ioctl(fd, PERF_EVENT_IOC_SET_OUTPUT, m_rings[i]->Fd()) != 0))
+            return gone();
+    }
+    m_redirected.insert(m_redirected.end(), events.begin(), events.end());
+    return ThreadOpen::Opened;
+}
+
+// One record written twice by two events of one thread, back to back. Also
+// notes, while attaching, the threads whose creation the events recorded.
+bool SwitchRecordSource::Repeated(std::size_t ring, const SwitchRecord& record)
+{
+    if (m_lastOfRing.empty())
+        return false;
+    if (record.kind == RecordKind::Fork && !m_drainer.joinable())
+        m_forked.insert(record.tid);
+    SwitchRecord& last = m_lastOfRing[ring];
+    const bool repeated = last.kind == record.kind && last.tid == record.tid && last.pid == record.pid &&
+                          last.cpu == record.cpu && last.preempted == record.preempted && last.name == record.name &&
+                          record.timeNs >= last.timeNs && record.timeNs - last.timeNs < REPEAT_NS;
+    last = record;
+    return repeated;
+}
+
 std::unique_ptr<SwitchRecordSource> SwitchRecordSource::Attach(int pid, std::string* whyNot,
                                                                const SwitchRecordOptions& options)
 {
     std::string unread;
     std::string& reason = whyNot ? *whyNot : unread;
-    const char* forced = std::getenv("QUORVEX_THREAD_STATES");
-    if (forced && std::strcmp(forced, "proc") == 0) {
-        reason = "forced by QUORVEX_THREAD_STATES=proc";
+    if (ProcForced(reason))
         return nullptr;
-    }
     ProcStat stat;
     ActivitySnapshot list;
     if (!ReadPidStat(pid, stat, options.procRoot) || !ReadThreadList(pid, stat.startTicks, options.procRoot, list)) {
@@ -248,18 +390,28 @@ bool SwitchRecordSource::Open(std::string& whyNot)
         whyNot = "cannot read the online processors";
         return false;
     }
-    const auto processors = static_cast<unsigned>(cpus.size());
-    unsigned most = 1;
-    while (most < MAX_RING_PAGES && 2 * most * PageSize() * processors <= MAX_RINGS_BYTES)
-        most *= 2;
-    const unsigned pages =
-        m_options.ringPages ? m_options.ringPages
-                            : RingPagesWithin(ReadRingAllowance(processors, m_options.procRoot), processors, PageSize(), most);
+    const unsigned pages = RingPages(cpus.size());
     for (const unsigned cpu : cpus) {
         m_rings.push_back(PerfRing::Open(m_pid, static_cast<int>(cpu), pages, m_options, whyNot));
         if (!m_rings.back())
             return false;
     }
+    return Watch(whyNot);
+}
+
+unsigned SwitchRecordSource::RingPages(std::size_t processorCount) const
+{
+    if (m_options.ringPages)
+        return m_options.ringPages;
+    const auto processors = static_cast<unsigned>(processorCount);
+    unsigned most = 1;
+    while (most < MAX_RING_PAGES && 2 * most * PageSize() * processors <= MAX_RINGS_BYTES)
+        most *= 2;
+    return RingPagesWithin(ReadRingAllowance(processors, m_options.procRoot), processors, PageSize(), most);
+}
+
+bool SwitchRecordSource::Watch(std::string& whyNot)
+{
     m_pidFd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
     m_stopFd = eventfd(0, EFD_CLOEXEC);
     if (m_pidFd < 0 || m_stopFd < 0) {
@@ -278,6 +430,8 @@ SwitchRecordSource::~SwitchRecordSource()
         [[maybe_unused]] const ssize_t written = write(m_stopFd, &one, sizeof one);
         m_drainer.join();
     }
+    for (const int fd : m_redirected)
+        close(fd);
     m_rings.clear();
     if (m_stopFd >= 0)
         close(m_stopFd);
@@ -326,6 +480,14 @@ ThreadActivitySource::Status SwitchRecordSource::Advance(std::uint64_t instantNs
     return m_lostForGood ? Status::Lost : Status::Ok;
 }
 
+void SwitchRecordSource::Queued(const std::function<void(const SwitchRecord&)>& see)
+{
+    std::lock_guard lock(m_mutex);
+    DrainRings();
+    for (const SwitchRecord& record : m_tracker.Queued())
+        see(record);
+}
+
 std::uint64_t SwitchRecordSource::LostRecords() const
 {
     std::lock_guard lock(m_mutex);
@@ -340,13 +502,13 @@ unsigned SwitchRecordSource::Resyncs() const
 
 void SwitchRecordSource::DrainRings()
 {
-    const auto add = [this](const unsigned char* bytes, std::size_t size) {
-        SwitchRecord record;
-        if (DecodeSwitchRecord(bytes, size, record))
-            m_tracker.Add(record);
-    };
-    for (const auto& ring : m_rings) {
-        if (ring->Drain(add))
+    for (std::size_t i = 0; i < m_rings.size(); ++i) {
+        const auto add = [this, i](const unsigned char* bytes, std::size_t size) {
+            SwitchRecord record;
+            if (DecodeSwitchRecord(bytes, size, record) && !Repeated(i, record))
+                m_tracker.Add(record);
+        };
+        if (m_rings[i]->Drain(add))
             m_tracker.MarkGap();
     }
 }
@@ -385,6 +547,16 @@ bool SwitchRecordSource::HasExited(int timeoutMs) const
 {
     pollfd exited{m_pidFd, POLLIN, 0};
     return poll(&exited, 1, timeoutMs) > 0;
+}
+
+int ProbeSwitchRecords()
+{
+    const std::vector<unsigned> cpus = OnlineCpus();
+    const int fd = OpenSwitchEvent(0, cpus.empty() ? -1 : static_cast<int>(cpus[0]), PageSize(), false);
+    if (fd < 0)
+        return errno;
+    close(fd);
+    return 0;
 }
 
 bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchRecord& record)

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 // 4 MiB a processor with 4 KiB pages, a third of a second of records at
@@ -55,6 +56,16 @@ public:
     // QUORVEX_THREAD_STATES=proc asks for the /proc estimate.
     static std::unique_ptr<SwitchRecordSource> Attach(int pid, std::string* whyNot,
                                                       const SwitchRecordOptions& options = {});
+    // Follows a running process as perf record -p does: an event on each of
+    // its threads on each processor, inherited by the threads they create
+    // from now on (and the processes they fork, with followChildren); one
+    // ring a processor takes them all. The thread list is read again until
+    // every thread listed is followed, by its own events or its creator's.
+    // The threads found, as /proc listed them, go to *threads. Null, with
+    // the kernel's answer in *whyNot, where it refuses.
+    static std::unique_ptr<SwitchRecordSource> AttachRunning(int pid, std::string* whyNot,
+                                                             const SwitchRecordOptions& options,
+                                                             std::vector<ThreadActivity>& threads);
     ~SwitchRecordSource() override;
 
     // The threads at instantNs, at most MAX_INSTANT_AGE_NS before the call
@@ -67,12 +78,22 @@ public:
     // once the process has exited. Lost, for good, as Collect.
     Status Advance(std::uint64_t instantNs);
 
+    // Empties the rings and shows each record queued but not yet handed to
+    // onRecord, in no particular order: a look ahead that advances nothing.
+    void Queued(const std::function<void(const SwitchRecord&)>& see);
+
     std::uint64_t LostRecords() const;  // dropped by the kernel when a ring was full
     unsigned Resyncs() const;           // re-reads of /proc that those losses caused
 
 private:
     SwitchRecordSource(int pid, std::uint64_t startTicks, std::uint64_t cpuNs, const SwitchRecordOptions& options);
     bool Open(std::string& whyNot);
+    bool OpenRunning(std::string& whyNot, std::vector<ThreadActivity>& threads);
+    enum class ThreadOpen { Opened, Ended, Refused };
+    ThreadOpen OpenThread(int tid, const std::vector<unsigned>& cpus, std::string& whyNot);
+    unsigned RingPages(std::size_t processors) const;
+    bool Watch(std::string& whyNot);
+    bool Repeated(std::size_t ring, const SwitchRecord& record);
     void DrainRings();
     void DrainInBackground();
     bool HasExited(int timeoutMs) const;
@@ -83,12 +104,24 @@ private:
     int m_pidFd = -1;
     int m_stopFd = -1;
     std::vector<std::unique_ptr<PerfRing>> m_rings;
+    // Attached to a running process: the events of its other threads, which
+    // write into m_rings; each ring's last record, since a thread that was
+    // listed just as its creator's events reached it has two events, whose
+    // records come in pairs; and the threads whose creation was recorded
+    // while attaching.
+    std::vector<int> m_redirected;
+    std::vector<SwitchRecord> m_lastOfRing;
+    std::unordered_set<int> m_forked;
     mutable std::mutex m_mutex;  // the rings' read positions and the tracker
     SwitchRecordTracker m_tracker;
     std::atomic<bool> m_hungUp{false};  // the kernel closed the events
     bool m_lostForGood = false;
     std::thread m_drainer;
 };
+
+// Whether this process may open the records of its own threads here, as a
+// run opens them for the command: 0, or perf_event_open's errno.
+int ProbeSwitchRecords();
 
 // Decodes one record of the layout Attach asks for (sample_id_all with TID,
 // TIME and CPU); false for a record the tracker has no use for.

@@ -15,11 +15,13 @@ struct ThreadActivity {
     bool onProcessor;     // on a processor at the instant
     std::uint64_t cpuNs;  // processor time used so far
     std::uint64_t readNs; // CLOCK_MONOTONIC, when cpuNs was true: a rate runs between two of these
+    std::uint64_t waitingNs = 0;  // time runnable on a run queue so far, where the source knows it
 };
 
 struct ActivitySnapshot {
     std::uint64_t processCpuNs = 0;        // includes threads that have ended
     std::uint64_t processReadNs = 0;       // when processCpuNs was true
+    std::uint64_t childrenCpuNs = 0;       // of the children it waited for, where the source knows it
     std::vector<ThreadActivity> threads;   // live threads, ascending tid
 };
 
@@ -27,7 +29,7 @@ class ThreadActivitySource {
 public:
     enum class Status {
         Ok,
-        Gone,  // the process has exited
+        Gone,  // the process has exited (the process's figures may still be filled in)
         Lost,  // this source can no longer tell; use another
     };
 

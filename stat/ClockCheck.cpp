@@ -75,8 +75,15 @@ void ClockCheck::Compare(const ThreadStates& states)
         if (live == states.Live().end() || live->second.serial != reading.serial ||
             live->second.state == ThreadState::OnCpu || live->second.sinceNs > m_readStartNs)
             continue;
-        m_compared[reading.serial] = {live->second.onCpuNs, reading.kernelNs,
-                                      live->second.switchIns - live->second.handOvers};
+        Compared now{live->second.onCpuNs, reading.kernelNs, live->second.switchIns - live->second.handOvers};
+        if (reading.serial < m_runningBefore) {
+            const auto [baseline, first] = m_baselines.try_emplace(reading.serial, now);
+            if (first)
+                continue;
+            now = {now.recordsNs - baseline->second.recordsNs, now.kernelNs - baseline->second.kernelNs,
+                   now.switchIns - baseline->second.switchIns};
+        }
+        m_compared[reading.serial] = now;
     }
     m_readings.clear();
 }

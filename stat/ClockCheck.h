@@ -28,6 +28,11 @@ public:
     {
     }
 
+    // The states' first `threads` threads were running before the span, for
+    // an unknown time: each is held against the kernel's clock from its
+    // first comparison on, which sets where both count from.
+    void CountFromFirstReading(std::size_t threads) { m_runningBefore = threads; }
+
     // The kernel's clock of one thread now; 0 when it cannot be read.
     static std::uint64_t ThreadCpuNs(int pid, int tid, const std::string& procRoot = "/proc");
 
@@ -62,6 +67,8 @@ private:
 
     const std::uint64_t m_heldCpuNs;
     const std::string m_procRoot;
+    std::size_t m_runningBefore = 0;
+    std::map<std::size_t, Compared> m_baselines;  // of those, by serial
     std::map<std::size_t, UniqueFd> m_files;  // by serial
     std::vector<Reading> m_readings;
     std::uint64_t m_readStartNs = 0;

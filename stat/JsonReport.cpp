@@ -131,6 +131,7 @@ std::string JsonReport(const Profile& profile, const Summary& summary, const Run
     text += "  \"signal\": " + (facts.signal ? Quoted(SignalName(facts.signal)) : std::string("null")) + ",\n";
     Appendf(text, "  \"exact\": %s,\n", summary.exact ? "true" : "false");
     text += "  \"inexact_reason\": " + (summary.exact ? std::string("null") : Quoted(InexactReason(profile, facts))) + ",\n";
+    Appendf(text, "  \"exact_totals\": %s,\n", summary.exactTotals ? "true" : "false");
     Appendf(text, "  \"elapsed_ms\": %.3f,\n", summary.elapsedMs);
     Appendf(text, "  \"cpu_percent\": {\"avg\": %.2f, \"min\": %.2f, \"max\": %.2f},\n", summary.cpuAvg,
             summary.cpuMin, summary.cpuMax);

@@ -1,47 +1,88 @@
 #pragma once
-// The /proc estimate, for when the kernel refuses context-switch records:
-// each sample of a process's threads becomes the switch records that would
-// have led to it, so the rest of quorvex-stat is the same for both sources.
-// State R counts as on a processor (it also means waiting for one), and a
-// thread's on-CPU time is its own counter's, not the sum of its samples.
+// The /proc source, for when the kernel refuses the context-switch records
+// or stops them part-way. What the kernel counts is read exactly, at every
+// interval: each thread's time on a processor and waiting on a run queue
+// (task/<tid>/schedstat), and the process's processor time, ended threads
+// included (its CPU clock). Only when, within an interval, the threads ran
+// is not known. An interval of L ns in which the process used C ns of
+// processor time ran C / L threads on a processor on average; the histogram
+// holds that average as the two whole levels around it, k = C / L rounded
+// down for L - x ns and k + 1 for x = C - k L ns, so that its mean is the
+// exact CPU total and only the spread within an interval is lost.
+//
+// A thread's counters go with it when it ends; the process's clock keeps its
+// time. What the process used beyond the threads still alive is the last
+// stretch of those that ended since the read before: exact when one ended,
+// shared by their pace before when several did. Their waiting since that
+// read is lost, and a thread born and ended between two reads is in the
+// process's total only.
 
-#include "ProfileBuilder.h"
+#include "Profile.h"
 #include "ThreadActivity.h"
 
 #include <cstdint>
-#include <map>
-#include <utility>
-#include <vector>
+#include <unordered_map>
+
+// How often the counters are read: every 2 ms (a close histogram, short
+// unread last stretches), or at the interval when that is shorter; but no
+// more often than 400 µs a thread, so that reading them (some 4 µs a
+// thread) costs at most 1 % of a processor.
+constexpr std::uint64_t PROC_READ_NS = 2'000'000;
+std::uint64_t ProcReadPeriodNs(std::uint64_t intervalNs, std::size_t threads);
+// The same for a few threads, in milliseconds, as the messages say it.
+int ProcReadMs(int intervalMs);
 
 class ProcSampler {
 public:
-    // pid's first thread is already known to the builder. An attached
-    // process's threads count their processor time from the first sample.
-    ProcSampler(int pid, ThreadActivitySource& source, bool countFromFirstSample);
+    // Continues profile from fromNs: one of the command's first thread alone,
+    // or the records' profile up to the moment they stopped. Its threads of
+    // process pid alive then go on here, counted from the processor time
+    // the profile gave them.
+    // An attached process counts from the first read, taken here.
+    ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source, bool fromFirstRead);
 
-    // Samples at instantNs and hands the changes to builder; false once the
-    // process is gone or cannot be read.
-    bool Sample(std::uint64_t instantNs, ProfileBuilder& builder);
-    // Gives each thread of the finished profile the processor time its own
-    // counter last showed, and each window the processor time the counters
-    // show over it, so that the CPU figures of the windows and of the whole
-    // agree (the sampled states would count waiting threads as running).
-    void PatchOnCpu(Profile& profile) const;
+    // Reads the counters now (at notAfterNs at the latest: an exited process
+    // ran no later); false once the process is gone.
+    bool Sample(std::uint64_t notAfterNs = UINT64_MAX);
+    // The last stretch of a command reaped before it could be read again:
+    // reapedCpuNs is the processor time its parent got from the kernel for it
+    // and the children it waited for.
+    void Reaped(std::uint64_t exitNs, std::uint64_t reapedCpuNs);
+    Profile Finish(std::uint64_t endNs);
+    std::size_t LiveThreads() const { return m_threads.size(); }
 
 private:
-    std::uint64_t UsedAt(std::uint64_t timeNs, std::uint64_t startNs) const;
-
     struct Seen {
-        bool onProcessor = false;
+        std::size_t index = 0;  // into m_profile.threads
         std::uint64_t cpuNs = 0;
+        std::uint64_t waitingNs = 0;
+        std::uint64_t paceNs = 0;   // its processor time over the last interval
+        bool waitingKnown = false;  // false until the first read: waiting counts from there
+        std::size_t aliveUntil = SIZE_MAX;  // the last window counted as alive in, SIZE_MAX: none
     };
+    struct Delta {
+        Seen* thread;
+        std::uint64_t cpuNs;
+        std::uint64_t waitingNs;
+    };
+
+    void Read(const ActivitySnapshot& snapshot, std::uint64_t instantNs, bool gone);
+    Seen NewThread(int tid, std::uint64_t bornNs);
+    std::uint64_t Unexplained(std::uint64_t processCpuNs, std::uint64_t threadsCpuNs);
+    void ShareAmong(const std::vector<Seen*>& ended, std::uint64_t cpuNs, std::vector<Delta>& deltas);
+    void Account(std::uint64_t toNs, std::uint64_t processNs, std::uint64_t cpuNs, const std::vector<Delta>& deltas);
+    void CountAlive(Seen& thread, std::uint64_t toNs);
+    WindowProfile& Window(std::size_t index);
+    std::size_t WindowOf(std::uint64_t timeNs) const;
+    void AddToLevel(std::size_t level, std::uint64_t ns);
 
     const int m_pid;
     ThreadActivitySource& m_source;
-    std::map<int, Seen> m_threads;  // live at the last sample, by tid
-    std::map<int, std::uint64_t> m_lastCpuNs;  // every thread seen, by tid
-    std::map<int, std::uint64_t> m_baseCpuNs;  // used before the first sample, when attached
-    bool m_baseNeeded;
-    // The processor time of every thread seen, at each sample.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> m_usedAt;
+    Profile m_profile;
+    std::unordered_map<int, Seen> m_threads;  // alive at the last read, by tid
+    std::uint64_t m_lastNs;          // the last read, or where counting starts
+    std::uint64_t m_processCpuNs = 0;  // the process's processor time then
+    std::uint64_t m_childrenCpuNs = 0; // of its waited-for children then
+    std::uint64_t m_aheadNs = 0;       // what the threads' counters showed beyond the clock
+    bool m_fromFirstRead;
 };

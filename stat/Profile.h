@@ -60,6 +60,9 @@ struct Profile {
     std::vector<WindowProfile> windows;
     unsigned processes = 0;
     std::uint64_t lostRecords = 0;  // dropped by the kernel: the figures are then inexact
+    // Sampled from /proc: processor time of threads that ended between two
+    // reads, in the process's total but in no thread's figure.
+    std::uint64_t endedUnreadNs = 0;
     KernelClockCheck kernelClock;
     KeptStretches stretches;        // only when asked for, for the trace
     Demand demand;  // runnable threads, serial stretches, where each thread's life went

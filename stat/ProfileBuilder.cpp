@@ -19,7 +19,7 @@
 // from /proc samples only the threads' own counters are right.
 std::uint64_t Profile::OnCpuNs() const
 {
-    std::uint64_t total = 0;
+    std::uint64_t total = endedUnreadNs;
     for (const ThreadProfile& thread : threads)
         total += thread.onCpuNs;
     return total;

@@ -7,7 +7,7 @@
 
 namespace {
 
-enum LongOnly { JSON = 256, CSV, SVG, NO_INHERIT, FAIL_IF, COMPARE, TRACE, STRETCHES };
+enum LongOnly { JSON = 256, CSV, SVG, NO_INHERIT, FAIL_IF, COMPARE, TRACE, STRETCHES, CHECK };
 
 const option LONG_OPTIONS[] = {
     {"children", no_argument, nullptr, 'c'},   {"timeout", required_argument, nullptr, 't'},
@@ -19,6 +19,7 @@ const option LONG_OPTIONS[] = {
     {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
     {"repeat", required_argument, nullptr, 'r'}, {"fail-if", required_argument, nullptr, FAIL_IF},
     {"compare", required_argument, nullptr, COMPARE}, {"trace", required_argument, nullptr, TRACE},
+    {"check", no_argument, nullptr, CHECK},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -104,6 +105,7 @@ ParsedCommandLine ParseStatCommandLine(int argc, char* const argv[])
         }
         case COMPARE: options.compareFile = optarg; break;
         case TRACE: options.traceFile = optarg; break;
+        case CHECK: parsed.action = ParsedCommandLine::Action::Check; return parsed;
         case 'h': parsed.action = ParsedCommandLine::Action::Help; return parsed;
         case 'V': parsed.action = ParsedCommandLine::Action::Version; return parsed;
         case ':': return Fail("option '" + OptionName(optopt, argv[optind - 1]) + "' requires an argument");
@@ -143,7 +145,6 @@ std::string UsageText()
            "      --svg FILE        draw the timeline\n"
            "      --stretches N     show the N longest serial stretches (default 5)\n"
            "  -p, --pid PID         attach to a running process until it exits or Ctrl-C\n"
-           "                        (sampled from /proc: not exact)\n"
            "  -r, --repeat N        run the command N times; each figure as its mean,\n"
            "                        standard deviation and range (stops at a failing run)\n"
            "      --fail-if EXPR    exit with 123 when EXPR holds for the figures, e.g.\n"
@@ -153,6 +154,8 @@ std::string UsageText()
            "                        processes lost_records level_N)\n"
            "      --compare FILE    compare the figures with an earlier --json FILE\n"
            "      --trace FILE      write the run as trace events for Perfetto and the like\n"
+           "      --check           say which source a run would use here, and why; exit 0\n"
+           "                        when its figures would be exact, 1 when not\n"
            "  -h, --help            show this help and exit\n"
            "  -V, --version         show the version and exit\n"
            "\n"

@@ -36,7 +36,7 @@ struct StatOptions {
 };
 
 struct ParsedCommandLine {
-    enum class Action { Measure, Help, Version, Fail } action = Action::Measure;
+    enum class Action { Measure, Help, Version, Check, Fail } action = Action::Measure;
     StatOptions options;
     std::string error;  // for Fail: the message, without the program's name
 };

@@ -9,6 +9,7 @@
 #include "ProcThreadActivity.h"
 #include "Outputs.h"
 #include "ProfileBuilder.h"
+#include "RecordsAccess.h"
 #include "Reports.h"
 #include "SchedstatFiles.h"
 #include "SwitchRecords.h"
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 #include <poll.h>
 #include <climits>
 #include <sched.h>
@@ -337,18 +339,77 @@ std::uint64_t OwnCpuNs(const Profile& profile, int pid)
     return total;
 }
 
+// A process that ended before /proc could be opened: only its parent's
+// figure for it remains.
+class EndedProcess : public ThreadActivitySource {
+public:
+    Status Collect(std::uint64_t, ActivitySnapshot&) override { return Status::Gone; }
+};
+
+Profile EmptyProfile(std::uint64_t startNs, std::uint64_t intervalNs)
+{
+    Profile profile;
+    profile.startNs = startNs;
+    profile.intervalNs = intervalNs;
+    return profile;
+}
+
+// The command's first thread at its start, to be sampled from there.
+Profile StartedProfile(std::uint64_t startNs, std::uint64_t intervalNs, int pid, const std::string& name)
+{
+    Profile profile = EmptyProfile(startNs, intervalNs);
+    ThreadProfile thread;
+    thread.tid = thread.pid = pid;
+    thread.name = name;
+    thread.bornNs = thread.endedNs = startNs;
+    profile.threads.push_back(thread);
+    return profile;
+}
+
 struct Measurement {
     std::unique_ptr<SwitchRecordSource> records;
     bool sampled = false;  // the records were refused or stopped: /proc is sampled
     std::unique_ptr<ProcThreadActivity> proc;
     std::string whyNot;
     std::uint64_t heldCpuNs = 0;  // the command's processor time before it was released
+    // The command's first thread left the records while the command lives
+    // on: the kernel stopped them at its exec of a set-user-ID program.
+    bool stopped = false;
+    // It started processes: its parent's figure for it holds theirs too.
+    bool forked = false;
 };
 
+// A descendant's records stopped at its exec of a set-user-ID program: the
+// rest of its time is missing, which counts as lost records.
+SwitchRecord StoppedRecords(const SwitchRecord& exit)
+{
+    const std::string name = ReadMachineLine("/proc", std::to_string(exit.pid) + "/comm").value_or("?");
+    std::fprintf(stderr,
+                 "quorvex-stat: the kernel stopped the context-switch records of process %d at its exec of %s "
+                 "(set-user-ID or unreadable); its time from there on is missing, and the figures are not exact\n",
+                 exit.pid, name.c_str());
+    SwitchRecord lost;
+    lost.timeNs = exit.timeNs;
+    lost.kind = RecordKind::Lost;
+    lost.lost = 1;
+    return lost;
+}
+
+// Said once: what refused the records, what is done instead, and what would
+// give exact figures.
 void FallBackToProc(const Target& target, Measurement& measurement, const StatOptions& options)
 {
-    std::fprintf(stderr, "quorvex-stat: %s; sampling /proc every %d ms instead%s\n", measurement.whyNot.c_str(),
-                 options.intervalMs, options.followChildren ? " (the command's own process only)" : "");
+    const RecordsAccess access = ProbeRecordsAccess();
+    const int everyMs = ProcReadMs(options.intervalMs);
+    std::string said = access.error || access.forced ? RefusalText(access, everyMs)
+                                                     : "quorvex-stat: " + measurement.whyNot + "; sampling /proc every " +
+                                                           std::to_string(everyMs) + " ms instead\n";
+    if (measurement.records)  // they stopped part-way
+        said = SetUidText(ReadMachineLine("/proc", std::to_string(target.Pid()) + "/comm").value_or("a program"),
+                          everyMs);
+    if (options.followChildren)
+        said += "quorvex-stat: from /proc, only the command's own process is measured\n";
+    std::fputs(said.c_str(), stderr);
     measurement.sampled = true;
     // Raised only now, so that the command inherits the limit it would have had.
     RaiseDescriptorLimit();
@@ -367,7 +428,7 @@ void CompareClocks(SwitchRecordSource& records, ClockCheck& clock, const ThreadS
 // Takes the records over about every FEED_NS, or samples /proc at every
 // interval once they are refused or stop (an exec of a set-user-ID program).
 Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const StatOptions& options,
-               CommandJob& job)
+               CommandJob& job, std::uint64_t childrenBefore)
 {
     const int pid = target.Pid();
     const std::uint64_t start = target.ReleaseNs();
@@ -380,13 +441,26 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         builder.KeepStretches();
     SchedstatFiles schedstat;
     std::optional<ProcSampler> sampler;
+    EndedProcess ended;
+    bool recorded = false;  // records were taken before /proc
     Progress progress(true);
     std::uint64_t nextSampleNs = start + interval;
     ClockCheck clock(measurement.heldCpuNs);
     std::uint64_t nextClockNs = start;
+    // Each thread alive when the records stopped goes on in /proc from the
+    // processor time the records gave it.
+    const auto handOver = [&] {
+        progress.Hide();  // its figures were the records'
+        feed.builder = nullptr;
+        const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
+        sampler.emplace(pid, recorded ? builder.Finish(from)
+                                 : StartedProfile(start, interval, pid, CommName(options.command[0])),
+                        from, measurement.proc ? *measurement.proc : static_cast<ThreadActivitySource&>(ended), false);
+        nextSampleNs = MonotonicNowNs();
+    };
     for (;;) {
-        if (measurement.proc && !sampler)
-            sampler.emplace(pid, *measurement.proc, false);
+        if (measurement.sampled && !sampler)
+            handOver();
         const std::uint64_t tick = sampler ? nextSampleNs : MonotonicNowNs() + FEED_NS;
         WaitFor({target.PidFd(), job.Fd()}, std::min(tick, job.NextNs()));
         const std::uint64_t now = MonotonicNowNs();
@@ -395,8 +469,9 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         job.Keep(now, progress);
         if (!measurement.sampled) {
             CompareClocks(*measurement.records, clock, builder.States());
-            if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost) {
-                measurement.whyNot = "the kernel stopped the context-switch records";
+            // A stop shows in the records before the events close.
+            if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost || measurement.stopped) {
+                recorded = true;
                 FallBackToProc(target, measurement, options);
             } else if (now >= nextClockNs) {
                 clock.Read(builder.States());
@@ -406,29 +481,39 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
                 nextClockNs = now + CLOCK_CHECK_NS;
             }
         } else if (sampler && now >= nextSampleNs) {
-            sampler->Sample(nextSampleNs, builder);
-            nextSampleNs += interval * (1 + (now - nextSampleNs) / interval);
+            sampler->Sample();
+            const std::uint64_t period = ProcReadPeriodNs(interval, sampler->LiveThreads());
+            nextSampleNs += period * (1 + (now - nextSampleNs) / period);
         }
-        progress.Show(now, start, builder);
+        if (!sampler)
+            progress.Show(now, start, builder);
     }
     const std::uint64_t end = target.Exit()->exitNs;
+    // The reaped command's total, and that of the children it waited for.
+    const std::uint64_t reapedNs = ChildrenCpuNs() - childrenBefore;
     if (!measurement.sampled) {
         measurement.records->Advance(end);
-        if (const auto readNs = clock.PendingNs(); readNs && *readNs <= end)
-            clock.Compare(builder.States());
+        if (!measurement.stopped) {
+            if (const auto readNs = clock.PendingNs(); readNs && *readNs <= end)
+                clock.Compare(builder.States());
+            feed.builder = nullptr;
+            const ThreadStates& states = builder.States();
+            const std::uint64_t switchIns = states.SwitchIns() - states.HandOvers();
+            // The children it waited for are measured only when followed.
+            const bool wholeTotal = options.followChildren || states.UnfollowedProcesses() == 0;
+            Profile profile = builder.Finish(end);
+            clock.Finish(wholeTotal ? std::optional<std::uint64_t>(reapedNs) : std::nullopt, switchIns, profile);
+            return profile;
+        }
+        // Stopped, and ended before the next look: only its parent's figure is left.
+        recorded = true;
+        FallBackToProc(target, measurement, options);
+        handOver();
     }
-    feed.builder = nullptr;
-    const ThreadStates& states = builder.States();
-    const std::uint64_t switchIns = states.SwitchIns() - states.HandOvers();
-    // The reaped command's total, and that of the children it waited for,
-    // which are measured only when followed.
-    const bool wholeTotal = options.followChildren || states.UnfollowedProcesses() == 0;
-    Profile profile = builder.Finish(end);
-    if (sampler)
-        sampler->PatchOnCpu(profile);
-    else
-        clock.Finish(wholeTotal ? std::optional<std::uint64_t>(ChildrenCpuNs()) : std::nullopt, switchIns, profile);
-    return profile;
+    sampler->Sample(end);
+    if (!measurement.forked)
+        sampler->Reaped(end, reapedNs);
+    return sampler->Finish(end);
 }
 
 int FailedStart(const std::string& name, int error)
@@ -487,14 +572,25 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     SwitchRecordOptions recordOptions;
     recordOptions.followChildren = options.followChildren;
     recordOptions.keepThreadStates = false;  // the profile keeps them
-    recordOptions.onRecord = [&feed](const SwitchRecord& record) {
-        if (feed.builder)
-            feed.builder->Add(record);
+    int commandPid = 0;
+    recordOptions.onRecord = [&](const SwitchRecord& record) {
+        if (record.kind == RecordKind::Fork && record.pid != commandPid)
+            measurement.forked = true;
+        if (!feed.builder)
+            return;
+        feed.builder->Add(record);
+        if (!RecordsStoppedAt(record))
+            return;
+        if (record.pid == commandPid)
+            measurement.stopped = true;
+        else if (options.followChildren)
+            feed.builder->Add(StoppedRecords(record));
     };
     int error = 0;
     const auto target = Target::Start(
         launch,
         [&](int pid) {
+            commandPid = pid;
             measurement.records = SwitchRecordSource::Attach(pid, &measurement.whyNot, recordOptions);
             measurement.heldCpuNs = ClockCheck::ThreadCpuNs(pid, pid);
             terminal.GiveTo(pid);
@@ -505,7 +601,7 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     if (!measurement.records)
         FallBackToProc(*target, measurement, options);
     CommandJob job(signals, terminal, *target, options.timeoutSeconds);
-    const Profile profile = Follow(*target, measurement, feed, options, job);
+    const Profile profile = Follow(*target, measurement, feed, options, job, childrenBefore);
     terminal.TakeBack();
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);
     facts.fromRecords = !measurement.sampled;
@@ -534,42 +630,192 @@ std::vector<std::string> CommandOf(int pid)
     return words.empty() ? std::vector<std::string>{std::to_string(pid)} : words;
 }
 
-} // namespace
+// How each thread of an attached process stood when the span started: its
+// first record tells. A switch-out or an exit before any switch-in: it was
+// on a processor; a switch-in: it was not, and waited for one if /proc
+// listed it runnable. A thread without a record ran throughout or not at
+// all, which its own counter tells. The records wait in the source's queue
+// until every thread is settled, at most HOLD_NS.
+class AttachedStart {
+public:
+    AttachedStart(int pid, const std::vector<ThreadActivity>& threads, std::uint64_t startNs)
+        : m_pid(pid), m_startNs(startNs)
+    {
+        for (const ThreadActivity& thread : threads)
+            m_unsettled[thread.tid] = thread;
+    }
+    // Settles the threads whose first record is queued by now.
+    void Look(SwitchRecordSource& records)
+    {
+        std::unordered_map<int, SwitchRecord> first;
+        records.Queued([&](const SwitchRecord& record) {
+            if (!m_unsettled.count(record.tid) || record.kind == RecordKind::Fork ||
+                record.kind == RecordKind::Comm || record.kind == RecordKind::Lost)
+                return;
+            const auto [earliest, added] = first.try_emplace(record.tid, record);
+            if (!added && record.timeNs < earliest->second.timeNs)
+                earliest->second = record;
+        });
+        for (const auto& [tid, record] : first) {
+            if (record.kind != RecordKind::SwitchIn)
+                m_settled.push_back(At(RecordKind::SwitchIn, tid, record.cpu, false));
+            else if (m_unsettled.at(tid).onProcessor)
+                m_settled.push_back(At(RecordKind::SwitchOut, tid, -1, true));
+            m_unsettled.erase(tid);
+        }
+    }
+    bool Settled(std::uint64_t nowNs) const { return m_unsettled.empty() || nowNs >= m_startNs + HOLD_NS; }
+    // The records that set the threads' states at the start.
+    std::vector<SwitchRecord> Take(std::uint64_t nowNs)
+    {
+        for (const auto& [tid, thread] : m_unsettled) {
+            const std::uint64_t cpuNs = ClockCheck::ThreadCpuNs(m_pid, tid);
+            if (2 * (cpuNs - std::min(cpuNs, thread.cpuNs)) > nowNs - thread.readNs)
+                m_settled.push_back(At(RecordKind::SwitchIn, tid, -1, false));
+        }
+        m_unsettled.clear();
+        return std::move(m_settled);
+    }
 
-// The switch records follow only threads created after they are attached,
-// so a running process's threads are sampled from /proc.
-int MeasureAttached(const StatOptions& options, const RunFinished& finished)
+private:
+    static constexpr std::uint64_t HOLD_NS = 250 * MS;
+    SwitchRecord At(RecordKind kind, int tid, int cpu, bool preempted) const
+    {
+        SwitchRecord record;
+        record.timeNs = m_startNs;
+        record.kind = kind;
+        record.pid = m_pid;
+        record.tid = tid;
+        record.cpu = cpu;
+        record.preempted = preempted;
+        return record;
+    }
+
+    const int m_pid;
+    const std::uint64_t m_startNs;
+    std::unordered_map<int, ThreadActivity> m_unsettled;
+    std::vector<SwitchRecord> m_settled;
+};
+
+std::vector<InitialThread> Named(int pid, const std::vector<ThreadActivity>& threads)
+{
+    std::vector<InitialThread> named;
+    for (const ThreadActivity& thread : threads) {
+        const std::string path = std::to_string(pid) + "/task/" + std::to_string(thread.tid) + "/comm";
+        named.push_back({thread.tid, pid, ReadMachineLine("/proc", path).value_or("")});
+    }
+    return named;
+}
+
+// Samples /proc where the kernel refuses the records.
+int SampleAttached(const StatOptions& options, const RunFinished& finished, const SignalInbox& signals, int pidFd)
 {
     const int pid = options.attachPid;
-    RaiseDescriptorLimit();
     ProcStat stat;
-    const UniqueFd pidFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     std::unique_ptr<ProcThreadActivity> proc;
-    if (!pidFd.IsOpen() || kill(pid, 0) != 0 || !ReadPidStat(pid, stat) ||
-        !(proc = ProcThreadActivity::Open(pid, stat.startTicks))) {
+    if (!ReadPidStat(pid, stat) || !(proc = ProcThreadActivity::Open(pid, stat.startTicks))) {
         std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, std::strerror(errno));
         return EXIT_USAGE;
     }
-    std::fprintf(stderr, "quorvex-stat: attached to process %d; sampling /proc every %d ms (not exact)\n", pid,
-                 options.intervalMs);
-    const SignalInbox signals(ENDING_SIGNALS);
+    std::fputs(RefusalText(ProbeRecordsAccess(), ProcReadMs(options.intervalMs)).c_str(), stderr);
     RunFacts facts;
     facts.command = CommandOf(pid);
     facts.fromRecords = false;
     CountProcessors(facts, pid);
     const std::uint64_t start = MonotonicNowNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
-    ProfileBuilder builder(start, interval, pid, false, {{pid, pid, CommName(facts.command[0])}});
-    ProcSampler sampler(pid, *proc, true);
-    Progress progress(isatty(STDERR_FILENO));
-    for (std::uint64_t next = start; sampler.Sample(next, builder); next += interval) {
-        WaitFor({pidFd.Get(), signals.Fd()}, next + interval);
-        if (signals.Take() != 0 || Readable(pidFd.Get()))
+    ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true);
+    for (std::uint64_t next = start;;) {
+        next += ProcReadPeriodNs(interval, sampler.LiveThreads());
+        WaitFor({pidFd, signals.Fd()}, next);
+        if (signals.Take() != 0 || !sampler.Sample())
             break;  // Ctrl-C, or the process exited
-        progress.Show(next + interval, start, builder);
     }
-    Profile profile = builder.Finish(MonotonicNowNs());
-    sampler.PatchOnCpu(profile);
-    finished(profile, facts);
+    sampler.Sample();  // up to the end of the attachment
+    finished(sampler.Finish(MonotonicNowNs()), facts);
     return 0;
+}
+
+} // namespace
+
+// Follows every thread of the process from its switch records, until it
+// exits or SIGINT/SIGTERM ends the attachment; the process is not touched.
+int MeasureAttached(const StatOptions& options, const RunFinished& finished)
+{
+    const int pid = options.attachPid;
+    RaiseDescriptorLimit();  // an event per thread and processor
+    const SignalInbox signals(ENDING_SIGNALS);
+    const UniqueFd pidFd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    if (!pidFd.IsOpen()) {
+        std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, std::strerror(errno));
+        return EXIT_USAGE;
+    }
+    RecordFeed feed;
+    SwitchRecordOptions recordOptions;
+    recordOptions.followChildren = options.followChildren;
+    recordOptions.keepThreadStates = false;  // the profile keeps them
+    recordOptions.onRecord = [&feed](const SwitchRecord& record) {
+        if (!feed.builder)
+            return;
+        feed.builder->Add(record);
+        if (RecordsStoppedAt(record))
+            feed.builder->Add(StoppedRecords(record));
+    };
+    std::vector<ThreadActivity> threads;
+    std::string whyNot;
+    const auto records = SwitchRecordSource::AttachRunning(pid, &whyNot, recordOptions, threads);
+    const std::uint64_t start = MonotonicNowNs();
+    if (!records) {
+        const RecordsAccess access = ProbeRecordsAccess();
+        if (access.error || access.forced)
+            return SampleAttached(options, finished, signals, pidFd.Get());
+        std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, whyNot.c_str());
+        return EXIT_USAGE;
+    }
+    AttachedStart starts(pid, threads, start);
+    std::fprintf(stderr, "quorvex-stat: following the %zu thread%s of process %d and those they start%s\n",
+                 threads.size(), threads.size() == 1 ? "" : "s", pid,
+                 options.followChildren ? ", and its new child processes" : "");
+    RunFacts facts;
+    facts.command = CommandOf(pid);
+    CountProcessors(facts, pid);
+    const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
+    ProfileBuilder builder(start, interval, pid, options.followChildren, Named(pid, threads));
+    if (!options.traceFile.empty())
+        builder.KeepStretches();
+    // The threads found running had used time before the span.
+    ClockCheck clock(0);
+    clock.CountFromFirstReading(threads.size());
+    std::uint64_t nextClockNs = start;
+    Progress progress(isatty(STDERR_FILENO));
+    for (;;) {
+        WaitFor({pidFd.Get(), signals.Fd()}, MonotonicNowNs() + FEED_NS);
+        const std::uint64_t now = MonotonicNowNs();
+        const bool ended = signals.Take() != 0 || Readable(pidFd.Get());  // Ctrl-C, or the process exited
+        if (!feed.builder) {
+            starts.Look(*records);
+            if (ended || starts.Settled(now)) {
+                for (const SwitchRecord& record : starts.Take(now))
+                    builder.Add(record);
+                feed.builder = &builder;
+            }
+        }
+        if (feed.builder) {
+            CompareClocks(*records, clock, builder.States());
+            records->Advance(now);
+            if (!ended && now >= nextClockNs) {
+                clock.Read(builder.States());
+                nextClockNs = now + CLOCK_CHECK_NS;
+            }
+        }
+        if (ended) {
+            feed.builder = nullptr;
+            Profile profile = builder.Finish(now);
+            clock.Finish(std::nullopt, 0, profile);
+            finished(profile, facts);
+            return 0;
+        }
+        if (feed.builder)
+            progress.Show(now, start, builder);
+    }
 }

@@ -34,6 +34,7 @@ struct Summary {
     unsigned parallelHundredths = 0;        // levels 2..N
     bool exact = true;
     DemandSummary demand;
+    bool exactTotals = true;  // each thread's on-CPU and waiting time, and the CPU total
 };
 
 Summary Summarize(const Profile& profile, const RunFacts& facts);

@@ -119,8 +119,12 @@ void SerialStretches(std::string& text, const Profile& profile, const RunFacts& 
 
 void Source(std::string& text, const Profile& profile, const RunFacts& facts)
 {
-    if (!facts.fromRecords)
-        Appendf(text, "\n source: /proc sampled every %.0f ms (not exact)\n", Ms(profile.intervalNs));
+    if (!facts.fromRecords) {
+        text += "\n source: /proc: on-CPU, waiting and CPU exact (the kernel's counters), the histogram sampled\n";
+        if (profile.endedUnreadNs > 0)
+            Appendf(text, " %.3f ms of threads that started and ended between two reads is in the CPU total only\n",
+                    Ms(profile.endedUnreadNs));
+    }
     else if (profile.lostRecords > 0)
         Appendf(text, "\n source: context-switch records, %llu lost: the shares are inexact\n",
                 static_cast<unsigned long long>(profile.lostRecords));

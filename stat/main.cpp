@@ -1,6 +1,8 @@
 // quorvex-stat: runs a command once and reports exactly how parallel it was.
 
 #include "Outputs.h"
+#include "ProcSampler.h"
+#include "RecordsAccess.h"
 #include "Session.h"
 #include "StatOptions.h"
 
@@ -21,6 +23,11 @@ int main(int argc, char* argv[])
     case ParsedCommandLine::Action::Version:
         std::fputs(VersionText().c_str(), stdout);
         return 0;
+    case ParsedCommandLine::Action::Check: {
+        bool exact = false;
+        std::fputs(CheckText(ProbeRecordsAccess(), ProcReadMs(parsed.options.intervalMs), exact).c_str(), stdout);
+        return exact ? 0 : 1;
+    }
     case ParsedCommandLine::Action::Fail:
         std::fprintf(stderr, "quorvex-stat: %s\nTry 'quorvex-stat --help' for more information.\n",
                      parsed.error.c_str());

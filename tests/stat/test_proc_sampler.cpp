@@ -8,57 +8,118 @@
 namespace {
 
 constexpr int PID = 100;
+constexpr std::uint64_t INTERVAL = 100;
 
-// Hands out the snapshots it was given, one per collection, then Gone.
+// One read: when, the process's clock, and its threads {tid, cpu, waiting}.
+struct Read {
+    std::uint64_t atNs;
+    std::uint64_t processCpuNs;
+    std::vector<ThreadActivity> threads;
+};
+
+// Hands out the reads it was given, one per collection, then Gone.
 class ScriptedThreads : public ThreadActivitySource {
 public:
-    explicit ScriptedThreads(std::vector<std::vector<ThreadActivity>> samples) : m_samples(std::move(samples)) {}
+    explicit ScriptedThreads(std::vector<Read> reads) : m_reads(std::move(reads)) {}
     Status Collect(std::uint64_t, ActivitySnapshot& snapshot) override
     {
-        if (m_next == m_samples.size())
+        if (m_next == m_reads.size())
             return Status::Gone;
-        snapshot.threads = m_samples[m_next++];
+        const Read& read = m_reads[m_next++];
+        snapshot.processReadNs = read.atNs;
+        snapshot.processCpuNs = read.processCpuNs;
+        snapshot.threads = read.threads;
         return Status::Ok;
     }
 
 private:
-    std::vector<std::vector<ThreadActivity>> m_samples;
+    std::vector<Read> m_reads;
     std::size_t m_next = 0;
 };
 
-// "levels ... | tid on-CPU lifetime, ... | on-CPU of the process | of each window"
-std::string Sampled(bool countFromFirstSample)
+ThreadActivity T(int tid, std::uint64_t cpuNs, std::uint64_t waitingNs)
 {
-    ScriptedThreads source({{{PID, true, 1000}, {101, false, 500}},
-                            {{PID, false, 1040}, {101, true, 520}, {102, true, 7}},
-                            {{PID, false, 1040}, {102, true, 60}}});
-    ProfileBuilder builder(0, 100, PID, false, {{PID, PID, "cmd"}});
-    ProcSampler sampler(PID, source, countFromFirstSample);
-    std::uint64_t instant = 100;
-    for (; sampler.Sample(instant, builder); instant += 100) {
+    return {tid, false, cpuNs, 0, waitingNs};
+}
+
+Profile Leader(std::uint64_t onCpuNs, std::uint64_t untilNs)
+{
+    Profile profile;
+    profile.intervalNs = INTERVAL;
+    ThreadProfile thread;
+    thread.tid = thread.pid = PID;
+    thread.onCpuNs = onCpuNs;
+    thread.endedNs = untilNs;
+    profile.threads.push_back(thread);
+    return profile;
+}
+
+// "levels ... | tid on-CPU waiting born-ended, ... | unread | windows on-CPU/alive ..."
+std::string Sampled(Profile start, std::uint64_t fromNs, bool attached, std::vector<Read> reads, std::uint64_t endNs,
+                    std::uint64_t reapedNs = 0)
+{
+    ScriptedThreads source(std::move(reads));
+    ProcSampler sampler(PID, std::move(start), fromNs, source, attached);
+    while (sampler.Sample()) {
     }
-    Profile profile = builder.Finish(instant);
-    sampler.PatchOnCpu(profile);
+    if (reapedNs)
+        sampler.Reaped(endNs, reapedNs);
+    const Profile profile = sampler.Finish(endNs);
     std::string text = "levels";
     for (std::uint64_t ns : profile.levelNs)
         text += " " + std::to_string(ns);
     text += " |";
     for (const ThreadProfile& t : profile.threads)
-        text += " " + std::to_string(t.tid) + " " + std::to_string(t.onCpuNs) + " " + std::to_string(t.LifetimeNs()) + ",";
-    text += " | on-CPU " + std::to_string(profile.OnCpuNs()) + " | windows";
+        text += " " + std::to_string(t.tid) + " " + std::to_string(t.onCpuNs) + " " + std::to_string(t.waitingNs) +
+                " " + std::to_string(t.bornNs) + "-" + std::to_string(t.endedNs) + ",";
+    text += " | unread " + std::to_string(profile.endedUnreadNs) + " | windows";
     for (const WindowProfile& window : profile.windows)
-        text += " " + std::to_string(window.onCpuNs);
+        text += " " + std::to_string(window.onCpuNs) + "/" + std::to_string(window.threadsAlive);
     return text;
 }
 
-// State R counts as on a processor from one sample to the next; on-CPU
-// times, and so the CPU figures of the whole and of each window, are the
-// threads' own counters, from their start or, when attached, from the first
-// sample.
-TEST(ProcSampler, TurnsSamplesIntoLevelsAndTakesOnCpuFromTheCounters)
+// Each read's interval holds its exact average as the two levels around
+// it; a thread that ends unread takes the process's time that the others do
+// not explain (all of it when it ended alone, by pace when several did);
+// an attached process counts from its first read; records that stopped
+// hand their threads over at the processor time they had given them.
+TEST(ProcSampler, LevelsFromEachReadsAverageAndThreadsFromTheirOwnCounters)
 {
-    EXPECT_EQ(Sampled(false), "levels 100 200 100 | 100 1040 400, 101 520 200, 102 60 200, | on-CPU 1620 | windows 1500 67 53 0");
-    EXPECT_EQ(Sampled(true), "levels 100 200 100 | 100 40 400, 101 20 200, 102 60 200, | on-CPU 120 | windows 0 67 53 0");
+    struct Case {
+        const char* what;
+        Profile start;
+        std::uint64_t fromNs;
+        bool attached;
+        std::vector<Read> reads;
+        std::uint64_t endNs;
+        std::uint64_t reapedNs;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"150 ns over 100 ns: 50 at level 1, 50 at level 2", Leader(0, 0), 0, false,
+         {{100, 150, {T(PID, 90, 5), T(101, 60, 7)}}}, 100, 0,
+         "levels 0 50 50 | 100 90 0 0-100, 101 60 7 0-100, | unread 0 | windows 150/2"},
+        {"one thread ends unread: the rest of the clock is its", Leader(0, 0), 0, false,
+         {{100, 100, {T(PID, 50, 0), T(101, 50, 0)}}, {200, 180, {T(PID, 60, 0)}}}, 200, 0,
+         "levels 20 180 | 100 60 0 0-200, 101 120 0 0-100, | unread 0 | windows 100/2 80/2"},
+        {"two end unread: shared by their pace before", Leader(0, 0), 0, false,
+         {{100, 100, {T(PID, 0, 0), T(101, 75, 0), T(102, 25, 0)}}, {200, 140, {T(PID, 0, 0)}}}, 200, 0,
+         "levels 60 140 | 100 0 0 0-200, 101 105 0 0-100, 102 35 0 0-100, | unread 0 | windows 100/3 40/3"},
+        {"reaped: the last stretch from its parent's figure", Leader(0, 0), 0, false,
+         {{100, 40, {T(PID, 40, 0)}}}, 150, 70,
+         "levels 80 70 | 100 70 0 0-150, | unread 0 | windows 40/1 30/1"},
+        {"attached: from the first read", Profile{.startNs = 10, .intervalNs = INTERVAL}, 10, true,
+         {{10, 5000, {T(PID, 4000, 300)}}, {110, 5050, {T(PID, 4050, 310)}}}, 110, 0,
+         "levels 50 50 | 100 50 10 10-110, | unread 0 | windows 50/1"},
+        {"a running thread's counter a tick behind, then caught up: levels from the clock", Leader(0, 0), 0, false,
+         {{100, 100, {T(PID, 0, 0)}}, {200, 200, {T(PID, 200, 0)}}}, 200, 0,
+         "levels 0 200 | 100 200 0 0-200, | unread 0 | windows 100/1 100/1"},
+        {"handed over at 100 with 80 ns of records", Leader(80, 100), 100, false,
+         {{200, 130, {T(PID, 130, 9)}}}, 200, 0,
+         "levels 50 50 | 100 130 0 0-200, | unread 0 | windows 0/0 50/1"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Sampled(c.start, c.fromNs, c.attached, c.reads, c.endNs, c.reapedNs), c.expected) << c.what;
 }
 
 } // namespace

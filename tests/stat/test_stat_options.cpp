@@ -20,6 +20,7 @@ std::string Parse(std::vector<std::string> words)
     case ParsedCommandLine::Action::Fail: return "error: " + parsed.error;
     case ParsedCommandLine::Action::Help: return "help";
     case ParsedCommandLine::Action::Version: return "version";
+    case ParsedCommandLine::Action::Check: return "check";
     case ParsedCommandLine::Action::Measure: break;
     }
     const StatOptions& o = parsed.options;
@@ -66,6 +67,7 @@ TEST(StatCommandLine, ReadsOptionsUpToTheCommand)
         {{"-i", "10x", "xz"}, "error: invalid interval '10x': milliseconds from 1 to 3600000"},
         {{"-t", "-1", "xz"}, "error: invalid timeout '-1': seconds greater than 0, at most 1e10"},
         {{"-p", "abc"}, "error: invalid process id 'abc'"},
+        {{"--check"}, "check"},
         {{"-r", "0", "xz"}, "error: invalid repeat count '0': from 1 to 10000"},
         {{"--repeat=10001", "xz"}, "error: invalid repeat count '10001': from 1 to 10000"},
         {{"-r", "2", "-p", "12"}, "error: -r repeats a command; it cannot repeat -p PID"},

@@ -109,6 +109,7 @@ TEST(StatOutputs, JsonReport)
               "  \"signal\": \"SIGSEGV\",\n"
               "  \"exact\": true,\n"
               "  \"inexact_reason\": null,\n"
+              "  \"exact_totals\": true,\n"
               "  \"elapsed_ms\": 250.000,\n"
               "  \"cpu_percent\": {\"avg\": 144.00, \"min\": 40.00, \"max\": 190.00},\n"
               "  \"parallel_time_percent\": 56.00,\n"
@@ -178,20 +179,28 @@ TEST(StatOutputs, CsvTimelineHasARowPerWindow)
               "200,40.00,1,0.400,0.400,0.600,60.00,40.00,0.00,20.000,0.000\n");
 }
 
+// Lost records leave nothing exact; from /proc the counters are exact and
+// the histogram is not.
 TEST(StatOutputs, LostRecordsAndProcSamplingAreNotExact)
 {
     Profile profile = SmallRun();
     profile.lostRecords = 17;
     const std::string lost = TextReport(profile, Summarize(profile, Facts()), Facts());
     EXPECT_NE(lost.find(" source: context-switch records, 17 lost: the shares are inexact\n"), std::string::npos);
-    EXPECT_NE(JsonReport(profile, Summarize(profile, Facts()), Facts()).find("\"exact\": false,"), std::string::npos);
+    EXPECT_NE(JsonReport(profile, Summarize(profile, Facts()), Facts()).find("\"exact\": false,\n  \"inexact_reason\": \"17 context-switch records lost\",\n"
+                                                                       "  \"exact_totals\": false,"),
+              std::string::npos);
     RunFacts sampled = Facts();
     sampled.fromRecords = false;
     profile.lostRecords = 0;
+    profile.endedUnreadNs = 1'250'000;
     EXPECT_NE(TextReport(profile, Summarize(profile, sampled), sampled)
-                  .find(" source: /proc sampled every 100 ms (not exact)\n"),
+                  .find("\n source: /proc: on-CPU, waiting and CPU exact (the kernel's counters), the histogram sampled\n"
+                        " 1.250 ms of threads that started and ended between two reads is in the CPU total only\n"),
               std::string::npos);
-    EXPECT_FALSE(Summarize(profile, sampled).exact);
+    EXPECT_NE(JsonReport(profile, Summarize(profile, sampled), sampled).find("\"exact\": false,\n  \"inexact_reason\": \"sampled from /proc\",\n"
+                                                                            "  \"exact_totals\": true,"),
+              std::string::npos);
 }
 
 bool TagsBalance(const std::string& svg);
