@@ -120,9 +120,23 @@ unsigned Runs(const Figures& figures)
     return figures.empty() ? 0 : figures.front().runs;
 }
 
+std::string VerdictLimit(const Json& document)
+{
+    const Json* verdict = Member(document, "verdict");
+    const Json* limit = verdict ? Member(*verdict, "limit") : nullptr;
+    return limit && limit->is_string() ? limit->get<std::string>() : "";
+}
+
+// The verdicts are words: the row says whether they differ.
+void VerdictRow(std::string& text, const std::string& before, const std::string& after)
+{
+    Appendf(text, " %-20s %12s %12s", "verdict", before.c_str(), after.c_str());
+    text += before != after ? "      changed\n" : "\n";
+}
+
 } // namespace
 
-bool FiguresFromJson(const std::string& json, Figures& figures, std::string& error)
+bool ComparedFromJson(const std::string& json, Compared& compared, std::string& error)
 {
     const Json document = Json::parse(json, nullptr, false);
     const Json* command = Member(document, "command");
@@ -131,6 +145,7 @@ bool FiguresFromJson(const std::string& json, Figures& figures, std::string& err
         error = "not a JSON report of quorvex-stat";
         return false;
     }
+    Figures& figures = compared.figures;
     figures.clear();
     AddNumber(figures, "elapsed_ms", elapsed);
     if (const Json* cpu = Member(document, "cpu_percent")) {
@@ -145,11 +160,13 @@ bool FiguresFromJson(const std::string& json, Figures& figures, std::string& err
     AddNumber(figures, "lost_records", Member(document, "lost_records"));
     AddLevels(figures, Member(document, "concurrency"));
     ApplyRepeat(figures, Member(document, "repeat"));
+    compared.limit = VerdictLimit(document);
     return true;
 }
 
-std::string CompareText(const Figures& before, const Figures& after, const std::string& beforeName)
+std::string CompareText(const Compared& beforeSide, const Compared& afterSide, const std::string& beforeName)
 {
+    const Figures &before = beforeSide.figures, &after = afterSide.figures;
     std::string text;
     Appendf(text, " compared with %s (%u run%s) and this (%u run%s):\n", beforeName.c_str(), Runs(before),
             Runs(before) == 1 ? "" : "s", Runs(after), Runs(after) == 1 ? "" : "s");
@@ -168,8 +185,8 @@ std::string CompareText(const Figures& before, const Figures& after, const std::
                 break;
             Row(text, LevelOrZero(before, key, Runs(before)), LevelOrZero(after, key, Runs(after)));
         }
-    // The verdict, a sentence rather than a number, joins the table here
-    // once the reports carry one.
+    if (!beforeSide.limit.empty() && !afterSide.limit.empty())
+        VerdictRow(text, beforeSide.limit, afterSide.limit);
     text += " significant: both sides repeated (-r) and their ranges (min .. max) do not overlap\n";
     return text;
 }

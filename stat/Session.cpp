@@ -16,7 +16,7 @@
 
 namespace {
 
-bool ReadReport(const std::string& path, Figures& figures, std::string& error)
+bool ReadReport(const std::string& path, Compared& compared, std::string& error)
 {
     std::ifstream file(path);
     std::ostringstream text;
@@ -24,13 +24,14 @@ bool ReadReport(const std::string& path, Figures& figures, std::string& error)
         error = std::strerror(errno ? errno : EIO);
         return false;
     }
-    return FiguresFromJson(text.str(), figures, error);
+    return ComparedFromJson(text.str(), compared, error);
 }
 
 struct Runs {
     std::vector<Figures> figures;  // one per run
     std::optional<Profile> lastProfile;
     RunFacts lastFacts;
+    std::string lastLimit;  // the last run's verdict, as its report gives it
 };
 
 std::string FailIfJson(const std::vector<Condition>& conditions, const std::vector<HeldCondition>& held)
@@ -47,7 +48,7 @@ std::string FailIfJson(const std::vector<Condition>& conditions, const std::vect
 
 } // namespace
 
-bool ReadBaseline(const StatOptions& options, Figures& baseline)
+bool ReadBaseline(const StatOptions& options, Compared& baseline)
 {
     std::string error;
     if (options.compareFile.empty() || ReadReport(options.compareFile, baseline, error))
@@ -56,11 +57,13 @@ bool ReadBaseline(const StatOptions& options, Figures& baseline)
     return false;
 }
 
-int MeasureSession(const StatOptions& options, const Figures& baseline, const OutputFiles& outputs)
+int MeasureSession(const StatOptions& options, const Compared& baseline, const OutputFiles& outputs)
 {
     Runs runs;
     const RunFinished keep = [&runs](const Profile& profile, const RunFacts& facts) {
-        runs.figures.push_back(HeadlineFigures(profile, Summarize(profile, facts)));
+        const Summary summary = Summarize(profile, facts);
+        runs.figures.push_back(HeadlineFigures(profile, summary));
+        runs.lastLimit = summary.demand.known ? LimitName(summary.demand.limit) : "";
         runs.lastProfile = profile;
         runs.lastFacts = facts;
     };
@@ -78,7 +81,7 @@ int MeasureSession(const StatOptions& options, const Figures& baseline, const Ou
         facts.jsonMembers += RepeatJson(spreads);
     }
     if (!options.compareFile.empty())
-        facts.reportSections += "\n" + CompareText(baseline, figures, options.compareFile);
+        facts.reportSections += "\n" + CompareText(baseline, {figures, runs.lastLimit}, options.compareFile);
     const std::vector<HeldCondition> held = HeldConditions(options.failIf, figures);
     if (!options.failIf.empty()) {
         facts.reportSections += held.empty() ? "\n no --fail-if condition holds\n" : "\n" + HeldText(held);

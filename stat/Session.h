@@ -3,12 +3,12 @@
 // or -r times (or a process attached to), then the outputs written with
 // what --compare and --fail-if add, and the exit status decided.
 
-#include "Figures.h"
+#include "Compare.h"
 #include "Outputs.h"
 #include "StatOptions.h"
 
-// The figures of --compare's file, read before any output is opened (--json
+// What --compare's file holds, read before any output is opened (--json
 // may name the same file). False, said on stderr, when it cannot be read or
 // is not a report.
-bool ReadBaseline(const StatOptions& options, Figures& baseline);
-int MeasureSession(const StatOptions& options, const Figures& baseline, const OutputFiles& outputs);
+bool ReadBaseline(const StatOptions& options, Compared& baseline);
+int MeasureSession(const StatOptions& options, const Compared& baseline, const OutputFiles& outputs);

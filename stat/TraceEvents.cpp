@@ -9,7 +9,8 @@
 // read: one event a line, times in microseconds from the command's start.
 // Each thread is a track of slices (on CPU with its processor, waiting for
 // a processor, asleep); two counters give the threads on a processor and
-// the runnable threads, averaged over each interval window.
+// the runnable threads, averaged over each interval window; a track of its
+// own holds the serial stretches.
 
 namespace {
 
@@ -70,7 +71,6 @@ void Slices(std::string& text, const Profile& profile)
 }
 
 // Where the trace stops holding every stretch, as a marker across all tracks.
-// Serial stretches, once the profile finds them, join here as markers too.
 void Markers(std::string& text, const Profile& profile)
 {
     if (profile.stretches.leftOut > 0)
@@ -78,6 +78,28 @@ void Markers(std::string& text, const Profile& profile)
                       "\"tid\":0,\"ts\":%.3f},\n",
                 static_cast<unsigned long long>(profile.stretches.leftOut),
                 Us(profile.stretches.completeUntilNs - profile.startNs));
+}
+
+// The serial stretches, a slice each on a track of their own in the first
+// process (tid 0, which no thread has), named after the thread that ran
+// longest in each. They never overlap, so the track stays flat.
+void SerialStretches(std::string& text, const Profile& profile, int pid)
+{
+    if (profile.demand.stretches.empty())
+        return;
+    Appendf(text, "{\"ph\":\"M\",\"name\":\"thread_name\",\"pid\":%d,\"tid\":0,\"ts\":0,"
+                  "\"args\":{\"name\":\"serial stretches\"}},\n",
+            pid);
+    for (const SerialStretch& stretch : profile.demand.stretches) {
+        Appendf(text, "{\"ph\":\"X\",\"name\":\"serial stretch\",\"pid\":%d,\"tid\":0,\"ts\":%.3f,\"dur\":%.3f", pid,
+                Us(stretch.startNs), Us(DurationNs(stretch.startNs, stretch.endNs)));
+        if (stretch.ran) {
+            const ThreadProfile& serial = profile.threads[stretch.serial];
+            Appendf(text, ",\"args\":{\"tid\":%d,\"name\":%s,\"others\":%zu}", serial.tid,
+                    JsonQuoted(serial.name).c_str(), stretch.others);
+        }
+        text += "},\n";
+    }
 }
 
 void Counters(std::string& text, const Profile& profile, int pid)
@@ -115,6 +137,7 @@ std::string TraceEvents(const Profile& profile, const RunFacts& facts)
     Slices(text, profile);
     Markers(text, profile);
     const int root = profile.threads.empty() ? 0 : profile.threads.front().pid;
+    SerialStretches(text, profile, root);
     Counters(text, profile, root);
     text.resize(text.size() - 2);  // the last event's ",\n"
     return text + "\n]}\n";

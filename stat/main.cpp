@@ -35,7 +35,7 @@ int main(int argc, char* argv[])
     case ParsedCommandLine::Action::Measure:
         break;
     }
-    Figures baseline;
+    Compared baseline;
     if (!ReadBaseline(parsed.options, baseline))
         return EXIT_USAGE;
     OutputFiles outputs;

@@ -18,6 +18,7 @@ const char* const OLD_REPORT = R"({
   "average_concurrency": 1.800,
   "concurrency": [{"level": 0, "percent": 0.00}, {"level": 1, "percent": 20.00}, {"level": 2, "percent": 80.00}],
   "threads": [{"tid": 1}, {"tid": 2}],
+  "verdict": {"limit": "serial", "shape": "serial", "text": "serial: ..."},
   "repeat": {"runs": 3, "figures": {
     "elapsed_ms": {"mean": 1000.000, "stddev": 10.000, "min": 990.000, "max": 1010.000, "values": [990, 1000, 1010]},
     "parallel_time": {"mean": 80.000, "stddev": 1.000, "min": 79.000, "max": 81.000, "values": [79, 80, 81]}
@@ -37,7 +38,8 @@ const char* const NEW_REPORT = R"({
   "threads": [{"tid": 1}, {"tid": 2}, {"tid": 3}],
   "processes": 1,
   "lost_records": 0,
-  "verdict": "a future key, ignored",
+  "verdict": {"limit": "starved", "shape": "parallel", "text": "starved: ..."},
+  "a_future_key": "ignored",
   "repeat": {"runs": 3, "figures": {
     "elapsed_ms": {"mean": 1500.000, "stddev": 500.000, "min": 1000.000, "max": 2000.000, "values": [1000, 1500, 2000]},
     "parallel_time": {"mean": 30.000, "stddev": 1.000, "min": 29.000, "max": 31.000, "values": [29, 30, 31]}
@@ -47,10 +49,10 @@ const char* const NEW_REPORT = R"({
 
 TEST(Compare, SetsTheFiguresBothReportsHaveSideBySide)
 {
-    Figures before, after;
+    Compared before, after;
     std::string error;
-    ASSERT_TRUE(FiguresFromJson(OLD_REPORT, before, error)) << error;
-    ASSERT_TRUE(FiguresFromJson(NEW_REPORT, after, error)) << error;
+    ASSERT_TRUE(ComparedFromJson(OLD_REPORT, before, error)) << error;
+    ASSERT_TRUE(ComparedFromJson(NEW_REPORT, after, error)) << error;
     // elapsed: the ranges 990..1010 and 1000..2000 overlap, so not significant;
     // parallel time: 79..81 and 29..31 are apart. Figures without a range
     // count as one run: never significant.
@@ -68,6 +70,7 @@ TEST(Compare, SetsTheFiguresBothReportsHaveSideBySide)
               " level_1                     20.00        60.00   +40.00 pts\n"
               " level_2                     80.00        25.00   -55.00 pts\n"
               " level_3                      0.00         5.00    +5.00 pts\n"
+              " verdict                    serial      starved      changed\n"
               " significant: both sides repeated (-r) and their ranges (min .. max) do not overlap\n");
 }
 
@@ -75,9 +78,9 @@ TEST(Compare, RefusesWhatIsNotAReportInOneLine)
 {
     for (const char* text : {"", "not json", "[1, 2]", "{\"elapsed_ms\": 1}", "{\"command\": \"x\", \"elapsed_ms\": 1}",
                              "{\"command\": [], \"elapsed_ms\": \"1\"}", "{\"command\": [], \"elapsed_ms\": 1"}) {
-        Figures figures;
+        Compared compared;
         std::string error;
-        EXPECT_FALSE(FiguresFromJson(text, figures, error)) << text;
+        EXPECT_FALSE(ComparedFromJson(text, compared, error)) << text;
         EXPECT_EQ(error, "not a JSON report of quorvex-stat") << text;
     }
 }
@@ -97,17 +100,19 @@ TEST(Repeat, SpreadsReadBackAsTheFiguresTheyCameFrom)
               " elapsed_ms                110.000 ± 10.000     (100.000 .. 120.000)\n"
               " level_0                    70.000 ± 26.458     (50.000 .. 100.000)\n"
               " level_1                    30.000 ± 26.458     (0.000 .. 50.000)\n");
-    Figures read;
+    Compared read;
     std::string error;
-    ASSERT_TRUE(FiguresFromJson("{\"command\": [], \"elapsed_ms\": 1,\n" + RepeatJson(spreads) + "  \"end\": 0}",
+    ASSERT_TRUE(ComparedFromJson("{\"command\": [], \"elapsed_ms\": 1,\n" + RepeatJson(spreads) + "  \"end\": 0}",
                                 read, error))
         << error;
-    ASSERT_EQ(read.size(), 3u);
-    EXPECT_EQ(read[2].key, "level_1");
-    EXPECT_EQ(read[2].value, 30);
-    EXPECT_EQ(read[2].min, 0);
-    EXPECT_EQ(read[2].max, 50);
-    EXPECT_EQ(read[2].runs, 3u);
+    ASSERT_EQ(read.figures.size(), 3u);
+    const Figure& level1 = read.figures[2];
+    EXPECT_EQ(level1.key, "level_1");
+    EXPECT_EQ(level1.value, 30);
+    EXPECT_EQ(level1.min, 0);
+    EXPECT_EQ(level1.max, 50);
+    EXPECT_EQ(level1.runs, 3u);
+    EXPECT_EQ(read.limit, "");  // no verdict: none compared
 }
 
 } // namespace

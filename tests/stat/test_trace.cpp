@@ -42,9 +42,10 @@ std::vector<std::string> Events(const std::string& trace)
 
 // Two threads on two processors: 101 is born asleep, preempts 100, which
 // waits, then blocks and stays asleep until the end; 100 comes back elsewhere.
-TEST(Trace, ShowsEachThreadsStretchesAndTheCounters)
+// From 101's birth on, never two on a processor: one serial stretch.
+TEST(Trace, ShowsEachThreadsStretchesTheCountersAndTheSerialStretches)
 {
-    ProfileBuilder builder(0, 50 * US, PID, false, {{PID, PID, "main"}});
+    ProfileBuilder builder(0, 25 * US, PID, false, {{PID, PID, "main"}});
     builder.KeepStretches();
     for (const SwitchRecord& record : std::vector<SwitchRecord>{
              {0, RecordKind::SwitchIn, PID, PID, 0},
@@ -57,14 +58,17 @@ TEST(Trace, ShowsEachThreadsStretchesAndTheCounters)
         builder.Add(record);
     RunFacts facts;
     facts.command = {"two", "threads"};
-    // One 50 µs window: on a processor 10 + 20 + 20 = 50 µs, i.e. 1.0 on
-    // average; runnable adds 100's 20 µs of waiting: 1.4.
+    // Two 25 µs windows, each with one thread on a processor throughout;
+    // runnable adds 100's waiting, 15 µs in the first and 5 µs in the second.
     const std::vector<std::string> expected = {
-        "C runnable threads 100 0.000000 {\"threads\":1.4}",
+        "C runnable threads 100 0.000000 {\"threads\":1.6}",
+        "C runnable threads 100 25.000000 {\"threads\":1.2}",
         "C runnable threads 100 50.000000 {\"threads\":0.0}",
         "C threads on a processor 100 0.000000 {\"threads\":1.0}",
+        "C threads on a processor 100 25.000000 {\"threads\":1.0}",
         "C threads on a processor 100 50.000000 {\"threads\":0.0}",
         "M process_name 100 0.000000 {\"name\":\"main\"}",
+        "M thread_name 0 0.000000 {\"name\":\"serial stretches\"}",
         "M thread_name 100 0.000000 {\"name\":\"main\"}",
         "M thread_name 101 0.000000 {\"name\":\"main\"}",
         "X asleep 101 30.000000+20.000000",
@@ -72,6 +76,7 @@ TEST(Trace, ShowsEachThreadsStretchesAndTheCounters)
         "X on CPU 100 0.000000+10.000000 {\"cpu\":0}",
         "X on CPU 100 30.000000+20.000000 {\"cpu\":1}",
         "X on CPU 101 10.000000+20.000000 {\"cpu\":0}",
+        "X serial stretch 0 5.000000+45.000000 {\"name\":\"main\",\"others\":1,\"tid\":100}",
         "X waiting for a processor 100 10.000000+20.000000",
     };
     EXPECT_EQ(Events(TraceEvents(builder.Finish(50 * US), facts)), expected);
