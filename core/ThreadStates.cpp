@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+namespace {
+
+// Two forks of one thread this close are one fork written twice.
+constexpr std::uint64_t REPEATED_FORK_NS = 1'000'000;
+
+} // namespace
+
 // Every change happens at the latest time seen (m_nowNs), so stretches never
 // run backwards and observers see the changes in time order:
 //
@@ -63,6 +70,8 @@ void ThreadStates::Apply(const SwitchRecord& record)
         SwitchOut(Ensure(record.tid, record.pid), record.preempted);
         break;
     case RecordKind::Fork:
+        if (ForkSeen(record))
+            break;
         // A live thread of the same id missed its exit record; the id was reused.
         End(record.tid, m_nowNs);
         Born(record.tid, record.pid, CreatorName(record));
@@ -83,6 +92,15 @@ void ThreadStates::Apply(const SwitchRecord& record)
     case RecordKind::Lost:
         break;
     }
+}
+
+// Followed across processes, the events of the creator and of the new
+// thread both write its fork, some microseconds apart. An id is not reused
+// that soon.
+bool ThreadStates::ForkSeen(const SwitchRecord& fork) const
+{
+    const auto live = m_live.find(fork.tid);
+    return live != m_live.end() && live->second.pid == fork.pid && m_nowNs - live->second.bornNs < REPEATED_FORK_NS;
 }
 
 TrackedThread& ThreadStates::Ensure(int tid, int pid)

@@ -86,6 +86,7 @@ public:
 
 private:
     bool Measured(int pid) const { return m_allProcesses || pid == m_rootPid; }
+    bool ForkSeen(const SwitchRecord& fork) const;
     TrackedThread& Ensure(int tid, int pid);
     TrackedThread& Born(int tid, int pid, const std::string& name);
     void SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool handOver);

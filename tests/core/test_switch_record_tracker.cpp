@@ -73,6 +73,12 @@ TEST(SwitchRecordTracker, GivesTheThreadsAtTheInstant)
                    {Task(1, RecordKind::Fork, 101), In(10, 101, 0), Task(40, RecordKind::Exit, 101, 0),
                     Task(50, RecordKind::Fork, 101), In(60, 101, 1)},
                    100, "100 off 0, 101 on 40, | 70"},
+        // Followed across processes, the creator's event and the new
+        // thread's both write the fork.
+        StreamCase{"AForkWrittenTwiceIsOneThread",
+                   {Task(1, RecordKind::Fork, 101), In(10, 101, 0), Task(30, RecordKind::Fork, 101),
+                    Out(60, 101, 0)},
+                   100, "100 off 0, 101 off 50, | 50"},
         // A record stamped exactly at the instant belongs to it: the thread
         // switched in then is on the processor, one switched out is off.
         StreamCase{"SwitchInExactlyAtTheInstantCounts", {In(100, PID, 0)}, 100, "100 on 0, | 0"},
