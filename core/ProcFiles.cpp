@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -117,6 +119,42 @@ bool ParseSchedstat(std::string_view text, std::uint64_t& runNs, std::uint64_t& 
     const std::size_t second = text.find(' ') + 1;
     return ParseSchedstatRuntimeNs(text, runNs) && second != 0 &&
            ParseNumber(text.substr(second, text.find(' ', second) - second), waitNs);
+}
+
+bool ParseIdleTicks(std::string_view text, const cpu_set_t& processors, std::uint64_t& ticks)
+{
+    constexpr int kIdleField = 4, kIowaitField = 5;  // after "cpuN": user nice system idle iowait ...
+    ticks = 0;
+    std::istringstream lines{std::string(text)};
+    for (std::string line; std::getline(lines, line);) {
+        std::uint64_t cpu = 0;
+        const std::string_view name = std::string_view(line).substr(0, line.find(' '));
+        if (!name.starts_with("cpu") || !ParseNumber(name.substr(3), cpu) || cpu >= CPU_SETSIZE ||
+            !CPU_ISSET(cpu, &processors))
+            continue;  // the machine's total, or a processor it may not use
+        std::istringstream fields(line);
+        std::string field;
+        std::uint64_t value = 0;
+        for (int i = 0; i <= kIowaitField; ++i) {
+            if (!(fields >> field) || (i > 0 && !ParseNumber(field, value)))
+                return false;
+            if (i == kIdleField || i == kIowaitField)
+                ticks += value;
+        }
+    }
+    return true;
+}
+
+std::optional<std::uint64_t> ReadIdleNs(const cpu_set_t& processors)
+{
+    std::ifstream file("/proc/stat");
+    std::stringstream text;
+    text << file.rdbuf();
+    std::uint64_t ticks = 0;
+    const long perSecond = sysconf(_SC_CLK_TCK);
+    if (!file || perSecond <= 0 || !ParseIdleTicks(text.str(), processors, ticks))
+        return std::nullopt;
+    return ticks * (1'000'000'000 / static_cast<std::uint64_t>(perSecond));
 }
 
 ssize_t PreadText(int fd, char* buffer, std::size_t size)

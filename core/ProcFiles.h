@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <sched.h>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -44,6 +46,12 @@ bool ParseProcStat(std::string_view text, ProcStat& stat);
 bool ParseSchedstatRuntimeNs(std::string_view text, std::uint64_t& ns);
 // Its first two fields: time on a processor and time waiting on a run queue.
 bool ParseSchedstat(std::string_view text, std::uint64_t& runNs, std::uint64_t& waitNs);
+
+// /proc/stat: the clock ticks the given processors spent idle (idle and
+// iowait fields of their "cpuN" lines); false when a line is malformed.
+bool ParseIdleTicks(std::string_view text, const cpu_set_t& processors, std::uint64_t& ticks);
+// The same in nanoseconds, read now; nullopt when /proc/stat is unreadable.
+std::optional<std::uint64_t> ReadIdleNs(const cpu_set_t& processors);
 
 // Re-reads a small kernel file from its start into buffer (the reused
 // descriptor sees fresh values). Returns the length, or -1 with errno set;

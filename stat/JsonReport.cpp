@@ -141,8 +141,11 @@ std::string JsonReport(const Profile& profile, const Summary& summary, const Run
     Threads(text, profile, summary);
     WhyNotMore(text, profile, summary, facts);
     Appendf(text, "  \"processes\": %u,\n", profile.processes);
-    Appendf(text, "  \"processors\": {\"allowed\": %u, \"online\": %u},\n", facts.processorsAllowed,
+    Appendf(text, "  \"processors\": {\"allowed\": %u, \"online\": %u", facts.processorsAllowed,
             facts.processorsOnline);
+    if (facts.idleNs)
+        Appendf(text, ", \"idle_ms\": %.3f", Ms(*facts.idleNs));
+    text += "},\n";
     Appendf(text, "  \"interval_ms\": %.0f,\n", Ms(profile.intervalNs));
     Appendf(text, "  \"lost_records\": %llu\n", static_cast<unsigned long long>(profile.lostRecords));
     return text + "}\n";

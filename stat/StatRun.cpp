@@ -524,15 +524,26 @@ int FailedStart(const std::string& name, int error)
 }
 
 // The processors pid may run on (its affinity; 0: this program's, which
-// the command inherits) and those online.
-void CountProcessors(RunFacts& facts, int pid)
+// the command inherits) and those online; returns the former.
+cpu_set_t CountProcessors(RunFacts& facts, int pid)
 {
+    facts.processorsOnline = static_cast<unsigned>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
-    facts.processorsOnline = static_cast<unsigned>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
-    facts.processorsAllowed = sched_getaffinity(pid, sizeof allowed, &allowed) == 0
-                                  ? static_cast<unsigned>(CPU_COUNT(&allowed))
-                                  : facts.processorsOnline;
+    if (sched_getaffinity(pid, sizeof allowed, &allowed) != 0)
+        for (unsigned cpu = 0; cpu < facts.processorsOnline; ++cpu)
+            CPU_SET(cpu, &allowed);
+    facts.processorsAllowed = static_cast<unsigned>(CPU_COUNT(&allowed));
+    return allowed;
+}
+
+// How long the processors were idle since the reading `before`.
+std::optional<std::uint64_t> IdleSince(const cpu_set_t& processors, std::optional<std::uint64_t> before)
+{
+    const std::optional<std::uint64_t> now = ReadIdleNs(processors);
+    if (!before || !now)
+        return std::nullopt;
+    return *now - std::min(*now, *before);
 }
 
 // quorvex-stat ends nothing the command leaves running, but says so.
@@ -562,7 +573,8 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     }
     RunFacts facts;
     facts.command = options.command;
-    CountProcessors(facts, 0);
+    const cpu_set_t allowed = CountProcessors(facts, 0);
+    const std::optional<std::uint64_t> idleBefore = ReadIdleNs(allowed);
     const SignalInbox signals(RUN_SIGNALS);
     // Earlier runs of -r are children already waited for.
     const std::uint64_t childrenBefore = ChildrenCpuNs();
@@ -602,6 +614,7 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
         FallBackToProc(*target, measurement, options);
     CommandJob job(signals, terminal, *target, options.timeoutSeconds);
     const Profile profile = Follow(*target, measurement, feed, options, job, childrenBefore);
+    facts.idleNs = IdleSince(allowed, idleBefore);
     terminal.TakeBack();
     facts.exitStatus = ShellStatus(target->Exit()->waitStatus, facts.signal);
     facts.fromRecords = !measurement.sampled;
@@ -778,7 +791,8 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
                  options.followChildren ? ", and its new child processes" : "");
     RunFacts facts;
     facts.command = CommandOf(pid);
-    CountProcessors(facts, pid);
+    const cpu_set_t allowed = CountProcessors(facts, pid);
+    const std::optional<std::uint64_t> idleBefore = ReadIdleNs(allowed);
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, Named(pid, threads));
     if (!options.traceFile.empty())
@@ -812,6 +826,7 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
             feed.builder = nullptr;
             Profile profile = builder.Finish(now);
             clock.Finish(std::nullopt, 0, profile);
+            facts.idleNs = IdleSince(allowed, idleBefore);
             finished(profile, facts);
             return 0;
         }

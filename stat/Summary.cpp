@@ -75,7 +75,7 @@ Summary Summarize(const Profile& profile, const RunFacts& facts)
         summary.parallelHundredths =
             std::accumulate(summary.levelHundredths.begin() + 2, summary.levelHundredths.end(), 0u);
     summary.exact = facts.fromRecords && profile.lostRecords == 0 && profile.kernelClock.reason.empty();
-    summary.demand = SummarizeDemand(profile, facts.fromRecords);
+    summary.demand = SummarizeDemand(profile, facts.fromRecords, facts.idleNs);
     // From /proc the counters are the kernel's own; only the histogram is sampled.
     summary.exactTotals = !facts.fromRecords || summary.exact;
     return summary;

@@ -6,6 +6,7 @@
 #include "Verdict.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct RunFacts {
     std::string jsonMembers;
     unsigned processorsAllowed = 0;  // those the command could run on (its affinity); 0: not known
     unsigned processorsOnline = 0;   // the machine's
+    std::optional<std::uint64_t> idleNs;  // the processors it could use, idle during the run (/proc/stat)
     std::size_t stretches = 5;  // the longest serial stretches shown
 };
 

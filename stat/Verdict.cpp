@@ -21,10 +21,12 @@ constexpr double STARVED_OF_ELAPSED = 0.10;
 // turns, or sleep).
 constexpr double SERIAL_ALONE = 0.50;
 constexpr double BLOCKED_AT_MOST_ONE = 0.50;
-// Threads that block after less than 5 ms of processor time on average
+// Threads that block after less than 1 ms of processor time on average
 // are paced by their hand-overs, however many of them wait to run (on a
-// busy machine woken threads pile up runnable before they block again).
-constexpr double BLOCKED_PER_CPU_SECOND = 200;
+// busy machine woken threads pile up runnable before they block again);
+// a build's processes, blocking on their children and pipes every few
+// milliseconds, are not.
+constexpr double BLOCKED_PER_CPU_SECOND = 1000;
 
 double Ratio(std::uint64_t part, std::uint64_t whole)
 {
@@ -125,7 +127,7 @@ Limit Shape(const Profile& profile, const DemandSummary& demand, std::string& li
     return Limit::Parallel;
 }
 
-void Judge(const Profile& profile, DemandSummary& demand)
+void Judge(const Profile& profile, std::optional<std::uint64_t> idleNs, DemandSummary& demand)
 {
     const unsigned processors = profile.demand.processors;
     std::string shape;
@@ -134,6 +136,11 @@ void Judge(const Profile& profile, DemandSummary& demand)
     demand.verdict = shape;
     if (Ratio(demand.waitingNs, demand.onCpuNs + demand.waitingNs) < STARVED_WAITING ||
         Ratio(demand.waitingNs, profile.ElapsedNs()) < STARVED_OF_ELAPSED)
+        return;
+    // Waits that its idle processors could have served are not a want of
+    // processors but wake-up latency: the time a woken thread takes to get
+    // onto one (a convoy on a quiet machine waits so at every hand-over).
+    if (idleNs && *idleNs >= demand.waitingNs)
         return;
     demand.limit = Limit::Starved;
     demand.verdict.clear();
@@ -167,7 +174,7 @@ double HandOversPerSecond(const ThreadDemand& thread)
                                             static_cast<double>(thread.lifetimeNs);
 }
 
-DemandSummary SummarizeDemand(const Profile& profile, bool fromRecords)
+DemandSummary SummarizeDemand(const Profile& profile, bool fromRecords, std::optional<std::uint64_t> idleNs)
 {
     DemandSummary demand;
     const Demand& figures = profile.demand;
@@ -190,6 +197,6 @@ DemandSummary SummarizeDemand(const Profile& profile, bool fromRecords)
     }
     demand.waitingPercent = Percent(demand.waitingNs, demand.onCpuNs + demand.waitingNs);
     demand.handOversPerSecond = elapsed == 0 ? 0 : static_cast<double>(handOvers) * 1e9 / static_cast<double>(elapsed);
-    Judge(profile, demand);
+    Judge(profile, idleNs, demand);
     return demand;
 }

@@ -7,6 +7,7 @@
 #include "Profile.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,8 @@ struct DemandSummary {
     std::string verdict;  // one line, without a newline; "" when not known
 };
 
-DemandSummary SummarizeDemand(const Profile& profile, bool fromRecords);
+// idleNs: how long the processors it may use were idle during the run; nullopt when not known.
+DemandSummary SummarizeDemand(const Profile& profile, bool fromRecords, std::optional<std::uint64_t> idleNs);
 
 const char* LimitName(Limit limit);  // "serial", "starved", "blocked", "parallel"
 // Hand-overs per second of a thread's life.

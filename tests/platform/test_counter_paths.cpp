@@ -79,6 +79,25 @@ TEST(ParseProcStat, FindsTheFieldsAfterTheCommandName)
     }
 }
 
+// Idle and iowait of the processors asked for; the machine's total line and
+// the others are left out; a short line is refused.
+TEST(ParseIdleTicks, SumsIdleAndIowaitOfTheProcessorsAsked)
+{
+    const char* text = "cpu  900 0 90 9000 900 0 0 0 0 0\n"
+                       "cpu0 100 0 10 1000 7 0 0 0 0 0\n"
+                       "cpu1 100 0 10 2000 30 0 0 0 0 0\n"
+                       "cpu12 100 0 10 4000 500 0 0 0 0 0\n"
+                       "intr 5 6 7\n";
+    cpu_set_t processors;
+    CPU_ZERO(&processors);
+    CPU_SET(0, &processors);
+    CPU_SET(12, &processors);
+    std::uint64_t ticks = 0;
+    ASSERT_TRUE(ParseIdleTicks(text, processors, ticks));
+    EXPECT_EQ(ticks, 1007u + 4500u);
+    EXPECT_FALSE(ParseIdleTicks("cpu0 100 0 10 1000\n", processors, ticks));
+}
+
 TEST(InstanceName, IsTheFileNameWithoutATrailingExe)
 {
     const std::pair<const char*, const char*> rows[] = {

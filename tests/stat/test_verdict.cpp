@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,12 @@ SwitchRecord Fork(int tid)
     return {0, RecordKind::Fork, PID, tid, 0};
 }
 
-// Two threads that each block every millisecond and are woken at once:
-// both want a processor all along, yet they block 2,000 times a second.
-std::vector<SwitchRecord> BlockingEveryMillisecond()
+// Two threads that each block every `period` ms for 20 ms and are woken at
+// once: both want a processor all along, yet they block 20 times each.
+std::vector<SwitchRecord> BlockingEvery(std::uint64_t period)
 {
     std::vector<SwitchRecord> records = {Fork(101), In(0, PID, 0), In(0, 101, 1)};
-    for (std::uint64_t ms = 1; ms <= 10; ++ms)
+    for (std::uint64_t ms = period; ms <= 10 * period; ms += period)
         for (const SwitchRecord& record : {Blocks(ms, PID, 0), In(ms, PID, 0), Blocks(ms, 101, 1), In(ms, 101, 1)})
             records.push_back(record);
     return records;
@@ -47,6 +48,7 @@ struct Case {
     std::uint64_t end;
     Limit limit;
     const char* verdict;
+    std::optional<std::uint64_t> idleMs = std::nullopt;  // its processors idle during the run
 };
 
 // Each class on a stream whose answer is worked out by hand (the ceilings:
@@ -70,7 +72,8 @@ TEST(Verdict, EachClassOnAHandComputedStream)
         // Two busy threads, both switched out still runnable 100-200 while
         // something else holds both processors: 200 of 600 runnable (33 %),
         // never more than 2 wanting. On its 2 processors 100-200 takes
-        // nothing: 300/200 = 1.50x. Two wanting all along: parallel.
+        // nothing: 300/200 = 1.50x. Two wanting all along: parallel. Its
+        // processors idle 199 of the time could not have served the waits.
         {"BusyMachine",
          {Fork(101), In(0, PID, 0), In(0, 101, 1), Waits(100, PID, 0), Waits(100, 101, 1), In(200, PID, 0),
           In(200, 101, 1)},
@@ -78,7 +81,18 @@ TEST(Verdict, EachClassOnAHandComputedStream)
          Limit::Starved,
          "starved: its threads waited for a processor 33 % of their runnable time; other programs held the "
          "processors (without them: up to 1.50x faster); otherwise parallel: 2 or more threads wanted a processor "
-         "100 % of the time; more processors cannot make it faster"},
+         "100 % of the time; more processors cannot make it faster",
+         199},
+        // The same waits, 200, while its processors were idle 200 between
+        // them: woken threads on their way to a processor, not starved.
+        {"WakeUpLatency",
+         {Fork(101), In(0, PID, 0), In(0, 101, 1), Waits(100, PID, 0), Waits(100, 101, 1), In(200, PID, 0),
+          In(200, 101, 1)},
+         300,
+         Limit::Parallel,
+         "parallel: 2 or more threads wanted a processor 100 % of the time; more processors cannot make it "
+         "faster",
+         200},
         // The main thread alone 0-700 while two workers sleep; then three
         // want the two processors, 700-1000, each worker waiting 150: 300 of
         // 1600 runnable (19 %, not starved). Alone 700 of 1000; on 2
@@ -122,8 +136,9 @@ TEST(Verdict, EachClassOnAHandComputedStream)
          "blocked: its threads took turns, one at a time 100 % of the time while the others were blocked, "
          "handing over 10 times a second; more processors cannot make it faster"},
         // 20 ms of processor time, 20 blocking switch-outs in 10 ms (the
-        // last two at the end): every 1.00 ms, 2,000 a second.
-        {"HandOversSetThePace", BlockingEveryMillisecond(), 10, Limit::Blocked,
+        // last two at the end): every 1.00 ms, 2,000 a second. Every 2 ms
+        // (40 ms of processor time) is a build's pace: parallel.
+        {"HandOversSetThePace", BlockingEvery(1), 10, Limit::Blocked,
          "blocked: its threads blocked every 1.00 ms of processor time on average, handing over 2000 times a "
          "second; more processors cannot make it faster"},
         // On a processor 10 of 1000, asleep the rest: alone only 1 %.
@@ -133,6 +148,9 @@ TEST(Verdict, EachClassOnAHandComputedStream)
          Limit::Blocked,
          "blocked: no thread wanted a processor 99 % of the time (asleep, or waiting for I/O or for each other); "
          "more processors cannot make it faster"},
+        {"HandOversEvery2Ms", BlockingEvery(2), 20, Limit::Parallel,
+         "parallel: 2 or more threads wanted a processor 100 % of the time; more processors cannot make it "
+         "faster"},
         {"TwoBusyThreads",
          {Fork(101), In(0, PID, 0), In(0, 101, 1)},
          1000,
@@ -146,7 +164,10 @@ TEST(Verdict, EachClassOnAHandComputedStream)
         for (const SwitchRecord& record : c.records)
             builder.Add(record);
         const Profile profile = builder.Finish(c.end * MS);
-        const DemandSummary demand = Summarize(profile, RunFacts{}).demand;
+        RunFacts facts;
+        if (c.idleMs)
+            facts.idleNs = *c.idleMs * MS;
+        const DemandSummary demand = Summarize(profile, facts).demand;
         EXPECT_EQ(LimitName(demand.limit), std::string(LimitName(c.limit)));
         EXPECT_EQ(demand.verdict, c.verdict);
         std::uint64_t parts = 0;
