@@ -39,18 +39,18 @@
 // can tell.
 //
 // What the kernel's clock charges beyond the switches, and no record shows
-// (bench/kernel_charge.sh measures both):
-// - A wake-up that preempts the thread on a processor, of another program
-//   or the idle loop: the scheduler skips its clock update at the switch
-//   that follows, so the woken thread is charged from the clock read at its
-//   wake-up, and a program it preempted stops being charged there though it
-//   ran on until the switch. Here 5-15 us a wake-up (the time to reach the
-//   switch: an interrupt to the processor, the way out of idle). After a
-//   thread that blocked, the clock is read at the switch. Neither the
-//   wake-up nor what the processor ran is among the records of the measured
-//   threads, so no date can follow it: a lock convoy among other programs'
-//   runs reads a tenth below its clock. Between two measured threads it
-//   only moves time from the preempted one to the woken one.
+// (bench/record_latency.sh measures both):
+// - A wake-up that preempts the thread on a processor (another program's,
+//   or the idle loop): the scheduler skips its clock update at the switch
+//   that follows, so the woken thread is charged from the clock read when it
+//   was queued, and a program it preempted stops being charged there though
+//   it ran on until the switch. Woken onto a processor that runs another
+//   program, or by a timer on an idle one, that is 5-15 us here; woken onto
+//   an idle processor by another one, under a microsecond. After a thread
+//   that blocked, the clock is read at the switch. Neither the wake-up nor what the processor ran is among the
+//   records of the measured threads, so no date can follow it: a lock convoy
+//   among other programs' runs reads up to a tenth below its clock. Between
+//   two measured threads it only moves time from one to the other.
 // - A thread's exit: its records end with its exit record, while the
 //   kernel charges it on until its last switch (10-30 us here, up to
 //   0.3 ms for the last thread of a process).
