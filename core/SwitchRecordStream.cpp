@@ -47,10 +47,11 @@
 //   it ran on until the switch. Woken onto a processor that runs another
 //   program, or by a timer on an idle one, that is 5-15 us here; woken onto
 //   an idle processor by another one, under a microsecond. After a thread
-//   that blocked, the clock is read at the switch. Neither the wake-up nor what the processor ran is among the
-//   records of the measured threads, so no date can follow it: a lock convoy
-//   among other programs' runs reads up to a tenth below its clock. Between
-//   two measured threads it only moves time from one to the other.
+//   that blocked, the clock is read at the switch. Neither the wake-up nor
+//   what the processor ran is among the records of the measured threads, so
+//   no date can follow it: a lock convoy among other programs' runs reads
+//   up to a tenth below its clock. Between two measured threads it only
+//   moves time from one to the other.
 // - A thread's exit: its records end with its exit record, while the
 //   kernel charges it on until its last switch (10-30 us here, up to
 //   0.3 ms for the last thread of a process).
