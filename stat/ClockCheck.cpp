@@ -25,12 +25,11 @@ std::string TotalApart(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uin
     std::string reason;
     Appendf(reason, "the records' processor time is %.2f %% %s the kernel's own clock", std::fabs(apart),
             apart < 0 ? "below" : "above");
-    const auto events = static_cast<double>(std::max<std::uint64_t>(switchIns + exits, 1));
-    if (recordsNs < kernelNs)
+    if (recordsNs < kernelNs && switchIns + exits > 0)
         Appendf(reason,
                 ", %.1f us for each of its %llu switch-ins not straight from another of its threads and %zu exits",
-                static_cast<double>(kernelNs - recordsNs) / 1e3 / events, static_cast<unsigned long long>(switchIns),
-                exits);
+                static_cast<double>(kernelNs - recordsNs) / 1e3 / static_cast<double>(switchIns + exits),
+                static_cast<unsigned long long>(switchIns), exits);
     return reason;
 }
 
