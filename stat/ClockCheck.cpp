@@ -16,6 +16,23 @@ double PercentApart(std::uint64_t recordsNs, std::uint64_t kernelNs)
                     : 0;
 }
 
+// What the kernel charges and no record shows comes at wake-ups from idle or
+// another program's run, and at exits: the shortfall for each tells whether
+// that is all of it.
+std::string TotalApart(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uint64_t switchIns, std::size_t exits)
+{
+    const double apart = PercentApart(recordsNs, kernelNs);
+    std::string reason;
+    Appendf(reason, "the records' processor time is %.2f %% %s the kernel's own clock", std::fabs(apart),
+            apart < 0 ? "below" : "above");
+    if (recordsNs < kernelNs && switchIns + exits > 0)
+        Appendf(reason,
+                ", %.1f us for each of its %llu switch-ins not straight from another of its threads and %zu exits",
+                static_cast<double>(kernelNs - recordsNs) / 1e3 / static_cast<double>(switchIns + exits),
+                static_cast<unsigned long long>(switchIns), exits);
+    return reason;
+}
+
 } // namespace
 
 bool ClockCheck::Agrees(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uint64_t switchIns)
@@ -105,8 +122,7 @@ void ClockCheck::Finish(std::optional<std::uint64_t> kernelTotalNs, std::uint64_
         check.totalCompared = true;
         check.totalPercent = PercentApart(recordsNs, kernelNs);
         if (!Agrees(recordsNs, kernelNs, switchIns))
-            Appendf(check.reason, "the records' processor time is %.2f %% %s the kernel's own clock",
-                    std::fabs(check.totalPercent), check.totalPercent < 0 ? "below" : "above");
+            check.reason = TotalApart(recordsNs, kernelNs, switchIns, profile.threads.size());
     }
     if (check.reason.empty() && check.threadsApart > 0)
         Appendf(check.reason, "%u of %u threads differ from the kernel's own clock, by up to %.2f %%",

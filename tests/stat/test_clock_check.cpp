@@ -67,4 +67,32 @@ TEST(ClockCheck, ThreadsRunningBeforeCountFromTheirFirstReading)
     std::filesystem::remove_all(root);
 }
 
+// The command's total against what the kernel gave it (5 us of it before
+// the records' span): within 0.5 % plus 2 us a switch-in not straight from
+// another of its threads, or the reason with the shortfall for each such
+// switch-in and each exit.
+TEST(ClockCheck, TotalHeldToTheKernelsWithinToleranceAndSlack)
+{
+    struct Case {
+        std::uint64_t recordsNs;
+        std::uint64_t switchIns;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {990'000, 3, ""},  // 10 us apart: 5 us + 3 x 2 us allowed
+        {990'000, 2, "the records' processor time is 1.00 % below the kernel's own clock, "
+                     "2.5 us for each of its 2 switch-ins not straight from another of its threads and 2 exits"},
+        {1'100'000, 0, "the records' processor time is 10.00 % above the kernel's own clock"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.recordsNs);
+        Profile profile;
+        profile.threads.resize(2);
+        profile.threads[0].onCpuNs = c.recordsNs - 400'000;
+        profile.threads[1].onCpuNs = 400'000;
+        ClockCheck(5'000).Finish(1'005'000, c.switchIns, profile);
+        EXPECT_EQ(profile.kernelClock.reason, c.reason);
+    }
+}
+
 } // namespace
