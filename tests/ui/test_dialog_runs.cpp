@@ -22,7 +22,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 // The run's warning before its second start, and the probe's when it took
