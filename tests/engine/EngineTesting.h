@@ -6,6 +6,7 @@
 #include "ProcCounterService.h"
 #include "SampledRun.h"
 #include "ScratchFolder.h"
+#include "ScriptedCounters.h"
 
 #include <cstdlib>
 #include <functional>
@@ -50,16 +51,6 @@ public:
 // time, then per thread its time, min, avg, max, then each listed level;
 // "none" without figures.
 std::string Figures(const std::optional<RunStatistics>& statistics);
-
-// Counter paths of a process, and of one of its threads by its index.
-inline std::string ProcessPath(const std::string& instance, const char* counter)
-{
-    return "\\Process(" + instance + ")\\" + counter;
-}
-inline std::string ThreadPath(const std::string& instance, int thread, const char* counter)
-{
-    return "\\Thread(" + instance + "/" + std::to_string(thread) + ")\\" + counter;
-}
 
 // The counter service's notices of where thread states come from.
 extern const std::string EXACT_NOTICE;

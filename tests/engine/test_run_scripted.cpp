@@ -6,7 +6,6 @@
 #include "DataLog.h"
 #include "EngineTesting.h"
 #include "RunStatistics.h"
-#include "ScriptedCounters.h"
 
 #include <gtest/gtest.h>
 
@@ -21,42 +20,6 @@ namespace {
 const std::string kName = "render";
 const std::string kMakeSure = "[IMPORTANT!!!] Make sure the application is terminated COMPLETELY\nbefore continue!";
 const std::string kNeedMore = "[Get Max Thread] Need to collect at least  10";
-
-struct ThreadSample {
-    double cpu;
-    double state;
-};
-
-Collection Sample(double cpu, double threads, const std::vector<ThreadSample>& perThread = {})
-{
-    Collection sample{.values = {{ProcessPath(kName, "% Processor Time"), cpu},
-                                 {ProcessPath(kName, "Thread Count"), threads}}};
-    for (size_t j = 0; j < perThread.size(); ++j) {
-        sample.values[ThreadPath(kName, static_cast<int>(j), "% Processor Time")] = perThread[j].cpu;
-        sample.values[ThreadPath(kName, static_cast<int>(j), "Thread State")] = perThread[j].state;
-    }
-    return sample;
-}
-
-// Thread 0 always running; thread 1 running in the first three samples.
-Collection TwoThreadSample(int k)
-{
-    return Sample(98.4375, 2, {{93.75, 2}, {4.6875, k < 3 ? 2.0 : 5.0}});
-}
-
-// The collection that gives the rates their base, then the samples.
-Script Samples(int count, const std::function<Collection(int)>& sample)
-{
-    Script script(1);
-    for (int k = 0; k < count; ++k)
-        script.push_back(sample(k));
-    return script;
-}
-
-Collection ThreadCount(double count)
-{
-    return {.values = {{ProcessPath(kName, "Thread Count"), count}}};
-}
 
 // Time stamps are the only bytes a run cannot know in advance.
 std::string WithoutTimeStamps(const std::string& log)

@@ -12,19 +12,11 @@ namespace {
 
 const SYSTEMTIME kStamp = {2026, 12, 6, 5, 21, 8, 41, 218};
 
-TEST(DataLog, TwoThreadExampleLineByLine)
+// A record starts with its time stamp: month, day, year, then the time to
+// the millisecond. (A whole log's bytes: the engine's scripted runs.)
+TEST(DataLog, RecordsStartWithTheirTimeStamp)
 {
-    CString record = DataLogRecord(kStamp);
-    AppendProcessCpu(record, 98.4375);
-    AppendThread(record, 93.75, 2);
-    AppendThread(record, 4.6875, 5);
-
-    EXPECT_EQ((CString(DATA_LOG_HEAD) + DataLogHeader(2) + record).str(),
-              "[Quorvex]\n"
-              "[Start Data]\n"
-              "\"Time\",\"TOTAL_CPU_Utilization\",\"Thread_0_CPU_Utilization\",\"Thread_0_Status\","
-              "\"Thread_1_CPU_Utilization\",\"Thread_1_Status\"\n"
-              "\"12/05/2026 21:08:41.218\",\"98.4375\",\"93.75\",\"2\",\"4.6875\",\"5\"");
+    EXPECT_EQ(DataLogRecord(kStamp).str(), "\n\"12/05/2026 21:08:41.218\"");
     EXPECT_EQ(DataLogRecord({2027, 1, 0, 2, 3, 4, 5, 6}).str(), "\n\"01/02/2027 03:04:05.006\"");
 }
 

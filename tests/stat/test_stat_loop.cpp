@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-
 #include <string>
 #include <vector>
 
@@ -91,7 +90,9 @@ TEST(StatLoop, ExitStatusOfConditionsAndRepeatedRuns)
     EXPECT_NE(ReadFile(folder.Path() + "/report").find("\n quorvex-stat for 'sh -c "), std::string::npos);
 }
 
-TEST(StatLoop, CompareRefusesAFileThatIsNotAReportBeforeRunning)
+// A file that is not a report is refused before the command runs; a
+// baseline brought up to date in place is read before it is written.
+TEST(StatLoop, CompareRefusesWhatIsNotAReportAndReadsABaselineBeforeReplacingIt)
 {
     const ScratchFolder folder;
     const std::string other = folder.Path() + "/other.json";
@@ -104,12 +105,7 @@ TEST(StatLoop, CompareRefusesAFileThatIsNotAReportBeforeRunning)
         EXPECT_TRUE(result.err.starts_with("quorvex-stat: cannot compare with '" + file + "': ")) << result.err;
     }
     EXPECT_FALSE(std::ifstream(marker).good());
-}
 
-// A baseline brought up to date in place: read before it is written.
-TEST(StatLoop, CompareWithTheFileThatJsonReplaces)
-{
-    const ScratchFolder folder;
     const std::string json = folder.Path() + "/base.json";
     const std::string report = folder.Path() + "/report";
     ASSERT_EQ(Stat({"-o", report, "--json", json, "true"}).exitCode, 0);

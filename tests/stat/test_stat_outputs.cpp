@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -150,23 +151,39 @@ TEST(StatOutputs, JsonReport)
               "}\n");
 }
 
-// Records that disagree with the kernel's own clock make the run inexact,
-// and every output says why.
-TEST(StatOutputs, DisagreementWithTheKernelsClockIsNotExact)
+// Each reason a run is not exact, and what the text and the JSON say of it:
+// records that disagree with the kernel's own clock, lost records (nothing
+// exact), /proc samples (exact counters, sampled histogram).
+TEST(StatOutputs, InexactRunsSayWhy)
 {
-    Profile profile = SmallRun();
-    profile.kernelClock.reason = "the records' processor time is 7.20 % below the kernel's own clock";
-    const RunFacts facts = Facts();
-    const Summary summary = Summarize(profile, facts);
-    EXPECT_FALSE(summary.exact);
-    EXPECT_NE(TextReport(profile, summary, facts)
-                  .find(" source: context-switch records, not exact: the records' processor time is 7.20 % below "
-                        "the kernel's own clock\n"),
-              std::string::npos);
-    const std::string json = JsonReport(profile, summary, facts);
-    EXPECT_NE(json.find("  \"exact\": false,\n  \"inexact_reason\": \"the records' processor time is 7.20 % below "
-                        "the kernel's own clock\",\n"),
-              std::string::npos);
+    struct Case {
+        std::function<void(Profile&, RunFacts&)> make;
+        std::string text, json;
+    };
+    const std::string clock = "the records' processor time is 7.20 % below the kernel's own clock";
+    const Case cases[] = {
+        {[&](Profile& p, RunFacts&) { p.kernelClock.reason = clock; },
+         " source: context-switch records, not exact: " + clock + "\n",
+         "  \"exact\": false,\n  \"inexact_reason\": \"" + clock + "\",\n"},
+        {[](Profile& p, RunFacts&) { p.lostRecords = 17; },
+         " source: context-switch records, 17 lost: the shares are inexact\n",
+         "\"exact\": false,\n  \"inexact_reason\": \"17 context-switch records lost\",\n  \"exact_totals\": false,"},
+        {[](Profile& p, RunFacts& f) {
+             f.fromRecords = false;
+             p.endedUnreadNs = 1'250'000;
+         },
+         "\n source: /proc: on-CPU, waiting and CPU exact (the kernel's counters), the histogram sampled\n"
+         " 1.250 ms of threads that started and ended between two reads is in the CPU total only\n",
+         "\"exact\": false,\n  \"inexact_reason\": \"sampled from /proc\",\n  \"exact_totals\": true,"}};
+    for (const Case& c : cases) {
+        Profile profile = SmallRun();
+        RunFacts facts = Facts();
+        c.make(profile, facts);
+        const Summary summary = Summarize(profile, facts);
+        EXPECT_FALSE(summary.exact);
+        EXPECT_NE(TextReport(profile, summary, facts).find(c.text), std::string::npos) << c.text;
+        EXPECT_NE(JsonReport(profile, summary, facts).find(c.json), std::string::npos) << c.json;
+    }
 }
 
 TEST(StatOutputs, CsvTimelineHasARowPerWindow)
@@ -177,30 +194,6 @@ TEST(StatOutputs, CsvTimelineHasARowPerWindow)
               "0,150.00,2,1.500,1.500,0.000,0.00,50.00,50.00,100.000,50.000\n"
               "100,190.00,2,1.900,2.000,0.000,0.00,10.00,90.00,100.000,90.000\n"
               "200,40.00,1,0.400,0.400,0.600,60.00,40.00,0.00,20.000,0.000\n");
-}
-
-// Lost records leave nothing exact; from /proc the counters are exact and
-// the histogram is not.
-TEST(StatOutputs, LostRecordsAndProcSamplingAreNotExact)
-{
-    Profile profile = SmallRun();
-    profile.lostRecords = 17;
-    const std::string lost = TextReport(profile, Summarize(profile, Facts()), Facts());
-    EXPECT_NE(lost.find(" source: context-switch records, 17 lost: the shares are inexact\n"), std::string::npos);
-    EXPECT_NE(JsonReport(profile, Summarize(profile, Facts()), Facts()).find("\"exact\": false,\n  \"inexact_reason\": \"17 context-switch records lost\",\n"
-                                                                       "  \"exact_totals\": false,"),
-              std::string::npos);
-    RunFacts sampled = Facts();
-    sampled.fromRecords = false;
-    profile.lostRecords = 0;
-    profile.endedUnreadNs = 1'250'000;
-    EXPECT_NE(TextReport(profile, Summarize(profile, sampled), sampled)
-                  .find("\n source: /proc: on-CPU, waiting and CPU exact (the kernel's counters), the histogram sampled\n"
-                        " 1.250 ms of threads that started and ended between two reads is in the CPU total only\n"),
-              std::string::npos);
-    EXPECT_NE(JsonReport(profile, Summarize(profile, sampled), sampled).find("\"exact\": false,\n  \"inexact_reason\": \"sampled from /proc\",\n"
-                                                                            "  \"exact_totals\": true,"),
-              std::string::npos);
 }
 
 bool TagsBalance(const std::string& svg);

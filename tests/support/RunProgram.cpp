@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include <fcntl.h>
@@ -114,4 +115,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     result.out = Contents(out);
     result.err = Contents(err);
     return result;
+}
+
+double Number(const std::string& json, const std::string& key, std::size_t from)
+{
+    const std::size_t at = json.find("\"" + key + "\": ", from);
+    return at == std::string::npos ? -1 : std::atof(json.c_str() + at + key.size() + 4);
 }

@@ -25,3 +25,6 @@ struct ProgramOptions {
 // A program named without a slash is looked for along PATH.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const ProgramOptions& options = {});
+
+// The number after "key": at or after from in a JSON text a program wrote; -1 when there is none.
+double Number(const std::string& json, const std::string& key, std::size_t from = 0);

@@ -117,3 +117,52 @@ private:
     std::deque<Query> m_queries;
     std::deque<Counter> m_counters;
 };
+
+// Counter paths of a process, and of one of its threads by its index.
+inline std::string ProcessPath(const std::string& instance, const char* counter)
+{
+    return "\\Process(" + instance + ")\\" + counter;
+}
+inline std::string ThreadPath(const std::string& instance, int thread, const char* counter)
+{
+    return "\\Thread(" + instance + "/" + std::to_string(thread) + ")\\" + counter;
+}
+
+// Samples of a scripted target named "render": its processor time and
+// thread count, then each thread's processor time and state.
+struct ThreadSample {
+    double cpu;
+    double state;
+};
+
+inline Collection Sample(double cpu, double threads, const std::vector<ThreadSample>& perThread = {})
+{
+    Collection sample{.values = {{ProcessPath("render", "% Processor Time"), cpu},
+                                 {ProcessPath("render", "Thread Count"), threads}}};
+    for (size_t j = 0; j < perThread.size(); ++j) {
+        sample.values[ThreadPath("render", static_cast<int>(j), "% Processor Time")] = perThread[j].cpu;
+        sample.values[ThreadPath("render", static_cast<int>(j), "Thread State")] = perThread[j].state;
+    }
+    return sample;
+}
+
+// Thread 0 always running; thread 1 running in the first three samples.
+inline Collection TwoThreadSample(int k)
+{
+    return Sample(98.4375, 2, {{93.75, 2}, {4.6875, k < 3 ? 2.0 : 5.0}});
+}
+
+// The collection that gives the rates their base, then the samples.
+inline Script Samples(int count, const std::function<Collection(int)>& sample)
+{
+    Script script(1);
+    for (int k = 0; k < count; ++k)
+        script.push_back(sample(k));
+    return script;
+}
+
+// What the probe reads: the thread count alone.
+inline Collection ThreadCount(double count)
+{
+    return {.values = {{ProcessPath("render", "Thread Count"), count}}};
+}

@@ -1,9 +1,10 @@
-// Measurements of the real demo workload started from the real dialog, and
-// the dialog closed while a run is in progress. Clicks reach a run from
-// timers, so that their handlers run nested inside it, at its message pumps,
+// The dialog around its runs: its controls, fields, lists and boxes, and a
+// run stopped by each way of closing it. Runs read scripted counters (a
+// target that sleeps), so that every figure is known in advance; the manual
+// capture measures the real demo. Clicks reach a run from timers or from
+// the counters' collections, so that their handlers run nested inside it,
 // as a user's clicks do.
 
-#include "CaptureOutput.h"
 #include "ChildProcesses.h"
 #include "DialogDriver.h"
 #include "FileDialog.h"
@@ -20,9 +21,6 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
 
 namespace {
 
@@ -49,12 +47,6 @@ const std::string kIdle = "000 -START -START CAPTURE";
 const std::string kRunning = "100 +RUNNING -START CAPTURE";
 const std::string kCapturing = "110 +RUNNING +CAPTURING";
 const std::string kCaptureStopped = "101 +RUNNING -START CAPTURE";
-
-struct DemoRun {
-    const char* params;
-    const char* samplingRate = "100";
-    bool manualCapture = false;
-};
 
 void ChooseItem(QComboBox* combo, const char* text)
 {
@@ -92,10 +84,12 @@ Results ResultsShown(CQuorvexDlg& dlg)
     return shown;
 }
 
-// No target may outlive a test.
-class DemoRunTest : public DialogTest {
+// No target may outlive a test; the dialog's runs read these counters, or,
+// without them, the kernel's.
+class DialogRun : public DialogTest {
 protected:
-    ~DemoRunTest() override
+    explicit DialogRun(CounterService* counters) : DialogTest(counters) {}
+    ~DialogRun() override
     {
         EXPECT_EQ(ChildProcesses(), std::vector<int>{}) << "a target outlived its run";
         EXPECT_EQ(OpenPidfds(), 0);
@@ -112,25 +106,45 @@ protected:
         };
     }
 
-    // What the user does before START: the demo as target (as the chooser
-    // sets it), its parameters typed in, the settings chosen in their lists.
-    void PrepareDemoRun(const DemoRun& run)
+    // What the user does before START: the target (as the chooser sets it),
+    // its parameters typed in, the settings chosen in their lists.
+    void PrepareRun(const char* path, const char* params, const char* samplingRate, bool manualCapture)
     {
-        dlg.m_strAppPath = QUORVEX_DEMO;
-        std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", FileTitleOf(QUORVEX_DEMO).GetString());
+        dlg.m_strAppPath = path;
+        std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "%s", FileTitleOf(path).GetString());
         dlg.m_editAppPath.SetWindowText(dlg.m_strAppPath);
-        Edit(dlg, IDC_EDIT_APP_PARAMS)->setText(run.params);
-        // The demo ends long before the shortest duration.
-        ChooseItem(Combo(dlg, IDC_COMBO_DURATION), "10");
-        ChooseItem(Combo(dlg, IDC_COMBO_SAMPLING_RATE), run.samplingRate);
-        ChooseItem(Combo(dlg, IDC_COMBO_MANUAL_CAPTURE), run.manualCapture ? "Yes" : "No");
+        Edit(dlg, IDC_EDIT_APP_PARAMS)->setText(params);
+        ChooseItem(Combo(dlg, IDC_COMBO_SAMPLING_RATE), samplingRate);
+        ChooseItem(Combo(dlg, IDC_COMBO_MANUAL_CAPTURE), manualCapture ? "Yes" : "No");
+    }
+};
+
+// Runs of a target that sleeps, on scripted counters: every figure the
+// dialog shows is known in advance.
+class ScriptedDialogRun : public DialogRun {
+protected:
+    ScriptedDialogRun() : DialogRun(&counters) {}
+
+    // Thread 0 always running, thread 1 in the first three samples, after
+    // the probe's ten samples of two threads.
+    void Play(int samples)
+    {
+        counters = ScriptedCounters{};
+        counters.scripts = {Samples(samples, TwoThreadSample), Samples(10, [](int) { return ThreadCount(2); })};
     }
 
-    ChildStarts starts;
+    void PrepareScriptedRun(bool manualCapture = false)
+    {
+        PrepareRun(target.c_str(), "", "10", manualCapture);
+    }
+
+    ScriptedCounters counters;
+    ScratchFolder folder;
+    const std::string target = folder.AddScript("render", "exec sleep 60");
 };
 
 // Exit while idle ends the dialog as Enter does, but tells any run to stop.
-TEST_F(DemoRunTest, StartWithoutATargetAsksForOneAndExitEndsTheDialog)
+TEST_F(ScriptedDialogRun, StartWithoutATargetAsksForOneAndExitEndsTheDialog)
 {
     std::string after;
     const INT_PTR result = Open([&](QWidget*) {
@@ -142,37 +156,9 @@ TEST_F(DemoRunTest, StartWithoutATargetAsksForOneAndExitEndsTheDialog)
     EXPECT_EQ(Shown(recorded.boxes), Strings{"[Error] Click the button GET APPLICATION NAME to select application!!!"});
     EXPECT_NE(recorded.boxes.at(0).owner, nullptr);
     EXPECT_EQ(after, kIdle);
-    EXPECT_EQ(starts.Count(), 0);
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dlg.m_bCancel, 1);
 }
-
-// Runs of a target that sleeps, on scripted counters: every figure the
-// dialog shows is known in advance.
-class ScriptedDialogRun : public DialogTest {
-protected:
-    ScriptedDialogRun() : DialogTest(&counters) {}
-    ~ScriptedDialogRun() override { EXPECT_EQ(ChildProcesses(), std::vector<int>{}); }
-
-    // Thread 0 always running, thread 1 in the first three samples, after
-    // the probe's ten samples of two threads.
-    void Play(int samples)
-    {
-        counters = ScriptedCounters{};
-        Script run(1);
-        for (int k = 0; k < samples; ++k)
-            run.push_back({.values = {{"\\Process(render)\\% Processor Time", 98.4375},
-                                      {"\\Process(render)\\Thread Count", 2},
-                                      {"\\Thread(render/0)\\% Processor Time", 93.75},
-                                      {"\\Thread(render/0)\\Thread State", 2},
-                                      {"\\Thread(render/1)\\% Processor Time", 4.6875},
-                                      {"\\Thread(render/1)\\Thread State", k < 3 ? 2.0 : 5.0}}});
-        counters.scripts = {run, Script(11, Collection{.values = {{"\\Process(render)\\Thread Count", 2}}})};
-    }
-
-    ScriptedCounters counters;
-    ScratchFolder folder;
-};
 
 // Ten samples: every field and list shows the run's figures in its format,
 // each list its first row. Nine: the figures stay as they were.
@@ -183,9 +169,7 @@ TEST_F(ScriptedDialogRun, ShowsTheFiguresOfTenSamplesAndKeepsThemAfterNine)
     const QWidget* dialogWindow = nullptr;
     Inspect([&](QWidget* window) {
         dialogWindow = window;
-        dlg.m_strAppPath = folder.AddScript("render.exe", "exec sleep 60").c_str();
-        std::snprintf(dlg.m_szProcessName, sizeof dlg.m_szProcessName, "render");
-        ChooseItem(Combo(dlg, IDC_COMBO_SAMPLING_RATE), "10");
+        PrepareScriptedRun();
         for (int samples : {10, 9}) {
             Play(samples);
             Button(dlg, IDC_START)->click();
@@ -220,37 +204,31 @@ TEST_F(ScriptedDialogRun, ShowsTheFiguresOfTenSamplesAndKeepsThemAfterNine)
 }
 
 // A START that reaches the dialog before the cancelled run has returned (two
-// clicks in one batch of events) starts nothing: the run ends as cancelled.
-TEST_F(DemoRunTest, CancelDuringSamplingKeepsResultsAndStartsNoSecondRun)
+// clicks in one batch of events) starts nothing: the run ends as cancelled,
+// its figures computed into the members, not shown.
+TEST_F(ScriptedDialogRun, CancelDuringSamplingKeepsResultsAndStartsNoSecondRun)
 {
     std::string afterClicks, after;
     Results shown;
-    // About 30 samples after the settling second of the measured instance.
-    AtSecondStart([&] {
-        QTimer::singleShot(1300, qApp, [&] {
+    Inspect([&](QWidget*) {
+        PrepareScriptedRun();
+        Play(20);
+        counters.scripts[0][12].action = [&] {
             Button(dlg, IDC_CANCEL)->click();
             Button(dlg, IDC_START)->click();
             afterClicks = ControlsOf(dlg);
-        });
-    });
-    Open([&](QWidget* window) {
-        PrepareDemoRun({"--phases 1 --phase-ms 2000 --sleepers 1", "10"});
+        };
         Button(dlg, IDC_START)->click();
         after = ControlsOf(dlg);
         shown = ResultsShown(dlg);
-        PressKey(window, Qt::Key_Escape);
     });
 
     EXPECT_EQ(Shown(recorded.boxes), Strings{kMakeSure});
-    EXPECT_EQ(starts.Count(), 2);
     EXPECT_EQ(afterClicks, kIdle);
     EXPECT_EQ(after, kIdle);
     EXPECT_EQ(dlg.m_bCancel, 1);
-    const int samples = std::stoi(dlg.m_strSamples.str());
-    EXPECT_GE(samples, 10);
-    EXPECT_EQ(shown.fields[IDC_EDIT_SAMPLES], dlg.m_strSamples.str());
-    // Computed into the members, not shown.
-    EXPECT_EQ(dlg.m_strCpuAvg.str(), Format("%6.2f", std::stod(dlg.m_strCpuAvg.str())));
+    EXPECT_EQ(shown.fields[IDC_EDIT_SAMPLES], "      12");
+    EXPECT_EQ(dlg.m_strCpuAvg.str(), " 98.44");
     for (int id : {IDC_EDIT_CPU_MIN, IDC_EDIT_CPU_AVG, IDC_EDIT_CPU_MAX, IDC_EDIT_PARALLEL_TIME, IDC_EDIT_THREADS_MAX})
         EXPECT_EQ(shown.fields[id], "") << id;
     EXPECT_TRUE(shown.threadRows.empty() && shown.levelRows.empty());
@@ -259,12 +237,14 @@ TEST_F(DemoRunTest, CancelDuringSamplingKeepsResultsAndStartsNoSecondRun)
 
 // A target that ends before the probe's first collection abandons the run;
 // the controls are idle all the same, and START starts the next run.
-TEST_F(DemoRunTest, AbandonedRunLeavesTheControlsIdle)
+TEST_F(ScriptedDialogRun, AbandonedRunLeavesTheControlsIdle)
 {
     Strings after;
     Inspect([&](QWidget*) {
-        PrepareDemoRun({"--phases 1 --phase-ms 0 --sleepers 0"});
+        PrepareScriptedRun();
         for (int run = 0; run < 2; ++run) {
+            Play(10);
+            counters.scripts[1].clear();
             Button(dlg, IDC_START)->click();
             after.push_back(ControlsOf(dlg));
         }
@@ -278,9 +258,15 @@ TEST_F(DemoRunTest, AbandonedRunLeavesTheControlsIdle)
     EXPECT_EQ(after, Strings(2, kIdle));
 }
 
+// The real demo, measured by the kernel's counters.
+class DemoRun : public DialogRun {
+protected:
+    DemoRun() : DialogRun(nullptr) {}
+};
+
 // START CAPTURE and STOP CAPTURE open and close one window for the probe and
 // one for the measurement; the elapsed time is the measurement's window.
-TEST_F(DemoRunTest, ManualCaptureWindowsForTheProbeAndTheMeasurement)
+TEST_F(DemoRun, ManualCaptureWindowsForTheProbeAndTheMeasurement)
 {
     Strings steps;
     auto step = [&] { steps.push_back(ControlsOf(dlg)); };
@@ -302,7 +288,7 @@ TEST_F(DemoRunTest, ManualCaptureWindowsForTheProbeAndTheMeasurement)
     });
     Results shown;
     Inspect([&](QWidget*) {
-        PrepareDemoRun({"--phases 1 --phase-ms 4000 --sleepers 1", "10", true});
+        PrepareRun(QUORVEX_DEMO, "--phases 1 --phase-ms 4000 --sleepers 1", "10", true);
         step();
         AtNextDispatch([&] {
             step();
@@ -328,7 +314,6 @@ TEST_F(DemoRunTest, ManualCaptureWindowsForTheProbeAndTheMeasurement)
                               kCaptureStopped,   // the measurement's window closed
                               kIdle}));          // after the run
     EXPECT_EQ(Shown(recorded.boxes), Strings{kMakeSure});
-    EXPECT_EQ(starts.Count(), 2);
     // From the first sample's start to the last sample's end, inside the
     // span between the two clicks.
     const int elapsed = std::stoi(dlg.m_strElapsedMs.str());
@@ -372,18 +357,18 @@ const CloseCase kCloses[] = {
 // Exit stops the run itself, every other way through the dialog's close.
 // Exit closes at the measurement's first sample, the others in the probe's
 // capture wait, which ends only on a flag.
-class CloseDuringARealRun : public DemoRunTest, public testing::WithParamInterface<CloseCase> {};
+class CloseDuringARun : public ScriptedDialogRun, public testing::WithParamInterface<CloseCase> {};
 
 // The run is told to stop, ends its target and writes its end into the
 // window, which takes no more input and closes only after that, with the
 // way's result.
-TEST_P(CloseDuringARealRun, StopsTheRunAndEndsTheTarget)
+TEST_P(CloseDuringARun, StopsTheRunAndEndsTheTarget)
 {
     const bool inProbe = std::string(GetParam().name) != "Exit";
     std::string events;
     const INT_PTR result = Open([&](QWidget* window) {
-        PrepareDemoRun(inProbe ? DemoRun{"--phases 1 --phase-ms 3000 --sleepers 1", "100", true}
-                               : DemoRun{"--phases 1 --phase-ms 1600 --sleepers 1", "10"});
+        PrepareScriptedRun(inProbe);
+        Play(30);
         QObject::connect(Edit(dlg, IDC_EDIT_SAMPLES), &QLineEdit::textChanged, window, [&, window] {
             events += Format("run ended, window shown %d, enabled %d, elapsed '%s';", window->isVisible(),
                              window->isEnabled(), Edit(dlg, IDC_EDIT_ELAPSED)->text().toStdString().c_str());
@@ -402,12 +387,11 @@ TEST_P(CloseDuringARealRun, StopsTheRunAndEndsTheTarget)
     EXPECT_EQ(events, "run ended, window shown 1, enabled 0, elapsed ' ';closed;");
     EXPECT_EQ(dlg.m_strSamples.str(), inProbe ? "       0" : "       1");
     EXPECT_EQ(Shown(recorded.boxes), inProbe ? (Strings{kNeedMoreSamples, kMakeSure}) : Strings{kMakeSure});
-    EXPECT_EQ(starts.Count(), inProbe ? 1 : 2);
     EXPECT_EQ(dlg.m_bRunning, 0);
     EXPECT_EQ(dlg.m_bCancel, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, CloseDuringARealRun, testing::ValuesIn(kCloses),
+INSTANTIATE_TEST_SUITE_P(Ways, CloseDuringARun, testing::ValuesIn(kCloses),
                          [](const testing::TestParamInfo<CloseCase>& info) { return info.param.name; });
 
 } // namespace
