@@ -6,6 +6,7 @@
 #include "MachineFiles.h"
 #include "ProcFiles.h"
 #include "ProcSampler.h"
+#include "ProcessTree.h"
 #include "ProcThreadActivity.h"
 #include "Outputs.h"
 #include "ProfileBuilder.h"
@@ -369,7 +370,7 @@ Profile StartedProfile(std::uint64_t startNs, std::uint64_t intervalNs, int pid,
 struct Measurement {
     std::unique_ptr<SwitchRecordSource> records;
     bool sampled = false;  // the records were refused or stopped: /proc is sampled
-    std::unique_ptr<ProcThreadActivity> proc;
+    std::unique_ptr<ThreadActivitySource> proc;
     std::string whyNot;
     std::uint64_t heldCpuNs = 0;  // the command's processor time before it was released
     // The kernel stopped the command's records at its exec of this
@@ -408,13 +409,23 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
                                                 : ReadMachineLine("/proc", std::to_string(target.Pid()) + "/comm")
                                                       .value_or("a program"),
                           everyMs);
-    if (options.followChildren)
+    // Sampled from the start, the processes it starts are sampled too; taken
+    // over part-way, only the command's own.
+    const bool tree = options.followChildren && !measurement.records;
+    if (options.followChildren && !tree)
         said += "quorvex-stat: from /proc, only the command's own process is measured\n";
     std::fputs(said.c_str(), stderr);
     measurement.sampled = true;
     // Raised only now, so that the command inherits the limit it would have had.
     RaiseDescriptorLimit();
-    measurement.proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
+    auto proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
+    if (tree && proc) {
+        const auto affinity = ProcessAffinity(target.Pid());
+        measurement.proc = std::make_unique<ProcessTree>(target.Pid(), std::move(proc),
+                                                         affinity ? static_cast<unsigned>(affinity->size()) : 1);
+    } else {
+        measurement.proc = std::move(proc);
+    }
 }
 
 // Compares the kernel's clock read last time with the records up to then.
