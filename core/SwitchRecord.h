@@ -1,6 +1,6 @@
 #pragma once
 // One decoded context-switch record of the kernel (perf_event_open with
-// context_switch, task and comm): the raw stream that thread states, processor
+// context_switch, task, comm and mmap): the raw stream that thread states, processor
 // times and the exact concurrency histogram are all computed from.
 
 #include <cstdint>
@@ -13,6 +13,7 @@ enum class RecordKind : std::uint8_t {
     Exit,   // a thread ended
     Exec,   // the process replaced its image; only the thread tid == pid remains
     Comm,   // a thread took a new name (name)
+    Mapped, // a thread mapped program code: after an exec, the new program is being loaded
     Lost,   // the kernel dropped records: the stream has a gap
 };
 

@@ -34,7 +34,9 @@ constexpr unsigned MIN_RING_PAGES = 1;
 // Two events of one thread write each record twice, a few hundred
 // nanoseconds apart.
 constexpr std::uint64_t REPEAT_NS = 20'000;
-// Of the records asked for: a fork, an exit or a 16-byte command name.
+// Of the records asked for: a fork, an exit or a 16-byte command name. A
+// mapping's record carries a path and may be larger; one dropped for want
+// of room is told by the kernel's count of lost records.
 constexpr std::uint64_t LARGEST_RECORD = 64;
 
 // Appended to every record (sample_id_all) for sample_type TID | TIME | CPU.
@@ -57,6 +59,14 @@ struct TaskBody {  // PERF_RECORD_FORK and PERF_RECORD_EXIT
 struct CommBody {  // PERF_RECORD_COMM, up to the name
     std::uint32_t pid;
     std::uint32_t tid;
+};
+
+struct MmapBody {  // PERF_RECORD_MMAP, up to the path
+    std::uint32_t pid;
+    std::uint32_t tid;
+    std::uint64_t address;
+    std::uint64_t length;
+    std::uint64_t offset;
 };
 
 struct LostBody {  // PERF_RECORD_LOST
@@ -137,6 +147,9 @@ int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren
     attr.task = 1;
     attr.comm = 1;
     attr.comm_exec = 1;
+    // Code mappings (an exec maps its program before it runs) tell an exec
+    // that kept the records from one after which the kernel stopped them.
+    attr.mmap = 1;
     attr.inherit = 1;
     attr.inherit_thread = followChildren ? 0 : 1;
     attr.exclude_kernel = 1;  // what perf_event_paranoid 2 allows
@@ -585,6 +598,8 @@ bool DecodeSwitchRecord(const unsigned char* bytes, std::size_t size, SwitchReco
         // A rename (prctl) changes only the name; an exec changes the threads.
         return DecodeComm(bytes, size, header.misc & PERF_RECORD_MISC_COMM_EXEC ? RecordKind::Exec : RecordKind::Comm,
                           record);
+    case PERF_RECORD_MMAP:
+        return DecodeTask<MmapBody>(bytes, size, RecordKind::Mapped, record);
     case PERF_RECORD_LOST: {
         LostBody body;
         if (!ReadBody(bytes, size, body))

@@ -16,6 +16,7 @@ struct ThreadActivity {
     std::uint64_t cpuNs;  // processor time used so far
     std::uint64_t readNs; // CLOCK_MONOTONIC, when cpuNs was true: a rate runs between two of these
     std::uint64_t waitingNs = 0;  // time runnable on a run queue so far, where the source knows it
+    int pid = 0;  // its process, where the source reads several; 0: the source's one process
 };
 
 struct ActivitySnapshot {

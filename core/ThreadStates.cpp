@@ -89,6 +89,7 @@ void ThreadStates::Apply(const SwitchRecord& record)
             observer->Renamed(thread);
         break;
     }
+    case RecordKind::Mapped:
     case RecordKind::Lost:
         break;
     }

@@ -3,6 +3,7 @@
 #include "MachineFiles.h"
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 namespace {
@@ -81,7 +82,7 @@ void ProcSampler::Read(const ActivitySnapshot& snapshot, std::uint64_t instantNs
         const bool known = m_threads.count(now.tid) != 0;
         Seen seen = known ? m_threads[now.tid] : Seen{};
         if (!known) {
-            seen = NewThread(now.tid, m_lastNs);
+            seen = NewThread(now.tid, now.pid ? now.pid : m_pid, m_lastNs);
             seen.cpuNs = first ? now.cpuNs : 0;  // a new thread counts from its start
             seen.waitingKnown = true;
             seen.waitingNs = first ? now.waitingNs : 0;
@@ -180,12 +181,12 @@ void ProcSampler::ShareAmong(const std::vector<Seen*>& ended, std::uint64_t cpuN
     }
 }
 
-ProcSampler::Seen ProcSampler::NewThread(int tid, std::uint64_t bornNs)
+ProcSampler::Seen ProcSampler::NewThread(int tid, int pid, std::uint64_t bornNs)
 {
     ThreadProfile thread;
     thread.tid = tid;
-    thread.pid = m_pid;
-    const std::string task = std::to_string(m_pid) + "/task/" + std::to_string(tid) + "/comm";
+    thread.pid = pid;
+    const std::string task = std::to_string(pid) + "/task/" + std::to_string(tid) + "/comm";
     thread.name = ReadMachineLine("/proc", task).value_or("");
     thread.bornNs = bornNs;
     m_profile.threads.push_back(std::move(thread));
@@ -294,6 +295,9 @@ Profile ProcSampler::Finish(std::uint64_t endNs)
         window.lengthNs = std::min(m_profile.intervalNs, elapsed - window.startNs);
         window.levelNs.resize(m_profile.levelNs.size());
     }
-    m_profile.processes = std::max(m_profile.processes, 1u);
+    std::set<int> processes;
+    for (const ThreadProfile& thread : m_profile.threads)
+        processes.insert(thread.pid);
+    m_profile.processes = std::max<unsigned>({m_profile.processes, static_cast<unsigned>(processes.size()), 1u});
     return std::move(m_profile);
 }

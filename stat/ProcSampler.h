@@ -67,7 +67,7 @@ private:
     };
 
     void Read(const ActivitySnapshot& snapshot, std::uint64_t instantNs, bool gone);
-    Seen NewThread(int tid, std::uint64_t bornNs);
+    Seen NewThread(int tid, int pid, std::uint64_t bornNs);
     std::uint64_t Unexplained(std::uint64_t processCpuNs, std::uint64_t threadsCpuNs);
     void ShareAmong(const std::vector<Seen*>& ended, std::uint64_t cpuNs, std::vector<Delta>& deltas);
     void Account(std::uint64_t toNs, std::uint64_t processNs, std::uint64_t cpuNs, const std::vector<Delta>& deltas);

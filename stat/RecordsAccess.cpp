@@ -1,7 +1,6 @@
 #include "RecordsAccess.h"
 
 #include "MachineFiles.h"
-#include "ProcFiles.h"
 #include "SwitchRecords.h"
 #include "Text.h"
 
@@ -14,7 +13,6 @@ namespace {
 
 constexpr int CAP_SYS_ADMIN_BIT = 21;
 constexpr int CAP_PERFMON_BIT = 38;
-constexpr std::uint64_t PF_EXITING = 0x4;
 
 // A field of /proc/self/status, such as "Seccomp" or "CapEff".
 std::string StatusField(const std::string& procRoot, const std::string& name)
@@ -92,11 +90,18 @@ RecordsAccess ProbeRecordsAccess(const std::string& procRoot)
     return access;
 }
 
-bool RecordsStoppedAt(const SwitchRecord& exit, const std::string& procRoot)
+std::optional<std::string> StoppedExecs::See(const SwitchRecord& record)
 {
-    ProcStat stat;
-    return exit.kind == RecordKind::Exit && exit.tid == exit.pid && ReadPidStat(exit.pid, stat, procRoot) &&
-           stat.state != 'Z' && stat.state != 'X' && !(stat.flags & PF_EXITING);
+    if (record.kind == RecordKind::Exec)
+        m_unmapped[record.pid] = record.name;
+    else if (record.kind == RecordKind::Mapped)
+        m_unmapped.erase(record.pid);
+    const auto unmapped = m_unmapped.find(record.pid);
+    if (record.kind != RecordKind::Exit || record.tid != record.pid || unmapped == m_unmapped.end())
+        return std::nullopt;
+    std::string name = std::move(unmapped->second);
+    m_unmapped.erase(unmapped);
+    return name;
 }
 
 std::string RefusalText(const RecordsAccess& access, int intervalMs)

@@ -6,7 +6,9 @@
 #include "SwitchRecord.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 struct RecordsAccess {
     int error = 0;         // perf_event_open's errno; 0 when the records are allowed
@@ -24,10 +26,20 @@ std::string RefusalText(const RecordsAccess& access, int intervalMs);
 // The line a run writes when the kernel stopped the records at the exec of
 // a set-user-ID (or unreadable) program.
 std::string SetUidText(const std::string& program, int intervalMs);
-// Whether the exit record of a process's first thread came while the
-// process lives on and is not exiting: the kernel stopped its records at an
-// exec of a set-user-ID (or unreadable) program.
-bool RecordsStoppedAt(const SwitchRecord& exit, const std::string& procRoot = "/proc");
+// Where the kernel stopped a process's records at its exec of a set-user-ID
+// (or unreadable) program, told from the records alone, however soon the
+// process ends: the kernel writes the exec and then, before it maps the new
+// program, the exit of the process's first thread, which lives on unseen.
+// An exec that keeps the records maps the program before it can end.
+class StoppedExecs {
+public:
+    // Given every record in time order: the program's name when this one
+    // marks such a stop.
+    std::optional<std::string> See(const SwitchRecord& record);
+
+private:
+    std::unordered_map<int, std::string> m_unmapped;  // exec'd, program not mapped yet: its name, by pid
+};
 
 // --check's answer; exact is set when a run would have the records.
 std::string CheckText(const RecordsAccess& access, int intervalMs, bool& exact);

@@ -6,6 +6,7 @@
 #include "MachineFiles.h"
 #include "ProcFiles.h"
 #include "ProcSampler.h"
+#include "ProcessTree.h"
 #include "ProcThreadActivity.h"
 #include "Outputs.h"
 #include "ProfileBuilder.h"
@@ -369,21 +370,20 @@ Profile StartedProfile(std::uint64_t startNs, std::uint64_t intervalNs, int pid,
 struct Measurement {
     std::unique_ptr<SwitchRecordSource> records;
     bool sampled = false;  // the records were refused or stopped: /proc is sampled
-    std::unique_ptr<ProcThreadActivity> proc;
+    std::unique_ptr<ThreadActivitySource> proc;
     std::string whyNot;
     std::uint64_t heldCpuNs = 0;  // the command's processor time before it was released
-    // The command's first thread left the records while the command lives
-    // on: the kernel stopped them at its exec of a set-user-ID program.
-    bool stopped = false;
+    // The kernel stopped the command's records at its exec of this
+    // set-user-ID program; the command lives on, or ended unseen.
+    std::optional<std::string> stoppedAt;
     // It started processes: its parent's figure for it holds theirs too.
     bool forked = false;
 };
 
 // A descendant's records stopped at its exec of a set-user-ID program: the
 // rest of its time is missing, which counts as lost records.
-SwitchRecord StoppedRecords(const SwitchRecord& exit)
+SwitchRecord StoppedRecords(const SwitchRecord& exit, const std::string& name)
 {
-    const std::string name = ReadMachineLine("/proc", std::to_string(exit.pid) + "/comm").value_or("?");
     std::fprintf(stderr,
                  "quorvex-stat: the kernel stopped the context-switch records of process %d at its exec of %s "
                  "(set-user-ID or unreadable); its time from there on is missing, and the figures are not exact\n",
@@ -405,15 +405,27 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
                                                      : "quorvex-stat: " + measurement.whyNot + "; sampling /proc every " +
                                                            std::to_string(everyMs) + " ms instead\n";
     if (measurement.records)  // they stopped part-way
-        said = SetUidText(ReadMachineLine("/proc", std::to_string(target.Pid()) + "/comm").value_or("a program"),
+        said = SetUidText(measurement.stoppedAt ? *measurement.stoppedAt
+                                                : ReadMachineLine("/proc", std::to_string(target.Pid()) + "/comm")
+                                                      .value_or("a program"),
                           everyMs);
-    if (options.followChildren)
+    // Sampled from the start, the processes it starts are sampled too; taken
+    // over part-way, only the command's own.
+    const bool tree = options.followChildren && !measurement.records;
+    if (options.followChildren && !tree)
         said += "quorvex-stat: from /proc, only the command's own process is measured\n";
     std::fputs(said.c_str(), stderr);
     measurement.sampled = true;
     // Raised only now, so that the command inherits the limit it would have had.
     RaiseDescriptorLimit();
-    measurement.proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
+    auto proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
+    if (tree && proc) {
+        const auto affinity = ProcessAffinity(target.Pid());
+        measurement.proc = std::make_unique<ProcessTree>(target.Pid(), std::move(proc),
+                                                         affinity ? static_cast<unsigned>(affinity->size()) : 1);
+    } else {
+        measurement.proc = std::move(proc);
+    }
 }
 
 // Compares the kernel's clock read last time with the records up to then.
@@ -470,7 +482,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         if (!measurement.sampled) {
             CompareClocks(*measurement.records, clock, builder.States());
             // A stop shows in the records before the events close.
-            if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost || measurement.stopped) {
+            if (measurement.records->Advance(now) == ThreadActivitySource::Status::Lost || measurement.stoppedAt) {
                 recorded = true;
                 FallBackToProc(target, measurement, options);
             } else if (now >= nextClockNs) {
@@ -493,7 +505,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     const std::uint64_t reapedNs = ChildrenCpuNs() - childrenBefore;
     if (!measurement.sampled) {
         measurement.records->Advance(end);
-        if (!measurement.stopped) {
+        if (!measurement.stoppedAt) {
             if (const auto readNs = clock.PendingNs(); readNs && *readNs <= end)
                 clock.Compare(builder.States());
             feed.builder = nullptr;
@@ -585,18 +597,20 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
     recordOptions.followChildren = options.followChildren;
     recordOptions.keepThreadStates = false;  // the profile keeps them
     int commandPid = 0;
+    StoppedExecs stoppedExecs;
     recordOptions.onRecord = [&](const SwitchRecord& record) {
         if (record.kind == RecordKind::Fork && record.pid != commandPid)
             measurement.forked = true;
         if (!feed.builder)
             return;
         feed.builder->Add(record);
-        if (!RecordsStoppedAt(record))
+        const auto stopped = stoppedExecs.See(record);
+        if (!stopped)
             return;
         if (record.pid == commandPid)
-            measurement.stopped = true;
+            measurement.stoppedAt = stopped;
         else if (options.followChildren)
-            feed.builder->Add(StoppedRecords(record));
+            feed.builder->Add(StoppedRecords(record, *stopped));
     };
     int error = 0;
     const auto target = Target::Start(
@@ -767,12 +781,13 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
     SwitchRecordOptions recordOptions;
     recordOptions.followChildren = options.followChildren;
     recordOptions.keepThreadStates = false;  // the profile keeps them
-    recordOptions.onRecord = [&feed](const SwitchRecord& record) {
+    StoppedExecs stoppedExecs;
+    recordOptions.onRecord = [&](const SwitchRecord& record) {
         if (!feed.builder)
             return;
         feed.builder->Add(record);
-        if (RecordsStoppedAt(record))
-            feed.builder->Add(StoppedRecords(record));
+        if (const auto stopped = stoppedExecs.See(record))
+            feed.builder->Add(StoppedRecords(record, *stopped));
     };
     std::vector<ThreadActivity> threads;
     std::string whyNot;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,40 @@ TEST(RecordsAccess, SaysWhatRefusedAndWhatWouldAllow)
         bool exact = !c.exact;
         EXPECT_EQ(CheckText(c.access, 2, exact), c.check);
         EXPECT_EQ(exact, c.exact) << c.check;
+    }
+}
+
+// The kernel's stop at a set-user-ID exec is the exec, then the exit of the
+// process's first thread before any code mapping; an exec that keeps the
+// records maps the program first.
+TEST(RecordsAccess, StopsAtExecAreToldFromTheRecords)
+{
+    const auto at = [](RecordKind kind, int tid) {
+        SwitchRecord record;
+        record.kind = kind;
+        record.pid = 7;
+        record.tid = tid;
+        record.name = kind == RecordKind::Exec ? "mount" : "";
+        return record;
+    };
+    const struct {
+        std::vector<SwitchRecord> records;
+        std::optional<std::string> stop;
+    } cases[] = {
+        {{at(RecordKind::Exec, 7), at(RecordKind::Exit, 7)}, "mount"},
+        {{at(RecordKind::Exec, 7), at(RecordKind::SwitchOut, 7), at(RecordKind::Exit, 7)}, "mount"},
+        {{at(RecordKind::Exec, 7), at(RecordKind::Mapped, 7), at(RecordKind::Exit, 7)}, std::nullopt},
+        {{at(RecordKind::Exec, 7), at(RecordKind::Exit, 8)}, std::nullopt},  // another thread ended
+        {{at(RecordKind::Exit, 7)}, std::nullopt},
+        // Told once: the process ends unseen.
+        {{at(RecordKind::Exec, 7), at(RecordKind::Exit, 7), at(RecordKind::Exit, 7)}, std::nullopt},
+    };
+    for (const auto& test : cases) {
+        StoppedExecs execs;
+        std::optional<std::string> stop;
+        for (const SwitchRecord& record : test.records)
+            stop = execs.See(record);
+        EXPECT_EQ(stop, test.stop) << test.records.size();
     }
 }
 
