@@ -45,10 +45,9 @@ double Percentile(std::vector<double> values, double p)
     return values.empty() ? 0.0 : values[static_cast<size_t>(p * static_cast<double>(values.size() - 1))];
 }
 
-BOOL Start(std::string commandLine, PROCESS_INFORMATION& pi)
+BOOL Start(std::string commandLine, PROCESS_INFORMATION& pi, ProcessStartHook attach = nullptr)
 {
-    STARTUPINFOA startupInfo = {};
-    startupInfo.cb = sizeof startupInfo;
+    STARTUPINFOA startupInfo = {sizeof startupInfo, std::move(attach)};
     return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupInfo, &pi);
 }
 
@@ -254,7 +253,7 @@ BENCHMARK(BM_SampleRate)
 
 // Standard output goes to a pipe while the demo is started, so that the
 // demo's report lands there.
-BOOL StartReporting(std::string commandLine, PROCESS_INFORMATION& pi, int& report)
+BOOL StartReporting(std::string commandLine, PROCESS_INFORMATION& pi, int& report, ProcessStartHook attach)
 {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
@@ -262,7 +261,7 @@ BOOL StartReporting(std::string commandLine, PROCESS_INFORMATION& pi, int& repor
     std::fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
     dup2(out[1], STDOUT_FILENO);
-    const BOOL started = Start(std::move(commandLine), pi);
+    const BOOL started = Start(std::move(commandLine), pi, std::move(attach));
     dup2(saved, STDOUT_FILENO);
     close(saved);
     close(out[1]);
@@ -287,18 +286,18 @@ double ReportedWork(int report)
 // reports, 0 when the records could not be had.
 double DemoWork(bool attached, Service& service)
 {
+    ProcessStartHook attach = nullptr;
     if (!attached)
-        SetProcessStartHook([](int, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
+        attach = [](int, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
             whyNot = "not attached";
             return nullptr;
-        });
+        };
     service.notices.clear();
     Query query(service, 7);
     PROCESS_INFORMATION pi = {};
     int report = -1;
-    const BOOL started =
-        StartReporting(std::string(QUORVEX_DEMO) + " --phases 4 --phase-ms 1500 --sleepers 2 --report", pi, report);
-    SetProcessStartHook(nullptr);
+    const BOOL started = StartReporting(std::string(QUORVEX_DEMO) + " --phases 4 --phase-ms 1500 --sleepers 2 --report",
+                                        pi, report, std::move(attach));
     if (!started)
         return 0;
     query.Bind(pi.hProcess);

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr std::uint64_t kNsPerSecond = 1000000000;
-
 std::uint64_t NowNs(clockid_t clock)
 {
     timespec now;

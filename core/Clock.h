@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
+
 std::uint64_t MonotonicNowNs();
 std::uint64_t RealtimeNowNs();
 

@@ -22,6 +22,24 @@ std::uint64_t SleepFor(std::chrono::nanoseconds span)
     return end;
 }
 
+// A zero interval (tests) still gives each collection an instant of its own.
+SampleSchedule::SampleSchedule(std::uint64_t startNs, std::chrono::nanoseconds interval)
+    : m_intervalNs(std::max<std::uint64_t>(Nanoseconds(interval), 1)), m_nextNs(startNs + m_intervalNs)
+{
+}
+
+std::uint64_t SampleSchedule::Next()
+{
+    const std::uint64_t now = MonotonicNowNs();
+    const std::uint64_t oldest = now > MAX_INSTANT_AGE_NS ? now - MAX_INSTANT_AGE_NS : 0;
+    if (m_nextNs < oldest)
+        m_nextNs += (oldest - m_nextNs + m_intervalNs - 1) / m_intervalNs * m_intervalNs;
+    SleepUntilNs(m_nextNs);
+    const std::uint64_t instant = m_nextNs;
+    m_nextNs += m_intervalNs;
+    return instant;
+}
+
 bool ReadValue(CounterService& counters, PDH_HCOUNTER counter, double& value)
 {
     return counters.GetCounterValue(counter, &value) == ERROR_SUCCESS;

@@ -15,6 +15,28 @@ std::uint64_t Nanoseconds(std::chrono::nanoseconds span);
 // Sleeps for the span and returns the sleep's end: the instant the
 // collection that follows belongs to, however late the sampler wakes.
 std::uint64_t SleepFor(std::chrono::nanoseconds span);
+
+// The instants a run samples at, fixed from its start: start + k * interval.
+// A sampler that wakes late, or whose collection outlasts the interval, is
+// excused no instant: it takes each one due at once, which the counters date
+// back to its instant where they can (switch records), else take as late as
+// it is (/proc, whose rates run over the real length of the interval). Only
+// instants further back than the counters date are passed over.
+//
+//   start    k=1       k=2       k=3       k=4
+//     |---------|---------|---------|---------|
+//               1 ..................^ woke late: 2 and 3 at once, then sleeps until 4
+class SampleSchedule {
+public:
+    SampleSchedule(std::uint64_t startNs, std::chrono::nanoseconds interval);
+    // Sleeps until the next instant (not at all when it has passed) and returns it.
+    std::uint64_t Next();
+
+private:
+    std::uint64_t m_intervalNs;
+    std::uint64_t m_nextNs;
+};
+
 bool ReadValue(CounterService& counters, PDH_HCOUNTER counter, double& value);
 
 // Opens a query and closes it with its counters when it goes.

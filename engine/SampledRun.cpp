@@ -59,7 +59,7 @@ public:
             m_observer.WaitForCaptureWindow();
         m_captureStartNs = MonotonicNowNs();
         if (!m_observer.Controls().cancel)
-            Sample(m_captureStartNs + Nanoseconds(m_settings.duration));
+            Sample();
         return EndRun();
     }
 
@@ -149,10 +149,12 @@ private:
         return true;
     }
 
-    void Sample(std::uint64_t endNs)
+    void Sample()
     {
+        const std::uint64_t endNs = m_captureStartNs + Nanoseconds(m_settings.duration);
+        SampleSchedule schedule(m_captureStartNs, m_settings.interval);
         while (!m_timeUp && !m_observer.Controls().captureStopped) {
-            const std::uint64_t instantNs = SleepFor(m_settings.interval);
+            const std::uint64_t instantNs = schedule.Next();
             SYSTEMTIME stamp;
             GetLocalTime(&stamp);
             m_result.status = m_query.Collect(instantNs);
@@ -174,7 +176,7 @@ private:
                 m_dataLog.Write(record);
             m_run.EndSample();
             m_lastSampleNs = MonotonicNowNs();
-            m_timeUp = m_lastSampleNs >= endNs;
+            m_timeUp = instantNs >= endNs;
             m_observer.SampleTaken(m_run.samples);
             if (m_observer.Controls().cancel)
                 break;

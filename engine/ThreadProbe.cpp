@@ -17,9 +17,8 @@ bool ThreadProbe::Run(double& maxThreads)
         return Finish();
     if (m_observer.Controls().manualCapture && !m_observer.Controls().capturing)
         m_observer.WaitForCaptureWindow();
-    const std::uint64_t endNs = MonotonicNowNs() + Nanoseconds(m_settings.duration);
     if (!m_observer.Controls().cancel)
-        Sample(endNs, maxThreads);
+        Sample(MonotonicNowNs(), maxThreads);
     if (m_samples < MINIMUM_SAMPLES) {
         CString text;
         text.Format("Need to collect at least %3d", MINIMUM_SAMPLES);
@@ -49,11 +48,14 @@ bool ThreadProbe::StartWatching()
     return true;
 }
 
-void ThreadProbe::Sample(std::uint64_t endNs, double& maxThreads)
+void ThreadProbe::Sample(std::uint64_t startNs, double& maxThreads)
 {
+    const std::uint64_t endNs = startNs + Nanoseconds(m_settings.duration);
+    SampleSchedule schedule(startNs, m_settings.interval);
     bool timeUp = false;
     while (!timeUp && !m_observer.Controls().captureStopped) {
-        if (m_query.Collect(SleepFor(m_settings.interval)) == PDH_NO_DATA)
+        const std::uint64_t instantNs = schedule.Next();
+        if (m_query.Collect(instantNs) == PDH_NO_DATA)
             return;
         double threads;
         if (!ReadValue(m_counters, m_threadCount, threads)) {
@@ -63,7 +65,7 @@ void ThreadProbe::Sample(std::uint64_t endNs, double& maxThreads)
         }
         maxThreads = std::max(maxThreads, threads);
         ++m_samples;
-        timeUp = MonotonicNowNs() >= endNs;
+        timeUp = instantNs >= endNs;
         m_observer.SampleTaken(m_samples);
         if (m_observer.Controls().cancel)
             return;

@@ -14,7 +14,7 @@ public:
 private:
     bool Fail(const char* text);
     bool StartWatching();
-    void Sample(std::uint64_t endNs, double& maxThreads);
+    void Sample(std::uint64_t startNs, double& maxThreads);
     // Closes the probe's capture window; its target ends with the probe.
     bool Finish();
 

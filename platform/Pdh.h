@@ -6,6 +6,7 @@
 // A CounterService provides them; the functions below use the kernel's
 // (ProcCounterService), while the engine is handed the service it uses.
 
+#include "ThreadActivity.h"
 #include "WinTypes.h"
 
 #include <cstdint>
@@ -76,8 +77,8 @@ public:
     virtual PDH_STATUS AddCounter(PDH_HQUERY query, const char* path, PDH_HCOUNTER* counter) = 0;
     virtual PDH_STATUS BindQuery(PDH_HQUERY query, HANDLE process) = 0;
     // The collection belongs to instantNs (CLOCK_MONOTONIC), such as the end
-    // of the sleep before it, at most half a second ago: the sampler's own
-    // wake-up must not displace a thread from the picture.
+    // of the sleep before it, at most MAX_INSTANT_AGE_NS ago: the sampler's
+    // own wake-up must not displace a thread from the picture.
     virtual PDH_STATUS CollectQueryData(PDH_HQUERY query, std::uint64_t instantNs) = 0;
     virtual PDH_STATUS GetCounterValue(PDH_HCOUNTER counter, double* value) = 0;
     virtual PDH_STATUS CloseQuery(PDH_HQUERY query) = 0;

@@ -182,6 +182,7 @@ struct ProcCounterService::Query {
     std::vector<std::unique_ptr<Instance>> instances;
     std::vector<std::unique_ptr<Counter>> counters;
     HANDLE target = nullptr;  // the process every instance measures; none until bound
+    std::uint64_t lastInstantNs = 0;
 
     Instance& InstanceNamed(const std::string& name)
     {
@@ -197,12 +198,14 @@ struct ProcCounterService::Query {
 
 namespace {
 
-// The caller's instant, unless it lies in the future or too far back to be
-// the end of the sleep just finished: then the moment of the collection.
-std::uint64_t InstantOf(std::uint64_t instantNs)
+// The caller's instant, unless it lies in the future, too far back to be
+// the end of the sleep just finished, or not after the query's last
+// collection: then the moment of the collection, so that every rate has a
+// span, whatever instants a late caller gives.
+std::uint64_t InstantOf(std::uint64_t instantNs, std::uint64_t lastNs)
 {
     const std::uint64_t now = MonotonicNowNs();
-    return instantNs > 0 && instantNs <= now && now - instantNs <= MAX_INSTANT_AGE_NS ? instantNs : now;
+    return instantNs > lastNs && instantNs <= now && now - instantNs <= MAX_INSTANT_AGE_NS ? instantNs : now;
 }
 
 } // namespace
@@ -266,7 +269,8 @@ PDH_STATUS ProcCounterService::CollectQueryData(PDH_HQUERY query, std::uint64_t 
     Query* of = FindQuery(query);
     if (!of)
         return PDH_INVALID_HANDLE;
-    const std::uint64_t instantNs = InstantOf(instant);
+    const std::uint64_t instantNs = InstantOf(instant, of->lastInstantNs);
+    of->lastInstantNs = instantNs;
     // Success when any instance was collected; else why the others were not.
     PDH_STATUS status = PDH_NO_DATA;
     for (const auto& instance : of->instances) {

@@ -59,24 +59,8 @@ std::shared_ptr<StartedTarget> ProcessTarget(HANDLE object)
     return (*found)->started;
 }
 
-struct StartHook {
-    std::mutex mutex;
-    ProcessStartHook hook;
-};
-
-StartHook& CurrentStartHook()
+void Attach(int pid, const ProcessStartHook& hook, StartedTarget& started)
 {
-    static StartHook current;
-    return current;
-}
-
-void Attach(int pid, StartedTarget& started)
-{
-    ProcessStartHook hook;
-    {
-        std::lock_guard lock(CurrentStartHook().mutex);
-        hook = CurrentStartHook().hook;
-    }
     started.threadStates = hook ? hook(pid, started.whyNot) : SwitchRecordSource::Attach(pid, &started.whyNot);
 }
 
@@ -111,7 +95,7 @@ std::optional<TargetExit> ReportedExit(const Target& target)
 
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUTES*, SECURITY_ATTRIBUTES*,
                     BOOL inheritHandles, DWORD creationFlags, void* environment, LPCSTR currentDirectory,
-                    STARTUPINFOA*, PROCESS_INFORMATION* processInformation)
+                    STARTUPINFOA* startupInfo, PROCESS_INFORMATION* processInformation)
 {
     if (!processInformation || creationFlags != 0 || (!applicationName && !commandLine))
         return Fail(EINVAL);
@@ -124,8 +108,9 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, SECURITY_ATTRIBUT
     launch.workingFolder = currentDirectory ? currentDirectory : "";
     launch.keepDescriptors = inheritHandles;
     auto started = std::make_shared<StartedTarget>();
+    const ProcessStartHook hook = startupInfo ? startupInfo->attach : nullptr;
     int error = 0;
-    started->target = Target::Start(launch, [&](int pid) { Attach(pid, *started); }, error);
+    started->target = Target::Start(launch, [&](int pid) { Attach(pid, hook, *started); }, error);
     if (!started->target)
         return Fail(error);
     const int pid = started->target->Pid();
@@ -187,12 +172,6 @@ BOOL CloseHandle(HANDLE object)
     }
     delete handle;
     return TRUE;
-}
-
-ProcessStartHook SetProcessStartHook(ProcessStartHook hook)
-{
-    std::lock_guard lock(CurrentStartHook().mutex);
-    return std::exchange(CurrentStartHook().hook, std::move(hook));
 }
 
 std::optional<StartedProcess> ProcessOfHandle(HANDLE process)

@@ -20,8 +20,16 @@
 
 struct SECURITY_ATTRIBUTES;
 
+// Called with the child's pid while it waits before its exec, so that what it
+// attaches sees every thread of the target from its first instruction on:
+// the exact thread-state source, or null with a one-line reason.
+using ProcessStartHook = std::function<std::unique_ptr<ThreadActivitySource>(int pid, std::string& whyNot)>;
+
 struct STARTUPINFOA {
     DWORD cb;
+    // Not in the Windows structure: what CreateProcessA attaches to the child;
+    // empty, the kernel's context-switch records (SwitchRecordSource::Attach).
+    ProcessStartHook attach;
 };
 
 struct PROCESS_INFORMATION {
@@ -55,14 +63,6 @@ int ProcessEndSignal(HANDLE process);
 // had already ended.
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL CloseHandle(HANDLE object);
-
-// Called with the child's pid while it waits before its exec, so that what it
-// attaches sees every thread of the target from its first instruction on:
-// the exact thread-state source, or null with a one-line reason. The default
-// attaches the kernel's context-switch records (SwitchRecordSource::Attach).
-using ProcessStartHook = std::function<std::unique_ptr<ThreadActivitySource>(int pid, std::string& whyNot)>;
-// Null restores the default. Returns the hook replaced (null: the default).
-ProcessStartHook SetProcessStartHook(ProcessStartHook hook);
 
 // The process a process handle names; nullopt for anything else.
 struct StartedProcess {

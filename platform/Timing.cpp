@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr std::uint64_t kNsPerSecond = 1000000000;
 // From 1 January 1601 to 1 January 1970, in 100-ns units.
 constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 

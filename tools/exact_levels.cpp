@@ -59,7 +59,6 @@ struct Level {
 // Counters for this many thread numbers; those beyond the process's threads
 // fail to read and count as not running.
 constexpr int WATCHED_THREADS = 64;
-constexpr double THREAD_RUNNING = 2;
 
 // Levels 0 .. the highest seen, in per cent of the samples, then the share
 // at two or more ("Parallel Time").
@@ -95,14 +94,14 @@ int MaxLevel(const std::vector<Level>& levels)
     return max;
 }
 
-// The number of watched threads in state 2 at the collection just made.
+// The number of watched threads running at the collection just made.
 int RunningThreads(const std::vector<PDH_HCOUNTER>& states)
 {
     int running = 0;
     for (PDH_HCOUNTER state : states) {
         PDH_FMT_COUNTERVALUE value;
         running += PdhGetFormattedCounterValue(state, PDH_FMT_DOUBLE, nullptr, &value) == ERROR_SUCCESS &&
-                   value.doubleValue == THREAD_RUNNING;
+                   value.doubleValue == THREAD_STATE_RUNNING;
     }
     return running;
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -253,6 +254,28 @@ TEST_F(ScriptedRun, ElapsedTimeIsTheDurationOrTheCaptureWindow)
     ASSERT_TRUE(result.elapsedMs);
     EXPECT_GE(*result.elapsedMs, 200u);
     EXPECT_LT(*result.elapsedMs, 5000u);
+}
+
+// The run samples at its start + k * interval however late it runs: a
+// collection that outlasts two intervals is followed at once by the two
+// instants it overran, each given its own instant, and the schedule goes on.
+TEST_F(ScriptedRun, LateSamplesAreTakenForTheirOwnInstants)
+{
+    constexpr std::uint64_t kIntervalNs = 20'000'000;
+    settings.interval = std::chrono::milliseconds(20);
+    Script run = Samples(10, TwoThreadSample);
+    run[3].action = [] { Sleep(50); };  // the third sample's
+    Play(2, run);
+    EXPECT_EQ(Run().samples, 10);
+    std::vector<ScriptedCounters::Made> made;  // the run's, after its settling collection
+    std::copy_if(counters.collections.begin(), counters.collections.end(), std::back_inserter(made),
+                 [](const ScriptedCounters::Made& collection) { return collection.query == 0; });
+    ASSERT_EQ(made.size(), 12u) << "the settling collection, ten samples, then the end of the script";
+    made.erase(made.begin());
+    for (size_t k = 1; k < made.size(); ++k)
+        EXPECT_EQ((made[k].instantNs - made[0].instantNs) % kIntervalNs, 0u) << "sample " << k;
+    EXPECT_GE(made[3].madeNs - made[3].instantNs, kIntervalNs) << "taken late, for its own instant";
+    EXPECT_GT(made[4].madeNs - made[4].instantNs, kIntervalNs / 2);
 }
 
 // The largest count the probe saw, not its last; 200 threads fill every slot.

@@ -193,17 +193,16 @@ TEST_F(ProcessTest, StartHookSeesTheChildBeforeItsExec)
 {
     std::string seen;
     int hookedPid = 0;
-    SetProcessStartHook([&](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
+    STARTUPINFOA startupInfo = {sizeof startupInfo, [&](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
         char exe[4096] = {};
         hookedPid = pid;
         seen = std::string(exe, readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe));
         whyNot = "seen";
         return nullptr;
-    });
+    }};
+    char commandLine[] = "/bin/sleep 30";
     PROCESS_INFORMATION pi = {};
-    const BOOL started = Start("/bin/sleep 30", pi);
-    SetProcessStartHook(nullptr);
-    ASSERT_TRUE(started);
+    ASSERT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupInfo, &pi));
     char self[4096] = {};
     EXPECT_EQ(seen, std::string(self, readlink("/proc/self/exe", self, sizeof self)));
     EXPECT_EQ(hookedPid, static_cast<int>(pi.dwProcessId));

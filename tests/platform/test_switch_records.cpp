@@ -34,7 +34,7 @@ using Status = ThreadActivitySource::Status;
 
 const char* const REFUSED = "the kernel refuses";
 
-// The default start hook and the tests' own attach nothing but SwitchRecordSource.
+// The default start and the tests' own attach nothing but SwitchRecordSource.
 std::unique_ptr<SwitchRecordSource> TakeSource(const StartedTarget& target, std::string& whyNot)
 {
     return std::unique_ptr<SwitchRecordSource>(
@@ -184,17 +184,17 @@ class OnePageRing : public testing::TestWithParam<bool> {};
 TEST(SwitchRecordSource, StreamsTheRecordsOfTheWholeProcessTree)
 {
     std::vector<SwitchRecord> records;
-    SetProcessStartHook([&records](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
+    const auto followChildren = [&records](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
         SwitchRecordOptions options;
         options.followChildren = true;
         options.drainInBackground = false;  // the records come only through Advance, on this thread
         options.onRecord = [&records](const SwitchRecord& record) { records.push_back(record); };
         return SwitchRecordSource::Attach(pid, &whyNot, options);
-    });
+    };
     StartedTarget tree(std::vector<std::string>{"/bin/sh", "-c", std::string(QUORVEX_DEMO) +
                                                                      " --phases " + std::to_string(4 * Processors()) +
-                                                                     " --phase-ms 300 --sleepers 0; exit 0"});
-    SetProcessStartHook(nullptr);
+                                                                     " --phase-ms 300 --sleepers 0; exit 0"},
+                       followChildren);
     TAKE_OR_SKIP(source, tree);
     tree.WaitForExit();
     source->Advance(MonotonicNowNs());
@@ -224,11 +224,10 @@ TEST(SwitchRecordSource, StreamsTheRecordsOfTheWholeProcessTree)
 TEST_P(OnePageRing, AgreesWithTheKernelOnEachThreadOfAnOversubscribedProcess)
 {
     const bool drained = GetParam();
-    SetProcessStartHook([drained](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
-        return SwitchRecordSource::Attach(pid, &whyNot, {1, drained});
-    });
-    const StartedTarget child(Demo(4 * Processors(), 3500, 2));
-    SetProcessStartHook(nullptr);
+    const StartedTarget child(Demo(4 * Processors(), 3500, 2),
+                              [drained](int pid, std::string& whyNot) -> std::unique_ptr<ThreadActivitySource> {
+                                  return SwitchRecordSource::Attach(pid, &whyNot, {1, drained});
+                              });
     TAKE_OR_SKIP(source, child);
     usleep(1'000'000);
     ActivitySnapshot ignored;

@@ -2,9 +2,11 @@
 // A counter service that plays back scripted collections and fails on
 // demand: every value a run reads is known in advance.
 
+#include "Clock.h"
 #include "Pdh.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -27,6 +29,14 @@ public:
     std::map<int, PDH_STATUS> openFailures;
     std::map<std::pair<int, std::string>, PDH_STATUS> addFailures;  // by query and path
     std::vector<std::string> added;
+    // Each collection as it was made: its query (by order of opening), the
+    // instant it was given and the moment it ran.
+    struct Made {
+        int query;
+        std::uint64_t instantNs;
+        std::uint64_t madeNs;
+    };
+    std::vector<Made> collections;
 
     long OpenQueries() const
     {
@@ -59,11 +69,12 @@ public:
 
     PDH_STATUS BindQuery(PDH_HQUERY handle, HANDLE) override { return Find(handle) ? ERROR_SUCCESS : PDH_INVALID_HANDLE; }
 
-    PDH_STATUS CollectQueryData(PDH_HQUERY handle, std::uint64_t) override
+    PDH_STATUS CollectQueryData(PDH_HQUERY handle, std::uint64_t instantNs) override
     {
         Query* query = Find(handle);
         if (!query)
             return PDH_INVALID_HANDLE;
+        collections.push_back({query->index, instantNs, MonotonicNowNs()});
         const size_t next = query->collected++;
         const auto index = static_cast<size_t>(query->index);
         query->current = index < scripts.size() && next < scripts[index].size() ? &scripts[index][next] : nullptr;

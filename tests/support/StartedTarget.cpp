@@ -6,11 +6,11 @@
 
 #include <ctime>
 #include <unistd.h>
+#include <utility>
 
-StartedTarget::StartedTarget(const std::string& commandLine)
+StartedTarget::StartedTarget(const std::string& commandLine, ProcessStartHook attach)
 {
-    STARTUPINFOA startupInfo = {};
-    startupInfo.cb = sizeof startupInfo;
+    STARTUPINFOA startupInfo = {sizeof startupInfo, std::move(attach)};
     std::string writable = commandLine;
     EXPECT_TRUE(CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startupInfo,
                                &m_pi))
@@ -19,7 +19,10 @@ StartedTarget::StartedTarget(const std::string& commandLine)
         m_process = ProcessOfHandle(m_pi.hProcess).value_or(StartedProcess{});
 }
 
-StartedTarget::StartedTarget(const std::vector<std::string>& argv) : StartedTarget(JoinCommandLine(argv)) {}
+StartedTarget::StartedTarget(const std::vector<std::string>& argv, ProcessStartHook attach)
+    : StartedTarget(JoinCommandLine(argv), std::move(attach))
+{
+}
 
 StartedTarget::~StartedTarget()
 {

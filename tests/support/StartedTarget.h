@@ -11,9 +11,10 @@
 
 class StartedTarget {
 public:
-    explicit StartedTarget(const std::string& commandLine);
+    // attach: what the start attaches instead of the switch records.
+    explicit StartedTarget(const std::string& commandLine, ProcessStartHook attach = nullptr);
     // The arguments joined by the runtime's rules.
-    explicit StartedTarget(const std::vector<std::string>& argv);
+    explicit StartedTarget(const std::vector<std::string>& argv, ProcessStartHook attach = nullptr);
     ~StartedTarget();
 
     StartedTarget(const StartedTarget&) = delete;
