@@ -11,11 +11,23 @@
 #include "ThreadActivity.h"
 #include "ThreadStates.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
 #include <vector>
+
+// Where a collection made at the end of a sleep reads the threads: a little
+// before that end. The sleeper's own timer fires right at the end (no
+// slack), on one of the processors, and a switch under way there writes its
+// records only after the interrupt, up to some 20 us late: read at the end
+// itself, the threads would lag the scheduler exactly where the samples fall.
+constexpr std::uint64_t TIMER_SHADOW_NS = 50'000;
+inline std::uint64_t ReadingInstant(std::uint64_t sleepEndNs)
+{
+    return sleepEndNs - std::min(sleepEndNs, TIMER_SHADOW_NS);
+}
 
 class SwitchRecordTracker : private ThreadStateObserver {
 public:

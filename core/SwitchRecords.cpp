@@ -458,9 +458,10 @@ ThreadActivitySource::Status SwitchRecordSource::Collect(std::uint64_t instantNs
         return Status::Lost;
     if (HasExited(0))
         return Status::Gone;
+    const std::uint64_t readNs = ReadingInstant(instantNs);
     std::lock_guard lock(m_mutex);
     DrainRings();
-    m_tracker.AdvanceTo(instantNs);
+    m_tracker.AdvanceTo(readNs);
     if (m_tracker.NeedsResync()) {
         // A process that is gone lists no thread.
         const std::uint64_t listedNs = MonotonicNowNs();
@@ -477,7 +478,7 @@ ThreadActivitySource::Status SwitchRecordSource::Collect(std::uint64_t instantNs
         m_lostForGood = true;
         return Status::Lost;
     }
-    m_tracker.Snapshot(instantNs, snapshot);
+    m_tracker.Snapshot(readNs, snapshot);
     return Status::Ok;
 }
 

@@ -69,7 +69,8 @@ public:
     ~SwitchRecordSource() override;
 
     // The threads at instantNs, at most MAX_INSTANT_AGE_NS before the call
-    // (the end of the sleep just finished). Gone once the process has exited;
+    // (the end of the sleep just finished), read just before it
+    // (ReadingInstant). Gone once the process has exited;
     // Lost, for good, when the kernel stopped the records of a live process
     // (an exec of a set-uid or unreadable program).
     Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;

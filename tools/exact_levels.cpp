@@ -25,6 +25,7 @@
 #include "LevelHistogram.h"
 #include "Pdh.h"
 #include "Process.h"
+#include "SwitchRecordTracker.h"
 #include "Timing.h"
 
 #include <algorithm>
@@ -56,9 +57,9 @@ struct Level {
     int level;
 };
 
-// Counters for this many thread numbers; those beyond the process's threads
-// fail to read and count as not running.
-constexpr int WATCHED_THREADS = 64;
+// Counters for as many thread numbers as the dialog watches; those beyond the
+// process's threads fail to read and count as not running.
+constexpr int WATCHED_THREADS = 200;
 
 // Levels 0 .. the highest seen, in per cent of the samples, then the share
 // at two or more ("Parallel Time").
@@ -140,7 +141,8 @@ int Sample(const Options& options)
         Sleep(static_cast<DWORD>(options.intervalMs));
         if (PdhCollectQueryDataAt(query, static_cast<LONGLONG>(instant)) != ERROR_SUCCESS)
             break;
-        levels.push_back({instant, RunningThreads(states)});
+        // The records are read just before the sleep's end, /proc at the collection.
+        levels.push_back({options.proc ? instant : ReadingInstant(instant), RunningThreads(states)});
     }
     PdhCloseQuery(query);
     CloseHandle(pi.hThread);

@@ -130,6 +130,24 @@ TEST(SwitchRecordTracker, CountsOnFromTheSameSwitchInAtEveryInstant)
                                               "100 on 1300, | 1300"}));
 }
 
+// The sampler's timer fires at the sleep's end, in the middle of a hand-over
+// from 101 to 102 that the scheduler made 2 us before: 101's switch-out is
+// recorded 1.3 us before the end, 102's switch-in only 7 us after it (the
+// interrupt came first), too late to count as a hand-over (the fastest one,
+// PID to 101, took 0.5 us), so it is dated back by that 0.5 us alone. Read at
+// the end, no thread was on a processor; read just before, 101 was, as the
+// scheduler had it.
+TEST(SwitchRecordTracker, ReadsBeforeTheSamplersOwnTimer)
+{
+    constexpr std::uint64_t END = 1'000'000;
+    SwitchRecordTracker tracker(PID, 0);
+    for (const SwitchRecord& record :
+         {In(800'000, PID, 0), Out(899'500, PID, 0), In(900'000, 101, 0), Out(END - 1'300, 101, 0), In(END + 7'000, 102, 0)})
+        tracker.Add(record);
+    tracker.AdvanceTo(ReadingInstant(END));
+    EXPECT_EQ(At(tracker, ReadingInstant(END)), "100 off 99500, 101 on 50500, | 150000");
+}
+
 // The drain thread may have reached past a collection's instant; the
 // collection then sees the threads as they were there, never a mix.
 TEST(SwitchRecordTracker, AnInstantBeforeOneReachedCountsAsThatOne)
