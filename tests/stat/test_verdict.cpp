@@ -42,6 +42,13 @@ std::vector<SwitchRecord> BlockingEvery(std::uint64_t period)
     return records;
 }
 
+// Two busy threads, both switched out still runnable 100-200.
+std::vector<SwitchRecord> BothWaitingMidway()
+{
+    return {Fork(101), In(0, PID, 0), In(0, 101, 1), Waits(100, PID, 0), Waits(100, 101, 1), In(200, PID, 0),
+            In(200, 101, 1)};
+}
+
 struct Case {
     const char* name;
     std::vector<SwitchRecord> records;
@@ -69,14 +76,11 @@ TEST(Verdict, EachClassOnAHandComputedStream)
          Limit::Starved,
          "starved: its threads waited for a processor 50 % of their runnable time; more of them wanted one than its "
          "2 processors: the limit (one for each: up to 2.00x faster)"},
-        // Two busy threads, both switched out still runnable 100-200 while
-        // something else holds both processors: 200 of 600 runnable (33 %),
+        // Both switched out while something else holds the processors: 200 of 600 runnable (33 %),
         // never more than 2 wanting. On its 2 processors 100-200 takes
         // nothing: 300/200 = 1.50x. Two wanting all along: parallel. Its
         // processors idle 199 of the time could not have served the waits.
-        {"BusyMachine",
-         {Fork(101), In(0, PID, 0), In(0, 101, 1), Waits(100, PID, 0), Waits(100, 101, 1), In(200, PID, 0),
-          In(200, 101, 1)},
+        {"BusyMachine", BothWaitingMidway(),
          300,
          Limit::Starved,
          "starved: its threads waited for a processor 33 % of their runnable time; other programs held the "
@@ -85,9 +89,7 @@ TEST(Verdict, EachClassOnAHandComputedStream)
          199},
         // The same waits, 200, while its processors were idle 200 between
         // them: woken threads on their way to a processor, not starved.
-        {"WakeUpLatency",
-         {Fork(101), In(0, PID, 0), In(0, 101, 1), Waits(100, PID, 0), Waits(100, 101, 1), In(200, PID, 0),
-          In(200, 101, 1)},
+        {"WakeUpLatency", BothWaitingMidway(),
          300,
          Limit::Parallel,
          "parallel: 2 or more threads wanted a processor 100 % of the time; more processors cannot make it "
