@@ -484,8 +484,7 @@ void SwitchRecordSource::Queued(const std::function<void(const SwitchRecord&)>& 
 {
     std::lock_guard lock(m_mutex);
     DrainRings();
-    for (const SwitchRecord& record : m_tracker.Queued())
-        see(record);
+    m_tracker.Queued(see);
 }
 
 std::uint64_t SwitchRecordSource::LostRecords() const
