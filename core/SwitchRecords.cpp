@@ -122,8 +122,9 @@ std::string RefusalReason(int error, const std::string& procRoot)
     return refused + std::strerror(error);
 }
 
-// Per-processor events are what lets inherited events share a ring; the
-// ring wakes its reader when half full.
+} // namespace
+
+// Per-processor events are what lets inherited events share a ring.
 // Without inherit_thread, processes the target forks inherit the events too.
 int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren)
 {
@@ -147,8 +148,6 @@ int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren
     attr.wakeup_watermark = static_cast<std::uint32_t>(ringBytes / 2);
     return static_cast<int>(syscall(SYS_perf_event_open, &attr, pid, cpu, -1, PERF_FLAG_FD_CLOEXEC));
 }
-
-} // namespace
 
 // One processor's event and its mapped ring: a control page, then the data
 // pages that the kernel fills and we empty.
