@@ -8,7 +8,8 @@
 # a second and unpaced (as fast as it goes: 380,000 a second or more on an
 # idle 2-processor machine). Each of RUNS rounds runs every way once, one
 # after the other, for MS milliseconds; printed is the median over the
-# rounds and, in brackets, the lowest and highest. Paced, the figure is the
+# rounds of the figure against the same round's run alone and, in
+# brackets, the lowest and highest. Paced, the figure is the
 # command's own processor time against alone (it keeps its pace, and pays
 # for the records in the kernel); unpaced, its throughput (round trips)
 # against alone. With OTHER_STAT=PROGRAM, a second quorvex-stat (another
@@ -56,8 +57,9 @@ for rate in 10000 100000 0; do
         [ -z "${OTHER_STAT:-}" ] || run "$OTHER_STAT" -o /dev/null "$load" "$@" >> "$tmp/other"
     done
     field=$([ "$rate" = 0 ] && echo 1 || echo 3)
-    alone=$(cut -d' ' -f"$field" "$tmp/alone" | spread 1 | cut -d' ' -f1)
-    ratio() { cut -d' ' -f"$field" "$tmp/$1" | spread "$alone"; }
+    # Each round against the same round's run alone: the load of other
+    # programs changes less within a round than across rounds.
+    ratio() { paste -d' ' "$tmp/alone" "$tmp/$1" | awk -v f="$field" '{ print $(f + 3) / $f }' | spread 1; }
     printf "%-8s %-16s %-17s %-17s %-17s %-17s %s\n" "$([ "$rate" = 0 ] && echo unpaced || echo "$rate")" \
         "$(cut -d' ' -f2 "$tmp/alone" | spread 1000 | sed 's/\.[0-9]*/k/g')" \
         "$(ratio stat)" "$(ratio discard)" "$(ratio record)" "$(ratio count)" \

@@ -504,7 +504,7 @@ void SwitchRecordSource::DrainRings()
         const auto add = [this, i](const unsigned char* bytes, std::size_t size) {
             SwitchRecord record;
             if (DecodeSwitchRecord(bytes, size, record) && !Repeated(i, record))
-                m_tracker.Add(record);
+                m_tracker.Add(std::move(record));
         };
         if (m_rings[i]->Drain(add))
             m_tracker.MarkGap();
