@@ -56,14 +56,29 @@ for rate in 10000 100000 0; do
         run perf stat -x, -o /dev/null -e context-switches -- "$load" "$@" >> "$tmp/count"
         [ -z "${OTHER_STAT:-}" ] || run "$OTHER_STAT" -o /dev/null "$load" "$@" >> "$tmp/other"
     done
-    field=$([ "$rate" = 0 ] && echo 1 || echo 3)
     # Each round against the same round's run alone: the load of other
-    # programs changes less within a round than across rounds.
-    ratio() { paste -d' ' "$tmp/alone" "$tmp/$1" | awk -v f="$field" '{ print $(f + 3) / $f }' | spread 1; }
-    printf "%-8s %-16s %-17s %-17s %-17s %-17s %s\n" "$([ "$rate" = 0 ] && echo unpaced || echo "$rate")" \
-        "$(cut -d' ' -f2 "$tmp/alone" | spread 1000 | sed 's/\.[0-9]*/k/g')" \
-        "$(ratio stat)" "$(ratio discard)" "$(ratio record)" "$(ratio count)" \
-        "$([ -z "${OTHER_STAT:-}" ] || ratio other)"
+    # programs changes less within a round than across rounds. Field 4: the
+    # command's processor time a round trip, which that load disturbs least.
+    ratio() {
+        paste -d' ' "$tmp/alone" "$tmp/$1" |
+            awk -v f="$field" '{ print f == 1 ? $4 / $1 : f == 3 ? $6 / $3 : ($6 / $4) / ($3 / $1) }' | spread 1
+    }
+    row() {
+        printf "%-8s %-16s %-17s %-17s %-17s %-17s %s\n" "$1" "$2" \
+            "$(ratio stat)" "$(ratio discard)" "$(ratio record)" "$(ratio count)" \
+            "$([ -z "${OTHER_STAT:-}" ] || ratio other)"
+    }
+    switches=$(cut -d' ' -f2 "$tmp/alone" | spread 1000 | sed 's/\.[0-9]*/k/g')
+    if [ "$rate" = 0 ]; then
+        field=1
+        row unpaced "$switches"
+        field=4
+        row " cpu/trip" ""
+    else
+        field=3
+        row "$rate" "$switches"
+    fi
 done
-echo "(paced: processor time against alone; unpaced: round trips against alone;"
-echo " median of $runs rounds, lowest-highest in brackets; switches/s alone in thousands)"
+echo "(paced: processor time against alone; unpaced: round trips against alone, then the"
+echo " processor time a round trip; median of $runs rounds, lowest-highest in brackets;"
+echo " switches/s alone in thousands)"
