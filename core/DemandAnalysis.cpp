@@ -133,9 +133,12 @@ void DemandAnalysis::AccountTo(std::uint64_t timeNs)
         m_demand.starvedNs += dt;
     if (p > 0 && r > p)
         m_demand.oversubscribedNs += dt;
-    m_demand.unlimitedNs += r == 0 ? dt : c * dt / r;
+    // c of every r (or of at most p) threads worth of dt; all of it when
+    // they are as many, the usual case, which needs no division.
+    const auto share = [c, dt](std::size_t of) { return c == of ? dt : c * dt / of; };
+    m_demand.unlimitedNs += r == 0 ? dt : share(r);
     // More on processors than the affinity allows: a child changed its own.
-    const std::uint64_t ownDt = r == 0 ? dt : p == 0 ? c * dt / r : c * dt / std::max(c, std::min(r, p));
+    const std::uint64_t ownDt = r == 0 ? dt : p == 0 ? share(r) : share(std::max(c, std::min(r, p)));
     m_demand.machineNs += ownDt;
     if (m_demand.ownLevelNs.size() <= r)
         m_demand.ownLevelNs.resize(r + 1);
@@ -161,8 +164,14 @@ void DemandAnalysis::AccountTo(std::uint64_t timeNs)
 void DemandAnalysis::AccountWindows(std::uint64_t fromNs, std::uint64_t toNs)
 {
     while (fromNs < toNs) {
-        const std::size_t index = (fromNs - m_startNs) / m_intervalNs;
-        const std::uint64_t pieceEnd = std::min(toNs, m_startNs + (index + 1) * m_intervalNs);
+        // Accounting only moves forward: the window is found again only
+        // once it is left.
+        if (fromNs >= m_windowEndNs) {
+            m_windowIndex = (fromNs - m_startNs) / m_intervalNs;
+            m_windowEndNs = m_startNs + (m_windowIndex + 1) * m_intervalNs;
+        }
+        const std::size_t index = m_windowIndex;
+        const std::uint64_t pieceEnd = std::min(toNs, m_windowEndNs);
         if (m_demand.windows.size() <= index)
             m_demand.windows.resize(index + 1);
         m_demand.windows[index].runnableNs += m_runnable.size() * (pieceEnd - fromNs);

@@ -121,6 +121,8 @@ private:
     LevelHistogram m_runnableLevels;
     std::size_t m_alive = 0;
     std::uint64_t m_accountedNs;
+    std::size_t m_windowIndex = 0;  // the window accounted last, which ends at m_windowEndNs
+    std::uint64_t m_windowEndNs = 0;
     std::unordered_map<int, std::size_t> m_serialOf;  // live threads by tid
     std::vector<int> m_ended;            // tids to forget at the next read
     // The serial stretch under way, with each thread's time on a processor in it.

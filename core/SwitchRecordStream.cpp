@@ -70,9 +70,20 @@ void SwitchRecordStream::Add(SwitchRecord record)
 {
     if (record.cpu >= 0)
         DateSwitchIn(record);
-    if (!m_pending.empty() && record.timeNs < m_pending.back().timeNs)
-        m_sorted = false;
-    m_pending.push_back(std::move(record));
+    const std::size_t index = record.cpu >= 0 ? static_cast<std::size_t>(record.cpu) + 1 : 0;
+    if (m_queues.size() <= index)
+        m_queues.resize(index + 1);
+    std::vector<Waiting>& waiting = m_queues[index].waiting;
+    Waiting added{m_arrivals++, std::move(record)};
+    // A processor's records come in time order; one that does not waits
+    // after those of its time already queued.
+    if (!m_queues[index].Empty() && added.record.timeNs < waiting.back().record.timeNs)
+        waiting.insert(std::upper_bound(waiting.begin() + static_cast<std::ptrdiff_t>(m_queues[index].head),
+                                        waiting.end(), added.record.timeNs,
+                                        [](std::uint64_t t, const Waiting& w) { return t < w.record.timeNs; }),
+                       std::move(added));
+    else
+        waiting.push_back(std::move(added));
 }
 
 void SwitchRecordStream::DateSwitchIn(SwitchRecord& record)
@@ -102,27 +113,58 @@ void SwitchRecordStream::DateSwitchIn(SwitchRecord& record)
     processor.lastNs = record.timeNs;
 }
 
-void SwitchRecordStream::Sort()
+void SwitchRecordStream::Queue::Compact()
 {
-    // Stable: records of one processor with equal times keep their order.
-    if (!m_sorted)
-        std::stable_sort(m_pending.begin(), m_pending.end(),
-                         [](const SwitchRecord& a, const SwitchRecord& b) { return a.timeNs < b.timeNs; });
-    m_sorted = true;
+    if (head == waiting.size()) {
+        waiting.clear();
+        head = 0;
+    } else if (head >= waiting.size() / 2) {
+        waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(head));
+        head = 0;
+    }
 }
 
 void SwitchRecordStream::ReleaseTo(std::uint64_t instantNs, const std::function<void(const SwitchRecord&)>& take)
 {
-    Sort();
-    const auto due = std::upper_bound(m_pending.begin(), m_pending.end(), instantNs,
-                                      [](std::uint64_t t, const SwitchRecord& r) { return t < r.timeNs; });
-    std::for_each(m_pending.begin(), due, take);
-    m_pending.erase(m_pending.begin(), due);
+    // The queue whose first record is the earliest comes first; with equal
+    // times, the one that arrived first, as one stable sort of them all.
+    const auto later = [this](std::size_t a, std::size_t b) {
+        const Waiting& x = m_queues[a].Front();
+        const Waiting& y = m_queues[b].Front();
+        return x.record.timeNs != y.record.timeNs ? x.record.timeNs > y.record.timeNs : x.arrival > y.arrival;
+    };
+    std::vector<std::size_t> due;  // a heap of queues whose first record is due
+    for (std::size_t i = 0; i < m_queues.size(); ++i)
+        if (!m_queues[i].Empty() && m_queues[i].Front().record.timeNs <= instantNs)
+            due.push_back(i);
+    std::make_heap(due.begin(), due.end(), later);
+    while (!due.empty()) {
+        std::pop_heap(due.begin(), due.end(), later);
+        Queue& queue = m_queues[due.back()];
+        take(queue.waiting[queue.head++].record);
+        if (!queue.Empty() && queue.Front().record.timeNs <= instantNs)
+            std::push_heap(due.begin(), due.end(), later);
+        else
+            due.pop_back();
+    }
+    for (Queue& queue : m_queues)
+        queue.Compact();
 }
 
 void SwitchRecordStream::DropTo(std::uint64_t instantNs)
 {
-    std::erase_if(m_pending, [instantNs](const SwitchRecord& r) { return r.timeNs <= instantNs; });
+    for (Queue& queue : m_queues) {
+        while (!queue.Empty() && queue.Front().record.timeNs <= instantNs)
+            ++queue.head;
+        queue.Compact();
+    }
     for (Processor& processor : m_processors)
         processor.vacated = false;
+}
+
+void SwitchRecordStream::Queued(const std::function<void(const SwitchRecord&)>& see) const
+{
+    for (const Queue& queue : m_queues)
+        for (std::size_t i = queue.head; i < queue.waiting.size(); ++i)
+            see(queue.waiting[i].record);
 }

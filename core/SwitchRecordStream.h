@@ -21,9 +21,8 @@ public:
     void ReleaseTo(std::uint64_t instantNs, const std::function<void(const SwitchRecord&)>& take);
     // Drops the records up to instantNs (superseded by a re-read of /proc).
     void DropTo(std::uint64_t instantNs);
-    bool Empty() const { return m_pending.empty(); }
-    // The records not released yet, in no particular order.
-    const std::vector<SwitchRecord>& Queued() const { return m_pending; }
+    // Shows the records not released yet, in no particular order.
+    void Queued(const std::function<void(const SwitchRecord&)>& see) const;
 
 private:
     struct Processor {
@@ -34,10 +33,24 @@ private:
         std::uint64_t switchCostNs = 0;  // 0 until a hand-over shows it
     };
 
+    // One processor's records waiting, in time order (ties in order of
+    // arrival), from head on: merging these queues, each already in order,
+    // costs a comparison or two a record where sorting them all did not.
+    struct Waiting {
+        std::uint64_t arrival;  // ties between processors go in order of arrival
+        SwitchRecord record;
+    };
+    struct Queue {
+        std::vector<Waiting> waiting;
+        std::size_t head = 0;
+        bool Empty() const { return head == waiting.size(); }
+        const Waiting& Front() const { return waiting[head]; }
+        void Compact();
+    };
+
     void DateSwitchIn(SwitchRecord& record);
-    void Sort();
 
     std::vector<Processor> m_processors;  // by number
-    std::vector<SwitchRecord> m_pending;
-    bool m_sorted = true;
+    std::vector<Queue> m_queues;          // by processor number + 1; 0: records of no processor
+    std::uint64_t m_arrivals = 0;
 };

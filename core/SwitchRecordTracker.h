@@ -48,9 +48,9 @@ public:
 
     // Records of one processor arrive in time order; records of different
     // processors may arrive in any order relative to each other.
-    void Add(const SwitchRecord& record) { m_stream.Add(record); }
-    // The records added and not applied yet, in no particular order.
-    const std::vector<SwitchRecord>& Queued() const { return m_stream.Queued(); }
+    void Add(SwitchRecord record) { m_stream.Add(std::move(record)); }
+    // Shows the records added and not applied yet, in no particular order.
+    void Queued(const std::function<void(const SwitchRecord&)>& see) const { m_stream.Queued(see); }
     // Applies, in time order, every added record up to the instant; later
     // ones wait for a later instant. An instant before one already reached
     // counts as that one.

@@ -132,8 +132,9 @@ std::string RefusalReason(int error, const std::string& procRoot)
     return refused + std::strerror(error);
 }
 
-// Per-processor events are what lets inherited events share a ring; the
-// ring wakes its reader when half full.
+} // namespace
+
+// Per-processor events are what lets inherited events share a ring.
 // Without inherit_thread, processes the target forks inherit the events too.
 int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren)
 {
@@ -160,8 +161,6 @@ int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren
     attr.wakeup_watermark = static_cast<std::uint32_t>(ringBytes / 2);
     return static_cast<int>(syscall(SYS_perf_event_open, &attr, pid, cpu, -1, PERF_FLAG_FD_CLOEXEC));
 }
-
-} // namespace
 
 // One processor's event and its mapped ring: a control page, then the data
 // pages that the kernel fills and we empty.
@@ -498,8 +497,7 @@ void SwitchRecordSource::Queued(const std::function<void(const SwitchRecord&)>& 
 {
     std::lock_guard lock(m_mutex);
     DrainRings();
-    for (const SwitchRecord& record : m_tracker.Queued())
-        see(record);
+    m_tracker.Queued(see);
 }
 
 std::uint64_t SwitchRecordSource::LostRecords() const
@@ -520,7 +518,7 @@ void SwitchRecordSource::DrainRings()
         const auto add = [this, i](const unsigned char* bytes, std::size_t size) {
             SwitchRecord record;
             if (DecodeSwitchRecord(bytes, size, record) && !Repeated(i, record))
-                m_tracker.Add(record);
+                m_tracker.Add(std::move(record));
         };
         if (m_rings[i]->Drain(add))
             m_tracker.MarkGap();

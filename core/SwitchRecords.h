@@ -120,6 +120,12 @@ private:
     std::thread m_drainer;
 };
 
+// The event that writes thread pid's switch, fork, exit and name records on
+// processor cpu into a ring of ringBytes, inherited by the threads it
+// creates (and the processes it forks, with followChildren); the ring wakes
+// its reader when half full. The descriptor, or -1 with errno.
+int OpenSwitchEvent(int pid, int cpu, std::size_t ringBytes, bool followChildren);
+
 // Whether this process may open the records of its own threads here, as a
 // run opens them for the command: 0, or perf_event_open's errno.
 int ProbeSwitchRecords();

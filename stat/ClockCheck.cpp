@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fcntl.h>
 
 namespace {
 
@@ -44,39 +43,22 @@ bool ClockCheck::Agrees(std::uint64_t recordsNs, std::uint64_t kernelNs, std::ui
 
 std::uint64_t ClockCheck::ThreadCpuNs(int pid, int tid, const std::string& procRoot)
 {
-    const UniqueFd fd(open((procRoot + "/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/schedstat").c_str(),
-                           O_RDONLY | O_CLOEXEC));
-    char text[128];
-    const ssize_t length = fd.IsOpen() ? PreadText(fd.Get(), text, sizeof text) : -1;
-    std::uint64_t ns = 0;
-    return length > 0 && ParseSchedstatRuntimeNs(std::string_view(text, static_cast<std::size_t>(length)), ns) ? ns
-                                                                                                              : 0;
+    SchedstatFiles files(procRoot);
+    Schedstat figures;
+    return files.Read(pid, tid, figures) ? figures.onCpuNs : 0;
 }
 
-void ClockCheck::Read(const ThreadStates& states)
+void ClockCheck::Read(const ThreadStates& states, SchedstatFiles& files)
 {
     m_readStartNs = MonotonicNowNs();
-    std::map<std::size_t, UniqueFd> files;
     m_readings.clear();
     for (const auto& [tid, thread] : states.Live()) {
-        auto file = m_files.find(thread.serial);
-        UniqueFd fd = file != m_files.end()
-                          ? std::move(file->second)
-                          : UniqueFd(open((m_procRoot + "/" + std::to_string(thread.pid) + "/task/" +
-                                           std::to_string(tid) + "/schedstat")
-                                              .c_str(),
-                                          O_RDONLY | O_CLOEXEC));
-        char text[128];
-        const ssize_t length = fd.IsOpen() ? PreadText(fd.Get(), text, sizeof text) : -1;
-        std::uint64_t kernelNs = 0;
-        if (length > 0 && ParseSchedstatRuntimeNs(std::string_view(text, static_cast<std::size_t>(length)), kernelNs)) {
-            if (thread.serial == 0)
-                kernelNs -= std::min(kernelNs, m_heldCpuNs);
-            m_readings.push_back({thread.serial, tid, kernelNs});
-            files[thread.serial] = std::move(fd);
-        }
+        Schedstat figures;
+        if (!files.Read(thread.pid, tid, figures))
+            continue;
+        const std::uint64_t held = thread.serial == 0 ? std::min(figures.onCpuNs, m_heldCpuNs) : 0;
+        m_readings.push_back({thread.serial, tid, figures.onCpuNs - held});
     }
-    m_files = std::move(files);  // those of ended threads close
     m_readNs = MonotonicNowNs();
 }
 

@@ -7,7 +7,7 @@
 // which is dated exactly) is what "exact" means.
 
 #include "Profile.h"
-#include "ProcFiles.h"
+#include "SchedstatFiles.h"
 #include "ThreadStates.h"
 
 #include <cstdint>
@@ -23,10 +23,7 @@ class ClockCheck {
 public:
     // The first thread (the states' first) had used heldCpuNs before the
     // records' span began.
-    explicit ClockCheck(std::uint64_t heldCpuNs, std::string procRoot = "/proc")
-        : m_heldCpuNs(heldCpuNs), m_procRoot(std::move(procRoot))
-    {
-    }
+    explicit ClockCheck(std::uint64_t heldCpuNs) : m_heldCpuNs(heldCpuNs) {}
 
     // The states' first `threads` threads were running before the span, for
     // an unknown time: each is held against the kernel's clock from its
@@ -36,9 +33,9 @@ public:
     // The kernel's clock of one thread now; 0 when it cannot be read.
     static std::uint64_t ThreadCpuNs(int pid, int tid, const std::string& procRoot = "/proc");
 
-    // Reads the kernel's clock of every live thread now (the states have
-    // reached an earlier instant).
-    void Read(const ThreadStates& states);
+    // Reads the kernel's clock of every live thread now, from files (the
+    // states have reached an earlier instant).
+    void Read(const ThreadStates& states, SchedstatFiles& files);
     // The instant of the latest readings not yet compared, if any: the
     // states must reach it before Compare.
     std::optional<std::uint64_t> PendingNs() const;
@@ -66,10 +63,8 @@ private:
     };
 
     const std::uint64_t m_heldCpuNs;
-    const std::string m_procRoot;
     std::size_t m_runningBefore = 0;
     std::map<std::size_t, Compared> m_baselines;  // of those, by serial
-    std::map<std::size_t, UniqueFd> m_files;  // by serial
     std::vector<Reading> m_readings;
     std::uint64_t m_readStartNs = 0;
     std::uint64_t m_readNs = 0;  // when the readings were all taken

@@ -125,7 +125,12 @@ WindowProfile& ProfileBuilder::Window(std::size_t index)
 // two neighbours become one of twice the length, the threads' shares too.
 void ProfileBuilder::FitWindows(std::uint64_t timeNs)
 {
-    while (timeNs > m_profile.startNs && (timeNs - m_profile.startNs - 1) / m_profile.intervalNs >= MAX_WINDOWS) {
+    // Past the last window when timeNs - startNs - 1 >= MAX_WINDOWS * interval,
+    // tested without a division: this runs for every change of state.
+    const auto span = [this] {
+        return m_profile.intervalNs > UINT64_MAX / MAX_WINDOWS ? UINT64_MAX : m_profile.intervalNs * MAX_WINDOWS;
+    };
+    while (timeNs > m_profile.startNs && timeNs - m_profile.startNs - 1 >= span()) {
         std::vector<WindowProfile>& windows = m_profile.windows;
         for (std::size_t i = 0; i < windows.size(); ++i) {
             WindowProfile& into = windows[i / 2];

@@ -486,9 +486,10 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
                 recorded = true;
                 FallBackToProc(target, measurement, options);
             } else if (now >= nextClockNs) {
-                clock.Read(builder.States());
-                // The threads switched in since their last read: at the
-                // clock check's pace, a read each costs less than the check.
+                schedstat.NextRound();
+                clock.Read(builder.States(), schedstat);
+                // The threads switched in since their last read, from the
+                // figures the clock check has just read.
                 builder.ReadRunDelays(schedstat, now);
                 nextClockNs = now + CLOCK_CHECK_NS;
             }
@@ -815,6 +816,7 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
     // The threads found running had used time before the span.
     ClockCheck clock(0);
     clock.CountFromFirstReading(threads.size());
+    SchedstatFiles schedstat;
     std::uint64_t nextClockNs = start;
     Progress progress(isatty(STDERR_FILENO));
     for (;;) {
@@ -833,7 +835,8 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
             CompareClocks(*records, clock, builder.States());
             records->Advance(now);
             if (!ended && now >= nextClockNs) {
-                clock.Read(builder.States());
+                schedstat.NextRound();
+                clock.Read(builder.States(), schedstat);
                 nextClockNs = now + CLOCK_CHECK_NS;
             }
         }

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <map>
 #include <unistd.h>
 #include <string>
@@ -244,8 +247,9 @@ TEST(SchedstatFiles, ReadsTheRunQueueWait)
                                            {"800706\n", false, 0},
                                            {"1 x 3\n", false, 0},
                                            {"1  3\n", false, 0}}) {
+        std::uint64_t onCpuNs = 0;
         std::uint64_t ns = 0;
-        EXPECT_EQ(ParseSchedstatRunDelayNs(row.text, ns), row.ok) << row.text;
+        EXPECT_EQ(ParseSchedstat(row.text, onCpuNs, ns), row.ok) << row.text;
         if (row.ok) {
             EXPECT_EQ(ns, row.ns) << row.text;
         }
@@ -254,6 +258,38 @@ TEST(SchedstatFiles, ReadsTheRunQueueWait)
     std::uint64_t ns = 0;
     EXPECT_TRUE(files.Read(getpid(), gettid(), ns));
     EXPECT_FALSE(files.Read(getpid(), 0, ns));
+}
+
+// One read a round serves every reader; the next round reads afresh, and
+// closes the file of a thread nobody read in the round before.
+TEST(SchedstatFiles, ReadsEachThreadOnceARound)
+{
+    const std::filesystem::path root = std::filesystem::temp_directory_path() / ("schedstat-" + std::to_string(getpid()));
+    const std::filesystem::path file = root / "7" / "task" / "8" / "schedstat";
+    std::filesystem::create_directories(file.parent_path());
+    const auto write = [&](const char* text) { std::ofstream(file) << text; };
+    SchedstatFiles files(root.string());
+    Schedstat figures;
+    write("100 20 3\n");
+    ASSERT_TRUE(files.Read(7, 8, figures));
+    write("150 30 4\n");
+    std::uint64_t delayNs = 0;
+    ASSERT_TRUE(files.Read(7, 8, delayNs));
+    EXPECT_EQ(figures.onCpuNs, 100u);
+    EXPECT_EQ(delayNs, 20u);
+    files.NextRound();
+    ASSERT_TRUE(files.Read(7, 8, figures));
+    EXPECT_EQ(figures.onCpuNs, 150u);
+    EXPECT_EQ(figures.runDelayNs, 30u);
+    // Not read in the round that ends: closed, then opened afresh (a new
+    // file of the same name is another thread's).
+    files.NextRound();
+    files.NextRound();
+    std::filesystem::remove(file);
+    write("5 1 1\n");
+    ASSERT_TRUE(files.Read(7, 8, figures));
+    EXPECT_EQ(figures.onCpuNs, 5u);
+    std::filesystem::remove_all(root);
 }
 
 } // namespace

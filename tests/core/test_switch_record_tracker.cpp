@@ -98,20 +98,25 @@ TEST(SwitchRecordTracker, GivesTheThreadsAtTheInstant)
 }
 
 // The observer sees every record once, merged in time order across
-// processors, other processes' too, and nothing beyond the instant.
+// processors, other processes' too, and nothing beyond the instant: equal
+// times in the order they arrived, a record of no processor in its place,
+// and one that came late on its processor (45) before that processor's
+// later ones.
 TEST(SwitchRecordTracker, HandsEveryRecordToItsObserverInTimeOrder)
 {
+    using Seen = std::vector<std::pair<std::uint64_t, int>>;
     SwitchRecordTracker tracker(PID, 0);
-    std::vector<std::uint64_t> seen;
-    tracker.Observe([&seen](const SwitchRecord& record) { seen.push_back(record.timeNs); });
-    for (const SwitchRecord& record : {In(30, PID, 1), Out(50, PID, 1), In(10, 101, 0),
-                                       Task(20, RecordKind::Fork, 200, 0, 200), Out(60, 101, 0)})
+    Seen seen;
+    tracker.Observe([&seen](const SwitchRecord& record) { seen.push_back({record.timeNs, record.tid}); });
+    for (const SwitchRecord& record :
+         {In(30, PID, 1), Out(50, PID, 1), In(10, 101, 0), Task(20, RecordKind::Fork, 200, 0, 200), In(30, 102, 0),
+          Out(60, 101, 0), Task(25, RecordKind::Comm, 104, -1), Out(45, 106, 1)})
         tracker.Add(record);
     tracker.AdvanceTo(50);
-    EXPECT_EQ(seen, (std::vector<std::uint64_t>{10, 20, 30, 50}));
+    EXPECT_EQ(seen, (Seen{{10, 101}, {20, 200}, {25, 104}, {30, PID}, {30, 102}, {45, 106}, {50, PID}}));
     tracker.AdvanceTo(100);
-    EXPECT_EQ(seen.back(), 60u);
-    EXPECT_EQ(seen.size(), 5u);
+    EXPECT_EQ(seen.back(), (std::pair<std::uint64_t, int>{60, 101}));
+    EXPECT_EQ(seen.size(), 8u);
 }
 
 // No nanosecond of the open stretch is counted twice or dropped, whichever

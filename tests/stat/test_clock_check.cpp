@@ -45,12 +45,14 @@ TEST(ClockCheck, ThreadsRunningBeforeCountFromTheirFirstReading)
         SCOPED_TRACE(c.secondKernelNs);
         ThreadStates states(PID, false, 1000);
         states.Place(PID, PID, "t", false, 0, 1000);
-        ClockCheck clock(0, root.string());
+        ClockCheck clock(0);
+        SchedstatFiles files(root.string());
         if (c.countFromFirst)
             clock.CountFromFirstReading(1);
         const auto read = [&](std::uint64_t kernelNs) {
             std::ofstream(task / "schedstat") << kernelNs << " 0 0\n";
-            clock.Read(states);
+            files.NextRound();
+            clock.Read(states, files);
             clock.Compare(states);
         };
         states.Apply(Switch(2'000, RecordKind::SwitchIn));

@@ -168,4 +168,22 @@ TEST(ProfileWindows, SplitLevelsAndThreadTimesAtWindowBorders)
     EXPECT_EQ(shares, "1:50 2:100 3:50 ");
 }
 
+// A run of exactly MAX_WINDOWS windows keeps them; one nanosecond more
+// folds each two into one of twice the length, its on-CPU time whole.
+TEST(ProfileWindows, FoldPastTheMostWindows)
+{
+    constexpr std::uint64_t span = ProfileBuilder::MAX_WINDOWS * 100;
+    for (const std::uint64_t length : {span, span + 1}) {
+        ProfileBuilder builder(1000, 100, PID, false, {{PID, PID, "cmd"}});
+        builder.Add(In(1000, PID, 0));
+        const Profile profile = builder.Finish(1000 + length);
+        const bool folded = length > span;
+        SCOPED_TRACE(length);
+        EXPECT_EQ(profile.intervalNs, folded ? 200u : 100u);
+        ASSERT_EQ(profile.windows.size(), folded ? ProfileBuilder::MAX_WINDOWS / 2 + 1 : ProfileBuilder::MAX_WINDOWS);
+        EXPECT_EQ(profile.windows.back().lengthNs, folded ? 1u : 100u);
+        EXPECT_EQ(profile.windows.front().onCpuNs, profile.intervalNs);
+    }
+}
+
 } // namespace
