@@ -127,6 +127,14 @@ Limit Shape(const Profile& profile, const DemandSummary& demand, std::string& li
     return Limit::Parallel;
 }
 
+// The processor time other programs had of the processors it may use:
+// theirs over the run, less their idle time and its own.
+std::uint64_t OthersNs(const Profile& profile, std::uint64_t idleNs, std::uint64_t ownNs)
+{
+    const std::uint64_t all = profile.demand.processors * profile.ElapsedNs();
+    return all - std::min(all, idleNs + ownNs);
+}
+
 void Judge(const Profile& profile, std::optional<std::uint64_t> idleNs, DemandSummary& demand)
 {
     const unsigned processors = profile.demand.processors;
@@ -137,16 +145,18 @@ void Judge(const Profile& profile, std::optional<std::uint64_t> idleNs, DemandSu
     if (Ratio(demand.waitingNs, demand.onCpuNs + demand.waitingNs) < STARVED_WAITING ||
         Ratio(demand.waitingNs, profile.ElapsedNs()) < STARVED_OF_ELAPSED)
         return;
-    // Waits that its idle processors could have served are not a want of
-    // processors but wake-up latency: the time a woken thread takes to get
-    // onto one (a convoy on a quiet machine waits so at every hand-over).
-    if (idleNs && *idleNs >= demand.waitingNs)
+    const bool oversubscribed = processors > 0 && demand.oversubscribedPercent >= demand.starvedPercent / 2;
+    // While no more of its threads want a processor than it may use, a thread
+    // waits for one that another program holds; waits that other programs'
+    // time cannot account for by half are the time woken threads take to get
+    // onto a processor (a convoy on a quiet machine waits so at every hand-over).
+    if (!oversubscribed && processors > 0 && idleNs && 2 * OthersNs(profile, *idleNs, demand.onCpuNs) < demand.waitingNs)
         return;
     demand.limit = Limit::Starved;
     demand.verdict.clear();
     Appendf(demand.verdict, "starved: its threads waited for a processor %.0f %% of their runnable time; ",
             demand.waitingPercent);
-    if (processors > 0 && demand.oversubscribedPercent >= demand.starvedPercent / 2)
+    if (oversubscribed)
         Appendf(demand.verdict, "more of them wanted one than its %u processor%s: the limit (one for each: up to "
                                 "%.2fx faster)",
                 processors, processors == 1 ? "" : "s", BeyondItsProcessors(profile));

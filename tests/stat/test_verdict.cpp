@@ -78,23 +78,23 @@ TEST(Verdict, EachClassOnAHandComputedStream)
          "2 processors: the limit (one for each: up to 2.00x faster)"},
         // Both switched out while something else holds the processors: 200 of 600 runnable (33 %),
         // never more than 2 wanting. On its 2 processors 100-200 takes
-        // nothing: 300/200 = 1.50x. Two wanting all along: parallel. Its
-        // processors idle 199 of the time could not have served the waits.
+        // nothing: 300/200 = 1.50x. Two wanting all along: parallel. Of its
+        // processors' 600, idle 100 and its own 400 leave others 100: half the waits.
         {"BusyMachine", BothWaitingMidway(),
          300,
          Limit::Starved,
          "starved: its threads waited for a processor 33 % of their runnable time; other programs held the "
          "processors (without them: up to 1.50x faster); otherwise parallel: 2 or more threads wanted a processor "
          "100 % of the time; more processors cannot make it faster",
-         199},
-        // The same waits, 200, while its processors were idle 200 between
-        // them: woken threads on their way to a processor, not starved.
+         100},
+        // The same waits while other programs had only 99 of its processors'
+        // time: woken threads on their way to a processor, not starved.
         {"WakeUpLatency", BothWaitingMidway(),
          300,
          Limit::Parallel,
          "parallel: 2 or more threads wanted a processor 100 % of the time; more processors cannot make it "
          "faster",
-         200},
+         101},
         // The main thread alone 0-700 while two workers sleep; then three
         // want the two processors, 700-1000, each worker waiting 150: 300 of
         // 1600 runnable (19 %, not starved). Alone 700 of 1000; on 2
