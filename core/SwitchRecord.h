@@ -29,5 +29,6 @@ struct SwitchRecord {
     // SwitchIn: timeNs is dated back to when the kernel picked the thread,
     // from when its record was written (SwitchRecordStream).
     bool datedBack = false;
-    bool handOver = false;  // dated to the switch-out of the thread it took the processor from
+    // SwitchIn straight from another measured thread: dated to its switch-out.
+    bool direct = false;
 };

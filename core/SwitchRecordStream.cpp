@@ -102,7 +102,7 @@ void SwitchRecordStream::DateSwitchIn(SwitchRecord& record)
                                          : processor.switchCostNs + gap / COST_WEIGHT -
                                                processor.switchCostNs / COST_WEIGHT;
             record.timeNs = processor.lastNs;
-            record.datedBack = record.handOver = true;
+            record.datedBack = record.direct = true;
         } else if (processor.switchCostNs > 0) {
             record.timeNs = std::max(record.timeNs - std::min(record.timeNs, processor.switchCostNs), processor.lastNs);
             record.datedBack = true;

@@ -64,7 +64,7 @@ void ThreadStates::Apply(const SwitchRecord& record)
     }
     switch (record.kind) {
     case RecordKind::SwitchIn:
-        SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.datedBack, record.handOver);
+        SwitchIn(Ensure(record.tid, record.pid), record.cpu, record.datedBack, record.direct);
         break;
     case RecordKind::SwitchOut:
         SwitchOut(Ensure(record.tid, record.pid), record.preempted);
@@ -145,7 +145,7 @@ std::string ThreadStates::CreatorName(const SwitchRecord& fork) const
     return NameInProcess(fork.pid);
 }
 
-void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool handOver)
+void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool direct)
 {
     if (thread.state == ThreadState::OnCpu) {
         // Dated back to before its switch-out elsewhere (it moved): it
@@ -166,8 +166,8 @@ void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool
     Enter(thread, ThreadState::OnCpu);
     ++thread.switchIns;
     ++m_switchIns;
-    thread.handOvers += handOver;
-    m_handOvers += handOver;
+    thread.directSwitchIns += direct;
+    m_directSwitchIns += direct;
 }
 
 void ThreadStates::SwitchOut(TrackedThread& thread, bool preempted)

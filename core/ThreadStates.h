@@ -31,7 +31,7 @@ struct TrackedThread {
     std::uint64_t onCpuNs = 0;   // closed stretches on a processor
     std::uint64_t waitingNs = 0; // closed stretches waiting for one
     std::uint64_t switchIns = 0;
-    std::uint64_t handOvers = 0;  // of those, straight from another of our threads
+    std::uint64_t directSwitchIns = 0;  // of those, straight from another of our threads
 
     std::uint64_t OnCpuAt(std::uint64_t timeNs) const;
 };
@@ -80,7 +80,7 @@ public:
     std::uint64_t LostRecords() const { return m_lostRecords; }
     std::size_t Processes() const { return m_pids.size(); }
     std::uint64_t SwitchIns() const { return m_switchIns; }  // of every thread, since the start
-    std::uint64_t HandOvers() const { return m_handOvers; }
+    std::uint64_t DirectSwitchIns() const { return m_directSwitchIns; }  // straight from another of ours
     // Processes forked from a measured one but not followed themselves.
     std::size_t UnfollowedProcesses() const { return m_unfollowed; }
 
@@ -89,7 +89,7 @@ private:
     bool ForkSeen(const SwitchRecord& fork) const;
     TrackedThread& Ensure(int tid, int pid);
     TrackedThread& Born(int tid, int pid, const std::string& name);
-    void SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool handOver);
+    void SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool direct);
     void SwitchOut(TrackedThread& thread, bool preempted);
     void Enter(TrackedThread& thread, ThreadState state);
     void Occupy(TrackedThread& thread, int cpu);
@@ -111,6 +111,6 @@ private:
     std::uint64_t m_nowNs;
     std::uint64_t m_lostRecords = 0;
     std::uint64_t m_switchIns = 0;
-    std::uint64_t m_handOvers = 0;
+    std::uint64_t m_directSwitchIns = 0;
     std::size_t m_unfollowed = 0;
 };

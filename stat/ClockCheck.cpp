@@ -74,7 +74,7 @@ void ClockCheck::Compare(const ThreadStates& states)
         if (live == states.Live().end() || live->second.serial != reading.serial ||
             live->second.state == ThreadState::OnCpu || live->second.sinceNs > m_readStartNs)
             continue;
-        Compared now{live->second.onCpuNs, reading.kernelNs, live->second.switchIns - live->second.handOvers};
+        Compared now{live->second.onCpuNs, reading.kernelNs, live->second.switchIns - live->second.directSwitchIns};
         if (reading.serial < m_runningBefore) {
             const auto [baseline, first] = m_baselines.try_emplace(reading.serial, now);
             if (first)

@@ -461,7 +461,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     std::uint64_t nextClockNs = start;
     // Each thread alive when the records stopped goes on in /proc from the
     // processor time the records gave it.
-    const auto handOver = [&] {
+    const auto switchToProc = [&] {
         progress.Hide();  // its figures were the records'
         feed.builder = nullptr;
         const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
@@ -472,7 +472,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     };
     for (;;) {
         if (measurement.sampled && !sampler)
-            handOver();
+            switchToProc();
         const std::uint64_t tick = sampler ? nextSampleNs : MonotonicNowNs() + FEED_NS;
         WaitFor({target.PidFd(), job.Fd()}, std::min(tick, job.NextNs()));
         const std::uint64_t now = MonotonicNowNs();
@@ -511,7 +511,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
                 clock.Compare(builder.States());
             feed.builder = nullptr;
             const ThreadStates& states = builder.States();
-            const std::uint64_t switchIns = states.SwitchIns() - states.HandOvers();
+            const std::uint64_t switchIns = states.SwitchIns() - states.DirectSwitchIns();
             // The children it waited for are measured only when followed.
             const bool wholeTotal = options.followChildren || states.UnfollowedProcesses() == 0;
             Profile profile = builder.Finish(end);
@@ -521,7 +521,7 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         // Stopped, and ended before the next look: only its parent's figure is left.
         recorded = true;
         FallBackToProc(target, measurement, options);
-        handOver();
+        switchToProc();
     }
     sampler->Sample(end);
     if (!measurement.forked)
