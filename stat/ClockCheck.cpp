@@ -93,10 +93,15 @@ void ClockCheck::Finish(std::optional<std::uint64_t> kernelTotalNs, std::uint64_
     check.compared = true;
     for (const auto& [serial, compared] : m_compared) {
         ++check.threads;
+        if (Agrees(compared.recordsNs, compared.kernelNs, compared.switchIns))
+            continue;
+        ++check.threadsApart;
         const double apart = PercentApart(compared.recordsNs, compared.kernelNs);
         if (std::fabs(apart) > std::fabs(check.worstThreadPercent))
             check.worstThreadPercent = apart;
-        check.threadsApart += !Agrees(compared.recordsNs, compared.kernelNs, compared.switchIns);
+        const std::uint64_t apartNs = std::max(compared.recordsNs, compared.kernelNs) -
+                                      std::min(compared.recordsNs, compared.kernelNs);
+        check.worstThreadNs = std::max(check.worstThreadNs, apartNs);
     }
     const std::uint64_t recordsNs = profile.OnCpuNs();
     if (kernelTotalNs) {
@@ -107,6 +112,6 @@ void ClockCheck::Finish(std::optional<std::uint64_t> kernelTotalNs, std::uint64_
             check.reason = TotalApart(recordsNs, kernelNs, switchIns, profile.threads.size());
     }
     if (check.reason.empty() && check.threadsApart > 0)
-        Appendf(check.reason, "%u of %u threads differ from the kernel's own clock, by up to %.2f %%",
-                check.threadsApart, check.threads, check.worstThreadPercent);
+        Appendf(check.reason, "%u of %u threads differ from the kernel's own clock, by up to %.2f %% (%.0f us at most)",
+                check.threadsApart, check.threads, check.worstThreadPercent, static_cast<double>(check.worstThreadNs) / 1e3);
 }

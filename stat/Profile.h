@@ -45,7 +45,10 @@ struct KernelClockCheck {
     bool compared = false;          // false: nothing to compare with (the /proc estimate)
     unsigned threads = 0;           // threads compared, each at its latest reading
     unsigned threadsApart = 0;      // of those, beyond the tolerance
-    double worstThreadPercent = 0;  // the records' largest difference from a thread's clock
+    // Of the threads beyond the tolerance, the records' largest difference
+    // from a thread's clock, in percent and in time.
+    double worstThreadPercent = 0;
+    std::uint64_t worstThreadNs = 0;
     bool totalCompared = false;     // the command's total against the kernel's
     double totalPercent = 0;        // (records - kernel) / kernel, in percent
     std::string reason;             // why the figures are not exact; empty when they agree

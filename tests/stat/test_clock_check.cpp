@@ -35,8 +35,8 @@ TEST(ClockCheck, ThreadsRunningBeforeCountFromTheirFirstReading)
     };
     const std::vector<Case> cases = {
         {true, 18'000, ""},
-        {true, 28'000, "1 of 1 threads differ from the kernel's own clock, by up to -50.00 %"},
-        {false, 18'000, "1 of 1 threads differ from the kernel's own clock, by up to -27.78 %"},
+        {true, 28'000, "1 of 1 threads differ from the kernel's own clock, by up to -50.00 % (10 us at most)"},
+        {false, 18'000, "1 of 1 threads differ from the kernel's own clock, by up to -27.78 % (5 us at most)"},
     };
     const std::filesystem::path root = std::filesystem::temp_directory_path() / ("clock-check-" + std::to_string(getpid()));
     const std::filesystem::path task = root / std::to_string(PID) / "task" / std::to_string(PID);
