@@ -74,7 +74,7 @@ void ThreadStates::Apply(const SwitchRecord& record)
             break;
         // A live thread of the same id missed its exit record; the id was reused.
         End(record.tid, m_nowNs);
-        Born(record.tid, record.pid, CreatorName(record));
+        Born(record.tid, record.pid, CreatorName(record)).forked = true;
         break;
     case RecordKind::Exit:
         End(record.tid, m_nowNs);
@@ -162,6 +162,8 @@ void ThreadStates::SwitchIn(TrackedThread& thread, int cpu, bool datedBack, bool
         Occupy(thread, cpu);
         return;
     }
+    if (thread.forked && thread.switchIns == 0)
+        thread.firstRunDelayNs = m_nowNs - thread.bornNs;
     Occupy(thread, cpu);
     Enter(thread, ThreadState::OnCpu);
     ++thread.switchIns;

@@ -32,6 +32,10 @@ struct TrackedThread {
     std::uint64_t waitingNs = 0; // closed stretches waiting for one
     std::uint64_t switchIns = 0;
     std::uint64_t directSwitchIns = 0;  // of those, straight from another of our threads
+    // Created in the records: from its creation, which wakes it, to its first
+    // switch-in, which the kernel may charge it when the wake-up preempted.
+    bool forked = false;
+    std::uint64_t firstRunDelayNs = 0;
 
     std::uint64_t OnCpuAt(std::uint64_t timeNs) const;
 };

@@ -34,11 +34,13 @@ std::string TotalApart(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uin
 
 } // namespace
 
-bool ClockCheck::Agrees(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uint64_t switchIns)
+bool ClockCheck::Agrees(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uint64_t switchIns,
+                        std::uint64_t unseenNs)
 {
-    const double apart = std::fabs(static_cast<double>(recordsNs) - static_cast<double>(kernelNs));
+    const std::uint64_t seenNs = recordsNs < kernelNs ? std::min(kernelNs, recordsNs + unseenNs) : recordsNs;
+    const double apart = std::fabs(static_cast<double>(seenNs) - static_cast<double>(kernelNs));
     return apart <= KERNEL_CLOCK_TOLERANCE * static_cast<double>(kernelNs) +
-                        static_cast<double>(KERNEL_CLOCK_SLACK_NS * switchIns);
+                        static_cast<double>(KERNEL_CLOCK_SLACK_NS * (switchIns + 1));
 }
 
 std::uint64_t ClockCheck::ThreadCpuNs(int pid, int tid, const std::string& procRoot)
@@ -74,13 +76,14 @@ void ClockCheck::Compare(const ThreadStates& states)
         if (live == states.Live().end() || live->second.serial != reading.serial ||
             live->second.state == ThreadState::OnCpu || live->second.sinceNs > m_readStartNs)
             continue;
-        Compared now{live->second.onCpuNs, reading.kernelNs, live->second.switchIns - live->second.directSwitchIns};
+        Compared now{live->second.onCpuNs, reading.kernelNs, live->second.switchIns - live->second.directSwitchIns,
+                     live->second.firstRunDelayNs};
         if (reading.serial < m_runningBefore) {
             const auto [baseline, first] = m_baselines.try_emplace(reading.serial, now);
             if (first)
                 continue;
             now = {now.recordsNs - baseline->second.recordsNs, now.kernelNs - baseline->second.kernelNs,
-                   now.switchIns - baseline->second.switchIns};
+                   now.switchIns - baseline->second.switchIns, 0};
         }
         m_compared[reading.serial] = now;
     }
@@ -93,7 +96,7 @@ void ClockCheck::Finish(std::optional<std::uint64_t> kernelTotalNs, std::uint64_
     check.compared = true;
     for (const auto& [serial, compared] : m_compared) {
         ++check.threads;
-        if (Agrees(compared.recordsNs, compared.kernelNs, compared.switchIns))
+        if (Agrees(compared.recordsNs, compared.kernelNs, compared.switchIns, compared.unseenNs))
             continue;
         ++check.threadsApart;
         const double apart = PercentApart(compared.recordsNs, compared.kernelNs);

@@ -4,7 +4,9 @@
 // and the command's total against what the kernel gave its reaped
 // processes. Agreement within KERNEL_CLOCK_TOLERANCE plus
 // KERNEL_CLOCK_SLACK_NS per switch-in dated by estimate (not a hand-over,
-// which is dated exactly) is what "exact" means.
+// which is dated exactly) and once for the reading (the two clocks are read
+// a moment apart, and the kernel's leaves out interrupts) is what "exact"
+// means.
 
 #include "Profile.h"
 #include "SchedstatFiles.h"
@@ -47,8 +49,11 @@ public:
     // total for the measured processes is known (held time included).
     void Finish(std::optional<std::uint64_t> kernelTotalNs, std::uint64_t switchIns, Profile& profile) const;
 
-    // Within the tolerance, for switchIns switches dated by estimate.
-    static bool Agrees(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uint64_t switchIns);
+    // Within the tolerance, for switchIns switches dated by estimate; the
+    // records may fall short by unseenNs more, which the kernel may have
+    // charged before a switch-in (a new thread's wait for its first run).
+    static bool Agrees(std::uint64_t recordsNs, std::uint64_t kernelNs, std::uint64_t switchIns,
+                       std::uint64_t unseenNs = 0);
 
 private:
     struct Reading {
@@ -60,6 +65,7 @@ private:
         std::uint64_t recordsNs;
         std::uint64_t kernelNs;
         std::uint64_t switchIns;
+        std::uint64_t unseenNs;
     };
 
     const std::uint64_t m_heldCpuNs;
