@@ -735,6 +735,34 @@ std::vector<InitialThread> Named(int pid, const std::vector<ThreadActivity>& thr
     return named;
 }
 
+// An attached thread's run-queue wait counts from the attachment: what it
+// had waited before, read as it was listed, is left out.
+class RunDelaysSinceAttach : public RunDelaySource {
+public:
+    RunDelaysSinceAttach(SchedstatFiles& files, const std::vector<ThreadActivity>& threads) : m_files(files)
+    {
+        for (const ThreadActivity& thread : threads)
+            m_before[thread.tid] = thread.waitingNs;
+    }
+    bool Read(int pid, int tid, std::uint64_t& runDelayNs) override
+    {
+        if (!m_files.Read(pid, tid, runDelayNs))
+            return false;
+        if (const auto before = m_before.find(tid); before != m_before.end())
+            runDelayNs -= std::min(runDelayNs, before->second);
+        return true;
+    }
+    void Forget(int tid) override
+    {
+        m_before.erase(tid);
+        m_files.Forget(tid);
+    }
+
+private:
+    SchedstatFiles& m_files;
+    std::unordered_map<int, std::uint64_t> m_before;
+};
+
 // Samples /proc where the kernel refuses the records.
 int SampleAttached(const StatOptions& options, const RunFinished& finished, const SignalInbox& signals, int pidFd)
 {
@@ -817,6 +845,7 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
     ClockCheck clock(0);
     clock.CountFromFirstReading(threads.size());
     SchedstatFiles schedstat;
+    RunDelaysSinceAttach runDelays(schedstat, threads);
     std::uint64_t nextClockNs = start;
     Progress progress(isatty(STDERR_FILENO));
     for (;;) {
@@ -834,9 +863,12 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
         if (feed.builder) {
             CompareClocks(*records, clock, builder.States());
             records->Advance(now);
-            if (!ended && now >= nextClockNs) {
+            // Ended by a signal, the threads are still there to be read once more.
+            if (ended || now >= nextClockNs) {
                 schedstat.NextRound();
-                clock.Read(builder.States(), schedstat);
+                if (!ended)
+                    clock.Read(builder.States(), schedstat);
+                builder.ReadRunDelays(runDelays, now);
                 nextClockNs = now + CLOCK_CHECK_NS;
             }
         }

@@ -12,6 +12,7 @@
 #include <map>
 #include <poll.h>
 #include <pty.h>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -560,13 +561,18 @@ private:
     bool m_reaped = false;
 };
 
-// Each thread's processor time by tid, from its schedstat.
-std::map<int, double> Schedstats(int pid)
+// One figure of each thread's schedstat by tid: its processor time, or
+// with waiting, its run-queue wait.
+std::map<int, double> Schedstats(int pid, bool waiting = false)
 {
-    std::map<int, double> clocks;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task"))
-        clocks[std::stoi(task.path().filename())] = std::atof(ReadFile(task.path() / "schedstat").c_str());
-    return clocks;
+    std::map<int, double> figures;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::istringstream line(ReadFile(task.path() / "schedstat"));
+        double onCpu = 0, wait = 0;
+        line >> onCpu >> wait;
+        figures[std::stoi(task.path().filename())] = waiting ? wait : onCpu;
+    }
+    return figures;
 }
 
 // Attached to a running process of 2 busy and 2 idle threads that then
@@ -660,6 +666,41 @@ TEST(StatRun, CtrlCEndsTheAttachmentAndAnotherUsersProcessIsRefused)
     EXPECT_EQ(other.err, "quorvex-stat: cannot attach to process " + pid + ": process " + pid +
                              " is another user's (uid 0): the kernel lets only its owner, root or CAP_PERFMON record "
                              "it (Permission denied)\n");
+}
+
+// Threads taking turns at a lock wait on a run queue from each wake-up,
+// which no record shows: an attached span's wait is the kernel's, counted
+// from the attachment, to the end of a span ended by Ctrl-C. The kernel's
+// growth from before the attachment to after it bounds it, less the time
+// outside the span.
+TEST(StatRun, AttachedWaitIsTheKernelsFromTheAttachment)
+{
+    const ScratchFolder folder;
+    Piped target({QUORVEX_SWITCH_LOAD, "convoy", "4", "20000"});
+    const std::string tasks = "/proc/" + std::to_string(target.Pid()) + "/task";
+    for (int tries = 0; tries < 1000 && std::distance(std::filesystem::directory_iterator(tasks), {}) < 5; ++tries)
+        usleep(10'000);
+    const std::uint64_t beforeMs = NowMs();
+    const std::map<int, double> before = Schedstats(target.Pid(), true);
+    ASSERT_EQ(before.size(), 5u);
+    Piped stat({QUORVEX_STAT, "-p", std::to_string(target.Pid()), "--json", folder.Path() + "/run.json", "-o", "/dev/null"});
+    if (stat.Line(true).find("sampling /proc") != std::string::npos)
+        GTEST_SKIP() << "the kernel refuses context-switch records here";
+    usleep(2'000'000);  // the span measured
+    kill(stat.Pid(), SIGINT);
+    ASSERT_EQ(stat.Wait(), 0);
+    const std::map<int, double> after = Schedstats(target.Pid(), true);
+    const double outsideMs = static_cast<double>(NowMs() - beforeMs);
+    const std::string report = ReadFile(folder.Path() + "/run.json");
+    const double spanMs = Number(report, "elapsed_ms");
+    for (std::size_t at = report.find("{\"tid\": "); at != std::string::npos; at = report.find("{\"tid\": ", at + 1)) {
+        const int tid = static_cast<int>(Number(report, "tid", at));
+        if (tid == target.Pid())
+            continue;  // it waits for the workers, asleep
+        const double grownMs = (after.at(tid) - before.at(tid)) / 1e6;
+        EXPECT_LE(Number(report, "waiting_ms", at), grownMs + 0.01) << tid << report;
+        EXPECT_GE(Number(report, "waiting_ms", at), grownMs - (outsideMs - spanMs) - 1) << tid << report;
+    }
 }
 
 // A set-user-ID command run by another user: the kernel stops the records
