@@ -49,8 +49,6 @@ ProcSampler::ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadA
 {
     for (std::size_t i = 0; i < m_profile.threads.size(); ++i) {
         ThreadProfile& thread = m_profile.threads[i];
-        if (thread.pid != m_pid)
-            continue;
         m_processCpuNs += thread.onCpuNs;
         if (thread.endedNs == fromNs)
             m_threads[thread.tid] = {i, thread.onCpuNs, 0, 0, false,

@@ -35,9 +35,9 @@ int ProcReadMs(int intervalMs);
 class ProcSampler {
 public:
     // Continues profile from fromNs: one of the command's first thread alone,
-    // or the records' profile up to the moment they stopped. Its threads of
-    // process pid alive then go on here, counted from the processor time
-    // the profile gave them.
+    // or the records' profile up to the moment they stopped. Its threads
+    // alive then go on here, counted from the processor time the profile
+    // gave them.
     // An attached process counts from the first read, taken here.
     ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source, bool fromFirstRead);
 

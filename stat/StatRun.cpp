@@ -373,8 +373,9 @@ struct Measurement {
     std::unique_ptr<ThreadActivitySource> proc;
     std::string whyNot;
     std::uint64_t heldCpuNs = 0;  // the command's processor time before it was released
-    // The kernel stopped the command's records at its exec of this
-    // set-user-ID program; the command lives on, or ended unseen.
+    // The kernel stopped the records of the command, or of a process it
+    // started, at its exec of this set-user-ID program; the process lives
+    // on, or ended unseen.
     std::optional<std::string> stoppedAt;
     // It started processes: its parent's figure for it holds theirs too.
     bool forked = false;
@@ -409,17 +410,12 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
                                                 : ReadMachineLine("/proc", std::to_string(target.Pid()) + "/comm")
                                                       .value_or("a program"),
                           everyMs);
-    // Sampled from the start, the processes it starts are sampled too; taken
-    // over part-way, only the command's own.
-    const bool tree = options.followChildren && !measurement.records;
-    if (options.followChildren && !tree)
-        said += "quorvex-stat: from /proc, only the command's own process is measured\n";
     std::fputs(said.c_str(), stderr);
     measurement.sampled = true;
     // Raised only now, so that the command inherits the limit it would have had.
     RaiseDescriptorLimit();
     auto proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
-    if (tree && proc) {
+    if (options.followChildren && proc) {
         const auto affinity = ProcessAffinity(target.Pid());
         measurement.proc = std::make_unique<ProcessTree>(target.Pid(), std::move(proc),
                                                          affinity ? static_cast<unsigned>(affinity->size()) : 1);
@@ -524,7 +520,8 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         switchToProc();
     }
     sampler->Sample(end);
-    if (!measurement.forked)
+    // Without its children followed, the reaped total holds theirs too.
+    if (options.followChildren || !measurement.forked)
         sampler->Reaped(end, reapedNs);
     return sampler->Finish(end);
 }
@@ -605,13 +602,11 @@ int MeasureCommand(const StatOptions& options, const RunFinished& finished)
         if (!feed.builder)
             return;
         feed.builder->Add(record);
-        const auto stopped = stoppedExecs.See(record);
-        if (!stopped)
-            return;
-        if (record.pid == commandPid)
+        // A stop anywhere hands every thread to /proc from that record on.
+        if (const auto stopped = stoppedExecs.See(record)) {
             measurement.stoppedAt = stopped;
-        else if (options.followChildren)
-            feed.builder->Add(StoppedRecords(record, *stopped));
+            feed.builder = nullptr;
+        }
     };
     int error = 0;
     const auto target = Target::Start(

@@ -703,11 +703,11 @@ TEST(StatRun, AttachedWaitIsTheKernelsFromTheAttachment)
     }
 }
 
-// A set-user-ID command run by another user: the kernel stops the records
-// at its exec, and /proc takes each thread over once, from the time the
-// records gave it. Not exact, but its CPU is its own clock's; also when it
-// ends within a millisecond of its exec, before any look at /proc. A
-// descendant's stop leaves its time missing: never called exact.
+// A set-user-ID program run by another user, as the command or as a process
+// it starts: the kernel stops the records at its exec, and /proc takes each
+// thread over once, from the time the records gave it. Not exact, but its
+// CPU is its own clock's; also when it ends within a millisecond of its
+// exec, before any look at /proc.
 TEST(StatRun, SetUidCommandIsHandedOverToProcOnce)
 {
     if (geteuid() != 0 || access("/usr/sbin/runuser", X_OK) != 0)
@@ -732,27 +732,31 @@ TEST(StatRun, SetUidCommandIsHandedOverToProcOnce)
             args.push_back(word);
         const ProgramResult result = RunProgram("/usr/sbin/runuser", args);
         ASSERT_EQ(result.exitCode, 0) << result.err;
-        const std::string said = test.descendant ? " at its exec of suid-target (set-user-ID or unreadable); its time "
-                                                   "from there on is missing, and the figures are not exact"
-                                                 : "quorvex-stat: the kernel stopped the context-switch records at the "
-                                                   "exec of suid-target";
-        EXPECT_NE(result.err.find(said), std::string::npos) << name << result.err;
+        EXPECT_NE(result.err.find("quorvex-stat: the kernel stopped the context-switch records at the exec of suid-target"),
+                  std::string::npos) << name << result.err;
         const std::string report = ReadFile(json);
         EXPECT_NE(report.find("\"exact\": false,"), std::string::npos) << name << report;
         ExpectConsistent(report, name);
-        if (test.descendant)
-            continue;
         const std::map<int, double> clocks = OwnClocks(own);
         const std::map<int, double> measured = OnCpuByTid(report);
         ASSERT_EQ(clocks.size(), 1u);
-        ASSERT_EQ(measured.size(), 1u) << report;
+        ASSERT_EQ(measured.size(), test.descendant ? 2u : 1u) << report;
         // Its clock stops before it closes its file and exits, which the
         // kernel charges after: 0.3 ms here, 0.55 ms seen on a fresh
         // machine. Time counted twice would still be twice the clock.
         const double ownMs = clocks.begin()->second / 1e6;
         const double margin = std::max(ownMs * 0.02, 1.0);
-        EXPECT_NEAR(measured.begin()->second, ownMs, margin) << report;
-        EXPECT_NEAR(Number(report, "avg") * Number(report, "elapsed_ms") / 100, ownMs, margin) << report;
+        EXPECT_LE(measured.at(clocks.begin()->first), ownMs + margin) << name << report;
+        if (!test.descendant) {
+            EXPECT_GE(measured.at(clocks.begin()->first), ownMs - margin) << report;
+            EXPECT_NEAR(Number(report, "avg") * Number(report, "elapsed_ms") / 100, ownMs, margin) << report;
+        }
+        // A process that ends before /proc is read again is known only by
+        // its parent's figure for it, which goes to the parent's thread.
+        double total = 0;
+        for (const auto& [tid, ms] : measured)
+            total += ms;
+        EXPECT_GE(total, ownMs - margin) << name << report;
     }
 }
 
