@@ -44,15 +44,17 @@ int ProcReadMs(int intervalMs)
 }
 
 ProcSampler::ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source,
-                         bool fromFirstRead)
-    : m_pid(pid), m_source(source), m_profile(std::move(profile)), m_lastNs(fromNs), m_fromFirstRead(fromFirstRead)
+                         bool fromFirstRead, const UsedBefore& before)
+    : m_pid(pid), m_source(source), m_profile(std::move(profile)), m_lastNs(fromNs),
+      m_processCpuNs(before.processNs), m_fromFirstRead(fromFirstRead)
 {
     for (std::size_t i = 0; i < m_profile.threads.size(); ++i) {
         ThreadProfile& thread = m_profile.threads[i];
         m_processCpuNs += thread.onCpuNs;
+        const auto used = before.threadNs.find(thread.tid);
         if (thread.endedNs == fromNs)
-            m_threads[thread.tid] = {i, thread.onCpuNs, 0, 0, false,
-                                     fromNs > m_profile.startNs ? WindowOf(fromNs - 1) : SIZE_MAX};
+            m_threads[thread.tid] = {i, thread.onCpuNs + (used != before.threadNs.end() ? used->second : 0), 0, 0,
+                                     false, fromNs > m_profile.startNs ? WindowOf(fromNs - 1) : SIZE_MAX};
     }
     if (m_fromFirstRead)
         Sample();

@@ -32,14 +32,22 @@ std::uint64_t ProcReadPeriodNs(std::uint64_t intervalNs, std::size_t threads);
 // The same for a few threads, in milliseconds, as the messages say it.
 int ProcReadMs(int intervalMs);
 
+// What an attached process had used before the span: the processor time of
+// the source's processes, and of each thread, when it was attached.
+struct UsedBefore {
+    std::uint64_t processNs = 0;
+    std::unordered_map<int, std::uint64_t> threadNs;
+};
+
 class ProcSampler {
 public:
     // Continues profile from fromNs: one of the command's first thread alone,
     // or the records' profile up to the moment they stopped. Its threads
     // alive then go on here, counted from the processor time the profile
-    // gave them.
+    // gave them (and what they had used before, for an attached process).
     // An attached process counts from the first read, taken here.
-    ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source, bool fromFirstRead);
+    ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source, bool fromFirstRead,
+                const UsedBefore& before = {});
 
     // Reads the counters now (at notAfterNs at the latest: an exited process
     // ran no later); false once the process is gone.

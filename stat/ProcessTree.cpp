@@ -46,6 +46,17 @@ ThreadActivitySource::Status ProcessTree::Collect(std::uint64_t instantNs, Activ
     return m_processes.at(m_pid).source ? Status::Ok : Status::Gone;
 }
 
+void ProcessTree::LeaveOutPresentChildren(std::uint64_t instantNs)
+{
+    ActivitySnapshot present;
+    Collect(instantNs, present);
+    // Kept without a source, so that they are never read again.
+    for (auto& [pid, process] : m_processes)
+        if (pid != m_pid)
+            process.source.reset();
+    m_cpuNs = m_processes.at(m_pid).cpuNs;
+}
+
 void ProcessTree::Read(int pid, Process& process, std::uint64_t instantNs, ActivitySnapshot& snapshot,
                        std::vector<int>& born)
 {

@@ -18,6 +18,9 @@ public:
     ProcessTree(int pid, std::unique_ptr<ProcThreadActivity> command, unsigned processors);
     // Gone once the command is.
     Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;
+    // Attached to a running process: the children it has now are not
+    // measured, only those it starts from here on.
+    void LeaveOutPresentChildren(std::uint64_t instantNs);
 
 private:
     struct Process {

@@ -381,21 +381,6 @@ struct Measurement {
     bool forked = false;
 };
 
-// A descendant's records stopped at its exec of a set-user-ID program: the
-// rest of its time is missing, which counts as lost records.
-SwitchRecord StoppedRecords(const SwitchRecord& exit, const std::string& name)
-{
-    std::fprintf(stderr,
-                 "quorvex-stat: the kernel stopped the context-switch records of process %d at its exec of %s "
-                 "(set-user-ID or unreadable); its time from there on is missing, and the figures are not exact\n",
-                 exit.pid, name.c_str());
-    SwitchRecord lost;
-    lost.timeNs = exit.timeNs;
-    lost.kind = RecordKind::Lost;
-    lost.lost = 1;
-    return lost;
-}
-
 // Said once: what refused the records, what is done instead, and what would
 // give exact figures.
 void FallBackToProc(const Target& target, Measurement& measurement, const StatOptions& options)
@@ -758,6 +743,57 @@ private:
     std::unordered_map<int, std::uint64_t> m_before;
 };
 
+// Reads /proc at every interval until Ctrl-C, or until the process exits.
+Profile SampleUntilEnd(ProcSampler& sampler, const SignalInbox& signals, int pidFd, std::uint64_t intervalNs,
+                       bool ended = false)
+{
+    for (std::uint64_t next = MonotonicNowNs(); !ended;) {
+        next += ProcReadPeriodNs(intervalNs, sampler.LiveThreads());
+        WaitFor({pidFd, signals.Fd()}, next);
+        ended = signals.Take() != 0 || !sampler.Sample();
+    }
+    sampler.Sample();  // up to the end of the attachment
+    return sampler.Finish(MonotonicNowNs());
+}
+
+// Where the kernel stops the records part-way (a set-user-ID exec by the
+// process, or by a child it started since), /proc takes every thread over,
+// from the processor time the records gave it plus what it had used before
+// the attachment, read here as the records start.
+class AttachedFallback {
+public:
+    AttachedFallback(int pid, bool children, unsigned processors)
+    {
+        ProcStat stat;
+        auto own = ReadPidStat(pid, stat) ? ProcThreadActivity::Open(pid, stat.startTicks) : nullptr;
+        if (own && children) {
+            auto tree = std::make_unique<ProcessTree>(pid, std::move(own), processors);
+            tree->LeaveOutPresentChildren(MonotonicNowNs());
+            m_source = std::move(tree);
+        } else {
+            m_source = std::move(own);
+        }
+        ActivitySnapshot before;
+        if (m_source)
+            m_source->Collect(MonotonicNowNs(), before);
+        m_before.processNs = before.processCpuNs;
+        for (const ThreadActivity& thread : before.threads)
+            m_before.threadNs[thread.tid] = thread.cpuNs;
+    }
+    // False when the process was gone already.
+    bool Readable() const { return m_source != nullptr; }
+    // The records' profile up to their stop goes on from /proc.
+    ProcSampler TakeOver(int pid, ProfileBuilder& builder) const
+    {
+        const std::uint64_t from = builder.LastTimeNs();
+        return ProcSampler(pid, builder.Finish(from), from, *m_source, false, m_before);
+    }
+
+private:
+    std::unique_ptr<ThreadActivitySource> m_source;
+    UsedBefore m_before;
+};
+
 // Samples /proc where the kernel refuses the records.
 int SampleAttached(const StatOptions& options, const RunFinished& finished, const SignalInbox& signals, int pidFd)
 {
@@ -776,14 +812,7 @@ int SampleAttached(const StatOptions& options, const RunFinished& finished, cons
     const std::uint64_t start = MonotonicNowNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true);
-    for (std::uint64_t next = start;;) {
-        next += ProcReadPeriodNs(interval, sampler.LiveThreads());
-        WaitFor({pidFd, signals.Fd()}, next);
-        if (signals.Take() != 0 || !sampler.Sample())
-            break;  // Ctrl-C, or the process exited
-    }
-    sampler.Sample();  // up to the end of the attachment
-    finished(sampler.Finish(MonotonicNowNs()), facts);
+    finished(SampleUntilEnd(sampler, signals, pidFd, interval), facts);
     return 0;
 }
 
@@ -806,13 +835,20 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
     recordOptions.followChildren = options.followChildren;
     recordOptions.keepThreadStates = false;  // the profile keeps them
     StoppedExecs stoppedExecs;
+    std::optional<std::string> stoppedAt;
     recordOptions.onRecord = [&](const SwitchRecord& record) {
         if (!feed.builder)
             return;
         feed.builder->Add(record);
-        if (const auto stopped = stoppedExecs.See(record))
-            feed.builder->Add(StoppedRecords(record, *stopped));
+        // A stop anywhere hands every thread to /proc from that record on.
+        if (const auto stopped = stoppedExecs.See(record)) {
+            stoppedAt = stopped;
+            feed.builder = nullptr;
+        }
     };
+    RunFacts facts;
+    facts.command = CommandOf(pid);
+    const cpu_set_t allowed = CountProcessors(facts, pid);
     std::vector<ThreadActivity> threads;
     std::string whyNot;
     const auto records = SwitchRecordSource::AttachRunning(pid, &whyNot, recordOptions, threads);
@@ -824,13 +860,15 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
         std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, whyNot.c_str());
         return EXIT_USAGE;
     }
+    const AttachedFallback fallback(pid, options.followChildren, facts.processorsAllowed);
+    if (!fallback.Readable()) {
+        std::fprintf(stderr, "quorvex-stat: cannot attach to process %d: %s\n", pid, std::strerror(ESRCH));
+        return EXIT_USAGE;
+    }
     AttachedStart starts(pid, threads, start);
     std::fprintf(stderr, "quorvex-stat: following the %zu thread%s of process %d and those they start%s\n",
                  threads.size(), threads.size() == 1 ? "" : "s", pid,
                  options.followChildren ? ", and its new child processes" : "");
-    RunFacts facts;
-    facts.command = CommandOf(pid);
-    const cpu_set_t allowed = CountProcessors(facts, pid);
     const std::optional<std::uint64_t> idleBefore = ReadIdleNs(allowed);
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     ProfileBuilder builder(start, interval, pid, options.followChildren, Named(pid, threads));
@@ -843,13 +881,13 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
     RunDelaysSinceAttach runDelays(schedstat, threads);
     std::uint64_t nextClockNs = start;
     Progress progress(isatty(STDERR_FILENO));
-    for (;;) {
+    for (bool settled = false;;) {
         WaitFor({pidFd.Get(), signals.Fd()}, MonotonicNowNs() + FEED_NS);
         const std::uint64_t now = MonotonicNowNs();
         const bool ended = signals.Take() != 0 || Readable(pidFd.Get());  // Ctrl-C, or the process exited
-        if (!feed.builder) {
+        if (!settled) {
             starts.Look(*records);
-            if (ended || starts.Settled(now)) {
+            if ((settled = ended || starts.Settled(now))) {
                 for (const SwitchRecord& record : starts.Take(now))
                     builder.Add(record);
                 feed.builder = &builder;
@@ -866,6 +904,16 @@ int MeasureAttached(const StatOptions& options, const RunFinished& finished)
                 builder.ReadRunDelays(runDelays, now);
                 nextClockNs = now + CLOCK_CHECK_NS;
             }
+        }
+        if (stoppedAt) {
+            progress.Hide();
+            std::fputs(SetUidText(*stoppedAt, ProcReadMs(options.intervalMs)).c_str(), stderr);
+            ProcSampler sampler = fallback.TakeOver(pid, builder);
+            facts.fromRecords = false;
+            const Profile profile = SampleUntilEnd(sampler, signals, pidFd.Get(), interval, ended);
+            facts.idleNs = IdleSince(allowed, idleBefore);
+            finished(profile, facts);
+            return 0;
         }
         if (ended) {
             feed.builder = nullptr;

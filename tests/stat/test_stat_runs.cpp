@@ -758,6 +758,31 @@ TEST(StatRun, SetUidCommandIsHandedOverToProcOnce)
             total += ms;
         EXPECT_GE(total, ownMs - margin) << name << report;
     }
+
+    // Attached to a process that has used time of its own, and then execs
+    // the program: /proc takes its thread over from what it had used at the
+    // attachment plus what the records gave it.
+    const std::string own = folder.Path() + "/own-attached";
+    Piped target({"/usr/sbin/runuser", "-u", "nobody", "--", "sh", "-c",
+                  "i=0; while [ $i -lt 100000 ]; do i=$((i+1)); done; echo ready; read x; exec " + program +
+                      " busy 0 300 " + own});
+    ASSERT_EQ(target.Line(false), "ready");
+    const std::string shell = ReadFile("/proc/" + std::to_string(target.Pid()) + "/task/" +
+                                       std::to_string(target.Pid()) + "/children");
+    const int pid = std::atoi(shell.c_str());
+    const double beforeMs = Schedstats(pid).at(pid) / 1e6;
+    const std::string json = folder.Path() + "/attached.json";
+    Piped stat({"/usr/sbin/runuser", "-u", "nobody", "--", QUORVEX_STAT, "-p", std::to_string(pid), "--json", json,
+                "-o", "/dev/null"});
+    EXPECT_NE(stat.Line(true).find("quorvex-stat: following the 1 thread of process "), std::string::npos);
+    target.Write("go\n");
+    EXPECT_EQ(target.Wait(), 0);
+    ASSERT_EQ(stat.Wait(), 0);
+    const std::string report = ReadFile(json);
+    EXPECT_NE(report.find("\"exact\": false,"), std::string::npos) << report;
+    const double spinMs = OwnClocks(own).at(pid) / 1e6 - beforeMs;
+    EXPECT_NEAR(OnCpuByTid(report).at(pid), spinMs, std::max(spinMs * 0.02, 1.0)) << beforeMs << report;
+    ExpectConsistent(report, "attached");
 }
 
 // The timeout's seconds, however many, never wrap round to "now".
