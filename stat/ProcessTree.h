@@ -14,8 +14,7 @@
 
 class ProcessTree : public ThreadActivitySource {
 public:
-    // processors: how many the command may use.
-    ProcessTree(int pid, std::unique_ptr<ProcThreadActivity> command, unsigned processors);
+    ProcessTree(int pid, std::unique_ptr<ProcThreadActivity> command);
     // Gone once the command is.
     Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;
 
@@ -28,8 +27,6 @@ private:
               std::vector<int>& born);
 
     const int m_pid;
-    const std::uint64_t m_processors;
     std::map<int, Process> m_processes;  // every one seen, by pid
-    std::uint64_t m_cpuNs = 0;   // the total last given
-    std::uint64_t m_readNs = 0;  // when it was read
+    std::uint64_t m_cpuNs = 0;  // the total last given
 };

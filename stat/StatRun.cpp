@@ -419,13 +419,10 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
     // Raised only now, so that the command inherits the limit it would have had.
     RaiseDescriptorLimit();
     auto proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
-    if (tree && proc) {
-        const auto affinity = ProcessAffinity(target.Pid());
-        measurement.proc = std::make_unique<ProcessTree>(target.Pid(), std::move(proc),
-                                                         affinity ? static_cast<unsigned>(affinity->size()) : 1);
-    } else {
+    if (tree && proc)
+        measurement.proc = std::make_unique<ProcessTree>(target.Pid(), std::move(proc));
+    else
         measurement.proc = std::move(proc);
-    }
 }
 
 // Compares the kernel's clock read last time with the records up to then.
@@ -446,8 +443,9 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     const std::uint64_t start = target.ReleaseNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     const auto affinity = ProcessAffinity(pid);
+    const unsigned processors = affinity ? static_cast<unsigned>(affinity->size()) : 0;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}},
-                           affinity ? static_cast<unsigned>(affinity->size()) : 0);
+                           processors);
     feed.builder = &builder;
     if (!options.traceFile.empty())
         builder.KeepStretches();
@@ -467,7 +465,8 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
         sampler.emplace(pid, recorded ? builder.Finish(from)
                                  : StartedProfile(start, interval, pid, CommName(options.command[0])),
-                        from, measurement.proc ? *measurement.proc : static_cast<ThreadActivitySource&>(ended), false);
+                        from, measurement.proc ? *measurement.proc : static_cast<ThreadActivitySource&>(ended), false,
+                        processors);
         nextSampleNs = MonotonicNowNs();
     };
     for (;;) {
@@ -752,7 +751,7 @@ int SampleAttached(const StatOptions& options, const RunFinished& finished, cons
     CountProcessors(facts, pid);
     const std::uint64_t start = MonotonicNowNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
-    ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true);
+    ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true, facts.processorsAllowed);
     for (std::uint64_t next = start;;) {
         next += ProcReadPeriodNs(interval, sampler.LiveThreads());
         WaitFor({pidFd, signals.Fd()}, next);
