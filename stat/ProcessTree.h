@@ -5,7 +5,7 @@
 // for the children it waited for (counted in whole clock ticks), so that a
 // process that started and ended between two reads is counted once its
 // parent has waited for it. Until then, and below a tick, it is only in the
-// total of the reaped command (RUSAGE_CHILDREN), booked at its end.
+// total of the reaped command (RUSAGE_CHILDREN), counted at its end.
 
 #include "ProcThreadActivity.h"
 
