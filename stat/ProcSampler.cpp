@@ -44,8 +44,8 @@ int ProcReadMs(int intervalMs)
 }
 
 ProcSampler::ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source,
-                         bool fromFirstRead, const UsedBefore& before)
-    : m_pid(pid), m_source(source), m_profile(std::move(profile)), m_lastNs(fromNs),
+                         bool fromFirstRead, unsigned processors, const UsedBefore& before)
+    : m_pid(pid), m_processors(processors), m_source(source), m_profile(std::move(profile)), m_lastNs(fromNs),
       m_processCpuNs(before.processNs), m_fromFirstRead(fromFirstRead)
 {
     for (std::size_t i = 0; i < m_profile.threads.size(); ++i) {
@@ -208,6 +208,8 @@ void ProcSampler::Account(std::uint64_t toNs, std::uint64_t processNs, std::uint
     const std::uint64_t start = m_profile.startNs;
     const std::uint64_t interval = m_profile.intervalNs;
     const std::uint64_t length = toNs - from;
+    if (m_processors > 0 && processNs > m_processors * length)
+        processNs = m_processors * length + LiftEarlier(from, processNs - m_processors * length);
     const std::size_t level = processNs / length;
     const std::uint64_t above = processNs - level * length;  // at level + 1
     AddToLevel(level, length - above);
@@ -240,6 +242,38 @@ void ProcSampler::Account(std::uint64_t toNs, std::uint64_t processNs, std::uint
     }
     m_profile.endedUnreadNs += cpuNs - attributed;
     m_lastNs = toNs;
+}
+
+// Books up to excessNs of processor time before fromNs, latest windows
+// first, each lifting its time from the lowest level below the processors
+// to the next, in the whole run's histogram too; returns what found no room.
+// Windows that are full and whole stay so: later calls skip them.
+std::uint64_t ProcSampler::LiftEarlier(std::uint64_t fromNs, std::uint64_t excessNs)
+{
+    const std::size_t latest =
+        std::min(m_profile.windows.size(), fromNs > m_profile.startNs ? WindowOf(fromNs - 1) + 1 : 0);
+    std::size_t index = latest;
+    while (excessNs > 0 && index > 0) {
+        index = index == m_fullEnd ? m_fullBegin : index;
+        if (index == 0)
+            break;
+        WindowProfile& window = m_profile.windows[--index];
+        for (std::size_t level = 0; level < std::min<std::size_t>(m_processors, window.levelNs.size()); ++level) {
+            const std::uint64_t lifted = std::min(window.levelNs[level], excessNs);
+            if (lifted == 0)
+                continue;
+            window.levelNs.resize(std::max(window.levelNs.size(), level + 2));
+            window.levelNs[level] -= lifted;
+            window.levelNs[level + 1] += lifted;
+            window.onCpuNs += lifted;
+            m_profile.levelNs[level] -= lifted;
+            AddToLevel(level + 1, lifted);
+            excessNs -= lifted;
+        }
+    }
+    m_fullBegin = excessNs > 0 ? index : index + 1;
+    m_fullEnd = std::max(m_fullBegin, std::min(latest, WindowOf(fromNs)));
+    return excessNs;
 }
 
 // A thread is alive in every window its lifetime touches, counted once.

@@ -10,6 +10,15 @@
 // down for L - x ns and k + 1 for x = C - k L ns, so that its mean is the
 // exact CPU total and only the spread within an interval is lost.
 //
+// No level exceeds the processors the command may use. Processor time can
+// show late, in lumps: a waited-for child's comes in whole clock ticks, and
+// what only the reaped command's total holds comes at its end. It was used
+// before it showed: an interval given more than its processors could run is
+// booked at that many, and the rest where they had room before, the latest
+// windows first, lifting time from the lowest level below them to the next
+// (one ns lifted, one ns of processor time). Only what finds no room stays
+// above. Each thread's figures are its own counter's, not moved.
+//
 // A thread's counters go with it when it ends; the process's clock keeps its
 // time. What the process used beyond the threads still alive is the last
 // stretch of those that ended since the read before: exact when one ended,
@@ -46,8 +55,9 @@ public:
     // alive then go on here, counted from the processor time the profile
     // gave them (and what they had used before, for an attached process).
     // An attached process counts from the first read, taken here.
+    // processors: how many it may use, 0 unknown.
     ProcSampler(int pid, Profile profile, std::uint64_t fromNs, ThreadActivitySource& source, bool fromFirstRead,
-                const UsedBefore& before = {});
+                unsigned processors, const UsedBefore& before = {});
 
     // Reads the counters now (at notAfterNs at the latest: an exited process
     // ran no later); false once the process is gone.
@@ -82,9 +92,11 @@ private:
     void CountAlive(Seen& thread, std::uint64_t toNs);
     WindowProfile& Window(std::size_t index);
     std::size_t WindowOf(std::uint64_t timeNs) const;
+    std::uint64_t LiftEarlier(std::uint64_t fromNs, std::uint64_t excessNs);
     void AddToLevel(std::size_t level, std::uint64_t ns);
 
     const int m_pid;
+    const std::uint64_t m_processors;  // the highest level, 0: unknown
     ThreadActivitySource& m_source;
     Profile m_profile;
     std::unordered_map<int, Seen> m_threads;  // alive at the last read, by tid
@@ -93,4 +105,6 @@ private:
     std::uint64_t m_childrenCpuNs = 0; // of its waited-for children then
     std::uint64_t m_aheadNs = 0;       // what the threads' counters showed beyond the clock
     bool m_fromFirstRead;
+    std::size_t m_fullBegin = 0;  // [begin, end): windows found full and whole
+    std::size_t m_fullEnd = 0;
 };

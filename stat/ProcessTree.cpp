@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
-ProcessTree::ProcessTree(int pid, std::unique_ptr<ProcThreadActivity> command, unsigned processors)
-    : m_pid(pid), m_processors(std::max(processors, 1u))
+ProcessTree::ProcessTree(int pid, std::unique_ptr<ProcThreadActivity> command) : m_pid(pid)
 {
     m_processes[pid].source = std::move(command);
 }
@@ -34,12 +33,9 @@ ThreadActivitySource::Status ProcessTree::Collect(std::uint64_t instantNs, Activ
     for (const auto& [pid, process] : m_processes)
         cpuNs += process.source ? process.cpuNs : 0;
     // A parent's figure for its children grows in whole ticks when it waits
-    // for them: what no processor could have run since the last read is
-    // held over to the next.
-    if (m_readNs != 0 && snapshot.processReadNs > m_readNs)
-        cpuNs = std::min(cpuNs, m_cpuNs + m_processors * (snapshot.processReadNs - m_readNs));
+    // for them: more than the processors could run since the last read. The
+    // sampler books the excess where they had room before.
     m_cpuNs = std::max(m_cpuNs, cpuNs);
-    m_readNs = std::max(m_readNs, snapshot.processReadNs);
     snapshot.processCpuNs = m_cpuNs;
     std::sort(snapshot.threads.begin(), snapshot.threads.end(),
               [](const ThreadActivity& a, const ThreadActivity& b) { return a.tid < b.tid; });

@@ -5,7 +5,7 @@
 // for the children it waited for (counted in whole clock ticks), so that a
 // process that started and ended between two reads is counted once its
 // parent has waited for it. Until then, and below a tick, it is only in the
-// total of the reaped command (RUSAGE_CHILDREN), booked at its end.
+// total of the reaped command (RUSAGE_CHILDREN), counted at its end.
 
 #include "ProcThreadActivity.h"
 
@@ -14,8 +14,7 @@
 
 class ProcessTree : public ThreadActivitySource {
 public:
-    // processors: how many the command may use.
-    ProcessTree(int pid, std::unique_ptr<ProcThreadActivity> command, unsigned processors);
+    ProcessTree(int pid, std::unique_ptr<ProcThreadActivity> command);
     // Gone once the command is.
     Status Collect(std::uint64_t instantNs, ActivitySnapshot& snapshot) override;
     // Attached to a running process: the children it has now are not
@@ -31,8 +30,6 @@ private:
               std::vector<int>& born);
 
     const int m_pid;
-    const std::uint64_t m_processors;
     std::map<int, Process> m_processes;  // every one seen, by pid
-    std::uint64_t m_cpuNs = 0;   // the total last given
-    std::uint64_t m_readNs = 0;  // when it was read
+    std::uint64_t m_cpuNs = 0;  // the total last given
 };

@@ -400,13 +400,10 @@ void FallBackToProc(const Target& target, Measurement& measurement, const StatOp
     // Raised only now, so that the command inherits the limit it would have had.
     RaiseDescriptorLimit();
     auto proc = ProcThreadActivity::Open(target.Pid(), target.StartTicks());
-    if (options.followChildren && proc) {
-        const auto affinity = ProcessAffinity(target.Pid());
-        measurement.proc = std::make_unique<ProcessTree>(target.Pid(), std::move(proc),
-                                                         affinity ? static_cast<unsigned>(affinity->size()) : 1);
-    } else {
+    if (options.followChildren && proc)
+        measurement.proc = std::make_unique<ProcessTree>(target.Pid(), std::move(proc));
+    else
         measurement.proc = std::move(proc);
-    }
 }
 
 // Compares the kernel's clock read last time with the records up to then.
@@ -427,8 +424,9 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
     const std::uint64_t start = target.ReleaseNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
     const auto affinity = ProcessAffinity(pid);
+    const unsigned processors = affinity ? static_cast<unsigned>(affinity->size()) : 0;
     ProfileBuilder builder(start, interval, pid, options.followChildren, {{pid, pid, CommName(options.command[0])}},
-                           affinity ? static_cast<unsigned>(affinity->size()) : 0);
+                           processors);
     feed.builder = &builder;
     if (!options.traceFile.empty())
         builder.KeepStretches();
@@ -448,7 +446,8 @@ Profile Follow(Target& target, Measurement& measurement, RecordFeed& feed, const
         const std::uint64_t from = recorded ? builder.LastTimeNs() : start;
         sampler.emplace(pid, recorded ? builder.Finish(from)
                                  : StartedProfile(start, interval, pid, CommName(options.command[0])),
-                        from, measurement.proc ? *measurement.proc : static_cast<ThreadActivitySource&>(ended), false);
+                        from, measurement.proc ? *measurement.proc : static_cast<ThreadActivitySource&>(ended), false,
+                        processors);
         nextSampleNs = MonotonicNowNs();
     };
     for (;;) {
@@ -762,12 +761,12 @@ Profile SampleUntilEnd(ProcSampler& sampler, const SignalInbox& signals, int pid
 // the attachment, read here as the records start.
 class AttachedFallback {
 public:
-    AttachedFallback(int pid, bool children, unsigned processors)
+    AttachedFallback(int pid, bool children, unsigned processors) : m_processors(processors)
     {
         ProcStat stat;
         auto own = ReadPidStat(pid, stat) ? ProcThreadActivity::Open(pid, stat.startTicks) : nullptr;
         if (own && children) {
-            auto tree = std::make_unique<ProcessTree>(pid, std::move(own), processors);
+            auto tree = std::make_unique<ProcessTree>(pid, std::move(own));
             tree->LeaveOutPresentChildren(MonotonicNowNs());
             m_source = std::move(tree);
         } else {
@@ -786,10 +785,11 @@ public:
     ProcSampler TakeOver(int pid, ProfileBuilder& builder) const
     {
         const std::uint64_t from = builder.LastTimeNs();
-        return ProcSampler(pid, builder.Finish(from), from, *m_source, false, m_before);
+        return ProcSampler(pid, builder.Finish(from), from, *m_source, false, m_processors, m_before);
     }
 
 private:
+    const unsigned m_processors;
     std::unique_ptr<ThreadActivitySource> m_source;
     UsedBefore m_before;
 };
@@ -811,7 +811,7 @@ int SampleAttached(const StatOptions& options, const RunFinished& finished, cons
     CountProcessors(facts, pid);
     const std::uint64_t start = MonotonicNowNs();
     const std::uint64_t interval = static_cast<std::uint64_t>(options.intervalMs) * MS;
-    ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true);
+    ProcSampler sampler(pid, EmptyProfile(start, interval), start, *proc, true, facts.processorsAllowed);
     finished(SampleUntilEnd(sampler, signals, pidFd, interval), facts);
     return 0;
 }

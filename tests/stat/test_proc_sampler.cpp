@@ -56,10 +56,10 @@ Profile Leader(std::uint64_t onCpuNs, std::uint64_t untilNs)
 
 // "levels ... | tid on-CPU waiting born-ended, ... | unread | windows on-CPU/alive ..."
 std::string Sampled(Profile start, std::uint64_t fromNs, bool attached, std::vector<Read> reads, std::uint64_t endNs,
-                    std::uint64_t reapedNs = 0)
+                    std::uint64_t reapedNs, unsigned processors)
 {
     ScriptedThreads source(std::move(reads));
-    ProcSampler sampler(PID, std::move(start), fromNs, source, attached);
+    ProcSampler sampler(PID, std::move(start), fromNs, source, attached, processors);
     while (sampler.Sample()) {
     }
     if (reapedNs)
@@ -83,6 +83,8 @@ std::string Sampled(Profile start, std::uint64_t fromNs, bool attached, std::vec
 // not explain (all of it when it ended alone, by pace when several did);
 // an attached process counts from its first read; records that stopped
 // hand their threads over at the processor time they had given them.
+// Beyond what the processors could run, the rest lifts the latest windows
+// before, from their lowest level; what finds no room stays above.
 TEST(ProcSampler, LevelsFromEachReadsAverageAndThreadsFromTheirOwnCounters)
 {
     struct Case {
@@ -94,6 +96,7 @@ TEST(ProcSampler, LevelsFromEachReadsAverageAndThreadsFromTheirOwnCounters)
         std::uint64_t endNs;
         std::uint64_t reapedNs;
         std::string expected;
+        unsigned processors = 0;
     };
     const std::vector<Case> cases = {
         {"150 ns over 100 ns: 50 at level 1, 50 at level 2", Leader(0, 0), 0, false,
@@ -117,9 +120,22 @@ TEST(ProcSampler, LevelsFromEachReadsAverageAndThreadsFromTheirOwnCounters)
         {"handed over at 100 with 80 ns of records", Leader(80, 100), 100, false,
          {{200, 130, {T(PID, 130, 9)}}}, 200, 0,
          "levels 50 50 | 100 130 0 0-200, | unread 0 | windows 0/0 50/1"},
+        {"90 ns in 10 on 2 processors: 20 there, 70 lifting the window before, level 0 then 1", Leader(0, 0), 0,
+         false, {{100, 50, {T(PID, 50, 0)}}, {200, 100, {T(PID, 100, 0)}}, {210, 190, {T(PID, 190, 0)}}}, 210, 0,
+         "levels 50 130 30 | 100 190 0 0-210, | unread 0 | windows 50/1 120/1 20/1", 2},
+        {"on 1 processor, latest first past the full windows, twice", Leader(0, 0), 0, false,
+         {{100, 50, {T(PID, 50, 0)}}, {200, 100, {T(PID, 100, 0)}}, {300, 200, {T(PID, 200, 0)}},
+          {310, 250, {T(PID, 250, 0)}}, {320, 290, {T(PID, 290, 0)}}}, 320, 0,
+         "levels 30 290 | 100 290 0 0-320, | unread 0 | windows 70/1 100/1 100/1 20/1", 1},
+        {"room for 30 of 70: the other 40 stay above", Leader(0, 0), 0, false,
+         {{100, 70, {T(PID, 70, 0)}}, {110, 150, {T(PID, 150, 0)}}}, 110, 0,
+         "levels 0 100 0 0 0 10 | 100 150 0 0-110, | unread 0 | windows 100/1 50/1", 1},
+        {"reaped 30 ns in the last 1 ns: 28 lift the window before", Leader(0, 0), 0, false,
+         {{100, 40, {T(PID, 40, 0)}}}, 101, 70, "levels 32 68 1 | 100 70 0 0-101, | unread 0 | windows 68/1 2/1", 2},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Sampled(c.start, c.fromNs, c.attached, c.reads, c.endNs, c.reapedNs), c.expected) << c.what;
+        EXPECT_EQ(Sampled(c.start, c.fromNs, c.attached, c.reads, c.endNs, c.reapedNs, c.processors), c.expected)
+            << c.what;
 }
 
 } // namespace
