@@ -22,12 +22,13 @@
 // 1. A direct hand-over: a switch-in of B that follows a switch-out of
 //    another thread A on the same processor, with nothing of ours in
 //    between, and a gap of at most HAND_OVER_SPREAD times the fastest such
-//    gap seen on that processor. Anything else run in between (another
-//    program, the idle loop until a wake-up) pays its own switches in and
-//    out as well as its run, so its gap is several switches long. Measured
-//    here against the scheduler's own switch events: direct hand-overs
-//    0.6-1.9 us, anything else in between 9 us or more. B is dated to t1:
-//    the processor stays occupied.
+//    gap seen on that processor (or than 5 us before any: a first gap, say
+//    right after an attachment, has nothing else to be judged against).
+//    Anything else run in between (another program, the idle loop until a
+//    wake-up) pays its own switches in and out as well as its run, so its
+//    gap is several switches long. Measured here against the scheduler's
+//    own switch events: direct hand-overs 0.6-1.9 us, anything else in
+//    between 9 us or more. B is dated to t1: the processor stays occupied.
 // 2. Any other switch-in is dated back by the processor's switch cost as
 //    its direct hand-overs show it, their average gap t2 - t1 = in - out,
 //    never before the processor's previous record. Then both ends of every
@@ -59,8 +60,6 @@
 namespace {
 
 constexpr std::uint64_t HAND_OVER_SPREAD = 4;
-// No switch takes this long; a longer gap held something else.
-constexpr std::uint64_t MAX_HAND_OVER_NS = 50'000;
 // The switch cost follows the latest hand-overs, each weighing 1/COST_WEIGHT.
 constexpr std::uint64_t COST_WEIGHT = 16;
 
@@ -96,7 +95,7 @@ void SwitchRecordStream::DateSwitchIn(SwitchRecord& record)
         const bool handedOver = processor.vacated && processor.lastTid != record.tid;
         if (handedOver)
             processor.fastestHandOverNs = std::min(processor.fastestHandOverNs, gap);
-        if (handedOver && gap <= std::min(HAND_OVER_SPREAD * processor.fastestHandOverNs, MAX_HAND_OVER_NS)) {
+        if (handedOver && gap <= HAND_OVER_SPREAD * processor.fastestHandOverNs) {
             processor.switchCostNs = processor.switchCostNs == 0
                                          ? gap
                                          : processor.switchCostNs + gap / COST_WEIGHT -

@@ -25,11 +25,14 @@ public:
     void Queued(const std::function<void(const SwitchRecord&)>& see) const;
 
 private:
+    static constexpr std::uint64_t SLOWEST_HAND_OVER_NS = 5'000;
     struct Processor {
         bool vacated = false;        // its last record switched a thread out
         int lastTid = 0;
         std::uint64_t lastNs = 0;
-        std::uint64_t fastestHandOverNs = UINT64_MAX;
+        // Until a faster one is seen, what a direct hand-over takes at most
+        // on any machine: the first gaps are judged against it too.
+        std::uint64_t fastestHandOverNs = SLOWEST_HAND_OVER_NS;
         std::uint64_t switchCostNs = 0;  // 0 until a hand-over shows it
     };
 

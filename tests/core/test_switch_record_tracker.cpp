@@ -271,6 +271,10 @@ TEST(SwitchRecordStream, DatesSwitchInsToWhenTheThreadWasPicked)
         // After a long idle gap the same.
         {"ThroughIdle", then({Out(2000, 102, 0), In(90'000, 101, 0), Out(91'000, 101, 0)}), 91'000,
          "101 2100, 102 1000, | 0:87900 1:3100"},
+        // A processor's first gap, 37 us (another program ran, say just
+        // after an attachment), is longer than any hand-over: not dated back.
+        {"FirstGapThroughAnotherProgram", {In(0, 101, 0), Out(1000, 101, 0), In(38'000, 102, 0), Out(39'000, 102, 0)},
+         39'000, "101 1000, 102 1000, | 0:37000 1:2000"},
         // A loss between the two records: the order cannot tell.
         {"LostRecordBetween", {In(0, 101, 0), Out(1000, 101, 0), {1050, RecordKind::Lost, 0, 0, 0, 3}, In(1100, 102, 0),
                                Out(2000, 102, 0)},
