@@ -12,14 +12,48 @@ namespace {
 
 constexpr int PID = 4000;
 
-SwitchRecord Switch(std::uint64_t timeNs, RecordKind kind)
+SwitchRecord Switch(std::uint64_t timeNs, RecordKind kind, int tid = PID)
 {
     SwitchRecord record;
     record.timeNs = timeNs;
     record.kind = kind;
-    record.pid = record.tid = PID;
+    record.pid = PID;
+    record.tid = tid;
     record.cpu = 0;
     return record;
+}
+
+// One thread's schedstat in a /proc of its own, and the clock check reading it.
+class KernelClock {
+public:
+    explicit KernelClock(int tid)
+        : m_root(std::filesystem::temp_directory_path() / ("clock-check-" + std::to_string(getpid()))),
+          m_task(m_root / std::to_string(PID) / "task" / std::to_string(tid)), m_files(m_root.string())
+    {
+        std::filesystem::create_directories(m_task);
+    }
+    ~KernelClock() { std::filesystem::remove_all(m_root); }
+    // The kernel's clock reads onCpuNs, and the check reads and compares it.
+    void Read(std::uint64_t onCpuNs, ClockCheck& clock, const ThreadStates& states)
+    {
+        std::ofstream(m_task / "schedstat") << onCpuNs << " 0 0\n";
+        m_files.NextRound();
+        clock.Read(states, m_files);
+        clock.Compare(states);
+    }
+
+private:
+    const std::filesystem::path m_root;
+    const std::filesystem::path m_task;
+    SchedstatFiles m_files;
+};
+
+// The check's verdict on the threads alone.
+KernelClockCheck Verdict(const ClockCheck& clock)
+{
+    Profile profile;
+    clock.Finish(std::nullopt, 0, profile);
+    return profile.kernelClock;
 }
 
 // A thread that had run 5 µs before the span: 3 µs on a processor in the
@@ -38,35 +72,23 @@ TEST(ClockCheck, ThreadsRunningBeforeCountFromTheirFirstReading)
         {true, 28'000, "1 of 1 threads differ from the kernel's own clock, by up to -50.00 % (10 us at most)"},
         {false, 20'000, "1 of 1 threads differ from the kernel's own clock, by up to -35.00 % (7 us at most)"},
     };
-    const std::filesystem::path root = std::filesystem::temp_directory_path() / ("clock-check-" + std::to_string(getpid()));
-    const std::filesystem::path task = root / std::to_string(PID) / "task" / std::to_string(PID);
-    std::filesystem::create_directories(task);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.secondKernelNs);
         ThreadStates states(PID, false, 1000);
         states.Place(PID, PID, "t", false, 0, 1000);
         ClockCheck clock(0);
-        SchedstatFiles files(root.string());
+        KernelClock kernel(PID);
         if (c.countFromFirst)
             clock.CountFromFirstReading(1);
-        const auto read = [&](std::uint64_t kernelNs) {
-            std::ofstream(task / "schedstat") << kernelNs << " 0 0\n";
-            files.NextRound();
-            clock.Read(states, files);
-            clock.Compare(states);
-        };
         states.Apply(Switch(2'000, RecordKind::SwitchIn));
         states.Apply(Switch(5'000, RecordKind::SwitchOut));
-        read(8'000);
+        kernel.Read(8'000, clock, states);
         states.Apply(Switch(6'000, RecordKind::SwitchIn));
         states.Apply(Switch(16'000, RecordKind::SwitchOut));
-        read(c.secondKernelNs);
-        Profile profile;
-        clock.Finish(std::nullopt, 0, profile);
-        EXPECT_EQ(profile.kernelClock.threads, 1u);
-        EXPECT_EQ(profile.kernelClock.reason, c.reason);
+        kernel.Read(c.secondKernelNs, clock, states);
+        EXPECT_EQ(Verdict(clock).threads, 1u);
+        EXPECT_EQ(Verdict(clock).reason, c.reason);
     }
-    std::filesystem::remove_all(root);
 }
 
 // A thread created in the records is woken by its creation: the kernel may
@@ -84,30 +106,17 @@ TEST(ClockCheck, NewThreadMayBeChargedFromItsCreation)
         {36'000, "1 of 1 threads differ from the kernel's own clock, by up to -72.22 % (26 us at most)"},
         {4'000, "1 of 1 threads differ from the kernel's own clock, by up to 150.00 % (6 us at most)"},
     };
-    const std::filesystem::path root = std::filesystem::temp_directory_path() / ("clock-new-" + std::to_string(getpid()));
     const int tid = PID + 1;
-    const std::filesystem::path task = root / std::to_string(PID) / "task" / std::to_string(tid);
-    std::filesystem::create_directories(task);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kernelNs);
         ThreadStates states(PID, false, 1000);
-        SwitchRecord fork = Switch(1'000, RecordKind::Fork);
-        fork.tid = tid;
-        states.Apply(fork);
-        for (SwitchRecord record : {Switch(21'000, RecordKind::SwitchIn), Switch(31'000, RecordKind::SwitchOut)}) {
-            record.tid = tid;
+        for (const SwitchRecord& record : {Switch(1'000, RecordKind::Fork, tid), Switch(21'000, RecordKind::SwitchIn, tid),
+                                           Switch(31'000, RecordKind::SwitchOut, tid)})
             states.Apply(record);
-        }
-        std::ofstream(task / "schedstat") << c.kernelNs << " 0 0\n";
-        SchedstatFiles files(root.string());
         ClockCheck clock(0);
-        clock.Read(states, files);
-        clock.Compare(states);
-        Profile profile;
-        clock.Finish(std::nullopt, 0, profile);
-        EXPECT_EQ(profile.kernelClock.reason, c.reason);
+        KernelClock(tid).Read(c.kernelNs, clock, states);
+        EXPECT_EQ(Verdict(clock).reason, c.reason);
     }
-    std::filesystem::remove_all(root);
 }
 
 // The command's total against what the kernel gave it (5 us of it before
